@@ -1,0 +1,8 @@
+// Placeholder until the dialog is built.
+#include "app/ui/panel_actions.h"
+
+namespace quorvane::ui {
+
+void runAbout() {}
+
+}  // namespace quorvane::ui

@@ -1,0 +1,34 @@
+#include "app/ui/message_box.h"
+
+#include <QMessageBox>
+
+namespace quorvane::ui {
+
+namespace {
+
+class QtMessagePresenter final : public MessagePresenter {
+ public:
+  void present(const QString& text, const QString& title,
+               QWidget* owner) override {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    box.exec();
+  }
+};
+
+MessagePresenter* g_presenter = nullptr;
+
+}  // namespace
+
+MessagePresenter& messagePresenter() {
+  static QtMessagePresenter standard;
+  return g_presenter ? *g_presenter : standard;
+}
+
+void setMessagePresenter(MessagePresenter* presenter) { g_presenter = presenter; }
+
+void showNotice(const Notice& notice, QWidget* owner) {
+  messagePresenter().present(QString::fromStdString(noticeText(notice)),
+                             QString::fromStdString(noticeTitle(notice)), owner);
+}
+
+}  // namespace quorvane::ui

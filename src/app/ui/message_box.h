@@ -1,0 +1,29 @@
+// Every message the user sees goes through here: one modal box with a
+// single OK button, a text, a title and an owner window.
+#pragma once
+
+#include <QString>
+
+#include "app/notice.h"
+
+class QWidget;
+
+namespace quorvane::ui {
+
+class MessagePresenter {
+ public:
+  virtual ~MessagePresenter() = default;
+  // Shows the box and returns once the user has closed it.
+  virtual void present(const QString& text, const QString& title,
+                       QWidget* owner) = 0;
+};
+
+// The presenter in use; by default a modal QMessageBox. Tests install a
+// recorder (nullptr restores the default).
+MessagePresenter& messagePresenter();
+void setMessagePresenter(MessagePresenter* presenter);
+
+// The notice's own text and title, through the presenter.
+void showNotice(const Notice& notice, QWidget* owner);
+
+}  // namespace quorvane::ui

@@ -1,0 +1,44 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Sets an environment variable for the object's lifetime, restoring the
+// previous value afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool hadValue_ = false;
+  std::string oldValue_;
+};
+
+}  // namespace quorvane::test

@@ -1,0 +1,1 @@
+int quorvaneUiTestSupportAnchor = 0;
