@@ -52,6 +52,11 @@ class SerialPort {
 
   bool isOpen() const;
 
+  // Total bytes taken from the device since the last open (diagnostics and
+  // test drivers: everything the far end sent has arrived when this equals
+  // its count of bytes sent).
+  std::uint64_t bytesArrived() const;
+
   // The device path of the open port, empty when closed.
   const std::string& devicePath() const;
 
