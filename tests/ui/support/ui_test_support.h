@@ -1,0 +1,68 @@
+// Helpers shared by the Qt tests.
+//
+//   RecordingPresenter  - while alive, every message box is recorded instead
+//                         of shown (text, title, owner); returns at once.
+//   ScriptedFileChooser - while alive, answers the open/save file dialogs
+//                         from queued answers and records the requests.
+//   onNextModal         - runs an action on the next modal window that opens
+//                         (e.g. a dialog's exec()), from the event loop.
+//   closeNextModal      - onNextModal that rejects/closes that window.
+//
+// Linking tests/ui/support also gives a main() that creates the
+// QApplication and runs every test, unless the test file defines its own.
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/ui/file_chooser.h"
+#include "app/ui/message_box.h"
+
+class QWidget;
+
+namespace quorvane::test {
+
+struct ShownMessage {
+  QString text;
+  QString title;
+  QWidget* owner = nullptr;
+};
+
+class RecordingPresenter final : public ui::MessagePresenter {
+ public:
+  RecordingPresenter();            // installs itself
+  ~RecordingPresenter() override;  // restores the QMessageBox presenter
+  void present(const QString& text, const QString& title, QWidget* owner) override;
+
+  std::vector<ShownMessage> messages;
+  // Called after each message is recorded (e.g. to check what the dialog
+  // looks like while its box would be open).
+  std::function<void(const ShownMessage&)> onPresent;
+};
+
+class ScriptedFileChooser final : public ui::FileChooser {
+ public:
+  ScriptedFileChooser();            // installs itself
+  ~ScriptedFileChooser() override;  // restores QFileDialog
+  // Each call takes the next answer; an empty queue answers "cancelled".
+  std::optional<QString> chooseSaveFile(QWidget* owner, const ui::FileRequest& request) override;
+  std::optional<QString> chooseOpenFile(QWidget* owner, const ui::FileRequest& request) override;
+
+  std::deque<std::optional<QString>> saveAnswers;
+  std::deque<std::optional<QString>> openAnswers;
+  std::vector<ui::FileRequest> saveRequests;
+  std::vector<ui::FileRequest> openRequests;
+};
+
+// Once the event loop runs and a modal window other than `ignore` is active,
+// calls action(window) once. Call it before the exec() that opens the
+// window. Gives up (without calling) after `maxPolls` polls 10 ms apart.
+void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr,
+                 int maxPolls = 500);
+// onNextModal that ends the window: reject() for a QDialog, else close().
+void closeNextModal(QWidget* ignore = nullptr);
+
+}  // namespace quorvane::test
