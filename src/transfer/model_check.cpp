@@ -1,0 +1,69 @@
+#include "transfer/model_check.h"
+
+#include <algorithm>
+
+#include "transfer/rom_type.h"
+#include "transfer/transfer_view.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr std::array<FrameBytes, 3> kGroupC = {
+    makeFrame(0xF0),
+    makeFrame(0xF2),
+    makeFrame(0xFF),
+};
+
+constexpr std::array<FrameBytes, 3> kGroupF = {
+    kAckFrame,
+    makeFrame(0x11, 0x11),
+    makeFrame(0xAA),
+};
+
+bool equalsFrame(const std::uint8_t* bytes, const FrameBytes& frame) {
+  return std::equal(frame.begin(), frame.end(), bytes);
+}
+
+}  // namespace
+
+AckGroup ackGroupOfIndex(int tagIndex) {
+  if (tagIndex >= 0 && tagIndex < kRomTypeCount) {
+    const ReceiverFamily family = romType(tagIndex).family;
+    if (family == ReceiverFamily::CI || family == ReceiverFamily::HCI) return AckGroup::C;
+  }
+  return AckGroup::F;
+}
+
+const std::array<FrameBytes, 3>& ackFramesOf(AckGroup group) {
+  return group == AckGroup::C ? kGroupC : kGroupF;
+}
+
+std::optional<int> identifyModel(const std::uint8_t* answer12) {
+  for (int model = kModelNumberFirst; model <= kModelNumberLast; ++model)
+    if (equalsFrame(answer12, identFrame(model))) return model - 1;
+  return std::nullopt;
+}
+
+UpgradeVerdict checkUpgradeAnswer(const std::uint8_t* answer12, int imageTagIndex) {
+  UpgradeVerdict verdict;
+  if (const std::optional<int> receiver = identifyModel(answer12)) {
+    if (*receiver != imageTagIndex) {
+      verdict.kind = UpgradeVerdict::Kind::ModelMismatch;
+      verdict.receiverIndex = *receiver;
+    }
+    return verdict;
+  }
+  const AckGroup group = ackGroupOfIndex(imageTagIndex);
+  for (const FrameBytes& ack : ackFramesOf(group))
+    if (equalsFrame(answer12, ack)) return verdict;
+  verdict.kind = UpgradeVerdict::Kind::Unexpected;
+  verdict.group = group;
+  return verdict;
+}
+
+void reportModelMismatch(TransferView& view, int imageTagIndex, int receiverTagIndex) {
+  view.showMessage(Notice::mismatch(imageTagIndex, receiverTagIndex));
+}
+
+}  // namespace quorvane
