@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test:
+#   1. the whole suite in a normal build (warnings as errors),
+#   2. the whole suite again under AddressSanitizer + UBSan,
+#   3. each fuzz target for a fixed number of inputs.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+echo "== normal build"
+bash scripts/build.sh build-test -DQUORVANE_WERROR=ON
+ctest --test-dir build-test --output-on-failure -j"$jobs"
+
+echo "== sanitized build (ASan + UBSan)"
+bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [[ -f scripts/fuzz.sh ]]; then
+  echo "== fuzz targets"
+  bash scripts/fuzz.sh
+fi
+echo "== all tests passed"
