@@ -1,0 +1,77 @@
+#include "connection/ui/connect_dialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+
+#include "app/app_config.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/message_box.h"
+
+namespace quorvane::ui {
+
+namespace {
+
+// Shows the wait cursor for as long as the object lives.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+ConnectDialog::ConnectDialog(QWidget* owner, ConnectDialogOptions options)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      runTimer_(options.runTimer),
+      timers_(this, [this](int) { tick(); }),
+      handshake_(port_, *this, std::move(options.sleep)) {
+  setWindowTitle(QStringLiteral("Connect to the receiver"));
+  setupDialog(this, kWidthDlu, kHeightDlu);
+
+  text_ = new QLabel(QStringLiteral("Connecting ....."), this);
+  placeControl(text_, 10, 8, 100, 8);
+
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("control%1").arg(kProgressControlId));
+  progress_->setTextVisible(false);  // range stays at its default 0..100
+  placeControl(progress_, 10, 22, 160, 12);
+
+  handshake_.start();
+}
+
+ConnectDialog::~ConnectDialog() = default;
+
+void ConnectDialog::tick() {
+  const WaitCursor busy;
+  handshake_.tick(PortTarget::fromIndex(AppConfig::instance().portIndex));
+}
+
+void ConnectDialog::reject() {
+  handshake_.cancel();
+}
+
+void ConnectDialog::startTimer(int timerId, int periodMs) {
+  if (runTimer_) timers_.start(timerId, periodMs);
+}
+
+void ConnectDialog::stopTimer(int timerId) {
+  timers_.stop(timerId);
+}
+
+void ConnectDialog::showProgress(int percent) {
+  progress_->setValue(percent);
+  progress_->repaint();
+}
+
+void ConnectDialog::showMessage(const Notice& notice) {
+  showNotice(notice, this);
+}
+
+void ConnectDialog::finish(bool connected) {
+  done(connected ? Accepted : Rejected);
+}
+
+}  // namespace quorvane::ui
