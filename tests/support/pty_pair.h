@@ -1,0 +1,51 @@
+// A pseudo-terminal pair for serial tests: the test holds the master side
+// and opens the slave side (devicePath()) with a SerialPort. The slave keeps
+// the default, cooked line settings unless makeRaw() is called, so a test
+// can see that the port itself makes the line byte-transparent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+
+class PtyPair {
+ public:
+  PtyPair();  // throws std::runtime_error when no pty can be made
+  ~PtyPair();
+  PtyPair(const PtyPair&) = delete;
+  PtyPair& operator=(const PtyPair&) = delete;
+
+  const std::string& devicePath() const { return path_; }
+  int masterFd() const { return master_; }
+
+  // Sets the line raw (the settings are shared by both sides).
+  void makeRaw();
+
+  // Writes everything from the master side (blocking until written or the
+  // far side has gone).
+  bool send(const std::vector<std::uint8_t>& bytes);
+  // Writes as much as the kernel takes right now; returns the count.
+  std::size_t sendSome(const std::uint8_t* bytes, std::size_t count);
+
+  // Reads exactly `count` bytes that the slave side wrote; gives up (and
+  // returns what it has) after `patienceMs` without progress.
+  std::vector<std::uint8_t> receive(std::size_t count, int patienceMs = 5000);
+
+  // Waits until at least `count` bytes sent from the master are waiting on
+  // the slave side (seen through a slave descriptor of our own, which reads
+  // nothing). False after `patienceMs`.
+  bool waitDelivered(std::size_t count, int patienceMs = 5000) const;
+
+  // Closes the master: the slave side hangs up.
+  void closeMaster();
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;  // kept open so the master never sees a hang-up in between
+  std::string path_;
+};
+
+}  // namespace quorvane::test
