@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang into build-fuzz and runs each one
+# for a fixed number of inputs, starting from the checked-in corpus.
+#   scripts/fuzz.sh [runs]        default 20000 runs per target
+# Environment: FUZZ_SEED (default 1, for a repeatable run), FUZZ_BUILD_DIR.
+# New corpus entries go to a scratch directory; a crashing input is kept in
+# build-fuzz/artifacts/<target>/ and the script fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-20000}
+seed=${FUZZ_SEED:-1}
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+targets=(image_loader answer_check)
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DQUORVANE_FUZZ=ON -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF >/dev/null
+cmake --build "$build" --target "${targets[@]/%/_fuzz}" -j2
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+for target in "${targets[@]}"; do
+  artifacts="$build/artifacts/$target"
+  mkdir -p "$scratch/$target" "$artifacts"
+  echo "== $target: $runs runs"
+  log="$build/artifacts/$target.log"
+  status=0
+  "$build/fuzz/${target}_fuzz" -runs="$runs" -seed="$seed" -max_len=4096 -timeout=20 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    "$scratch/$target" "$root/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' "$log" || true
+  if ((status != 0)); then
+    tail -n 40 "$log" >&2
+    echo "$target failed (status $status); log $log, inputs in $artifacts" >&2
+    exit 1
+  fi
+done
+echo "fuzzing clean"
