@@ -163,7 +163,7 @@ TEST(RomImageWrite, MissingDirectoryIsACreateError) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "gone"));
 }
 
-TEST(RomImageWrite, DirectoryAtTheTargetStaysAndFailsTheWrite) {
+TEST(RomImageWrite, DirectoryAtTheTargetCannotBeCreated) {
   TempDir dir;
   const std::string path = dir.file("rom.bin");
   std::filesystem::create_directory(path);
@@ -171,7 +171,7 @@ TEST(RomImageWrite, DirectoryAtTheTargetStaysAndFailsTheWrite) {
   const Bytes flash = flashPattern(256, 0);
   const auto notice = writeImage(path, 0, 256, flash.data());
   ASSERT_TRUE(notice);
-  EXPECT_EQ(noticeText(*notice), "write file error!");
+  EXPECT_EQ(noticeText(*notice), "create file error!");
   EXPECT_EQ(readFileBytes(path + "/inside"), (Bytes{1, 2, 3}));
   EXPECT_EQ(entriesIn(dir.path()), 1u);
 }

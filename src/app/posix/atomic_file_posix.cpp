@@ -12,6 +12,14 @@ AtomicFileWriter::~AtomicFileWriter() { abandon(); }
 
 bool AtomicFileWriter::open(const std::string& target) {
   abandon();
+  // The target is replaced by a rename, which would also swap out a file
+  // the user may not write to, or fail only after everything is written
+  // when a directory stands there. Both are refused here, as creating the
+  // file in place would be.
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0 &&
+      (S_ISDIR(existing.st_mode) || ::access(target.c_str(), W_OK) != 0))
+    return false;
   target_ = target;
   std::string tmpl = target + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmpl.data());
