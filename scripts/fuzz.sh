@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz and runs each one
 # for a fixed number of inputs, starting from the checked-in corpus.
-#   scripts/fuzz.sh [runs]        default 20000 runs per target
+#   scripts/fuzz.sh [runs]        default 5000 runs per target
 # Environment: FUZZ_SEED (default 1, for a repeatable run), FUZZ_BUILD_DIR.
 # New corpus entries go to a scratch directory; a crashing input is kept in
 # build-fuzz/artifacts/<target>/ and the script fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${1:-20000}
+runs=${1:-5000}
 seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 targets=(image_loader answer_check)
