@@ -1,0 +1,68 @@
+// The on-screen remote control (template 141): 32 key buttons, a key field
+// that captures the PC keyboard, and four Com buttons that choose the port.
+// Every click or mapped key sends one key frame; nothing is read back.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+
+#include "remote/remote_session.h"
+
+class QButtonGroup;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+namespace quorvane::ui {
+
+class KeyCaptureEdit;
+
+class RemoteControlDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kComButtonCount = 4;
+  // Control ids of "Com 1" .. "Com 4".
+  static constexpr std::array<int, kComButtonCount> kComControlIds = {1070, 1071, 1074, 1075};
+
+  // Created without a parent: a top-level window of its own. Initialises at
+  // once: preselects the Com button of portIndex and opens that port when
+  // portIndex is 0..3 (showing "open port<n> error!" on failure).
+  RemoteControlDialog();
+  ~RemoteControlDialog() override;  // closes the port
+
+  // Puts `code` into the key frame and writes it to the port, if one is open.
+  void sendKey(std::uint8_t code);
+  // The handler of Com button `portNumber` (1..4): stores the selection in
+  // portIndex, then opens that port; a failed open is reported and leaves
+  // no port open.
+  void selectPort(int portNumber);
+
+  // The confirm action (Enter reaching the dialog) does nothing.
+  void accept() override {}
+
+  int selectedPort() const { return selectedPort_; }
+  KeyCaptureEdit* keyField() const { return keyField_; }
+  QPushButton* closeButton() const { return closeButton_; }
+  QGroupBox* comGroupBox() const { return comBox_; }
+  QRadioButton* comButton(int index) const { return comButtons_.at(index); }
+  QPushButton* keyButton(std::uint8_t code) const { return keyButtons_.at(code); }
+  const SerialPort& port() const { return session_.port(); }
+  const FrameBytes& keyFrame() const { return session_.keyFrame(); }
+
+ private:
+  void buildControls();
+
+  remote::RemoteSession session_;
+  KeyCaptureEdit* keyField_ = nullptr;
+  int selectedPort_ = -1;  // the checked Com button, -1: none
+
+  QPushButton* closeButton_ = nullptr;
+  QGroupBox* comBox_ = nullptr;
+  QButtonGroup* comGroup_ = nullptr;
+  std::array<QRadioButton*, kComButtonCount> comButtons_{};
+  std::array<QPushButton*, kKeyCodeCount> keyButtons_{};
+};
+
+}  // namespace quorvane::ui
