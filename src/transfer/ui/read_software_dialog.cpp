@@ -39,13 +39,15 @@ ReadSoftwareDialog::ReadSoftwareDialog(QWidget* parent)
   groupBox_ = new QGroupBox(this);
   place(groupBox_, kGroupBoxRect);
 
-  // Sits on the group box's top edge where a caption would be.
+  // Sits on the group box's top edge where a caption would be; no border of
+  // its own, so "512/512 blocks" fits its 57 units.
   blockCounter_ = new QLineEdit(this);
   blockCounter_->setObjectName(QStringLiteral("blockCounter%1").arg(kReadBlockCounterId));
   blockCounter_->setReadOnly(true);
   blockCounter_->setEnabled(false);
   blockCounter_->setAlignment(Qt::AlignCenter);
-  blockCounter_->setFrame(true);
+  blockCounter_->setFrame(false);
+  blockCounter_->setTextMargins(0, 0, 0, 0);
   place(blockCounter_, kCounterRect);
   blockCounter_->raise();
 
@@ -115,6 +117,7 @@ void ReadSoftwareDialog::stopTimer(int timerId) {
 void ReadSoftwareDialog::showBlockProgress(unsigned percent, long long done, long long count) {
   progressBar_->setValue(static_cast<int>(percent));
   blockCounter_->setText(QString::fromStdString(blockCounterText(done, count)));
+  blockCounter_->setCursorPosition(0);  // a text too wide shows its start
   progressBar_->repaint();
   blockCounter_->repaint();
 }

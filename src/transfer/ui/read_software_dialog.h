@@ -52,6 +52,8 @@ class ReadSoftwareDialog : public QDialog, private TransferView {
   // The transfer, once the file has been chosen (tests, renderer).
   const ReadTransfer* transfer() const { return transfer_ ? &*transfer_ : nullptr; }
   bool timerActive(int timerId) const { return timers_.isActive(timerId); }
+  // The dialog's port (tests wait on it for the line to settle).
+  CommandPort& port() { return port_; }
 
   QProgressBar* progressBar() const { return progressBar_; }
   QLineEdit* blockCounter() const { return blockCounter_; }
