@@ -8,238 +8,139 @@
 #include <limits>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "receiver_emulator.h"
-#include "serial/command_frame.h"
-#include "support/pty_pair.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-constexpr int kComNumber = 3;  // the emulator answers as COM3
+constexpr int kCom = 3;  // the emulator answers as COM3
 
-class RecordingView final : public ConnectView {
- public:
-  void startTimer(int timerId, int periodMs) override {
-    timerStarts.push_back({timerId, periodMs});
-    timerRunning = true;
-  }
-  void stopTimer(int) override { timerRunning = false; }
+struct RecordingView final : ConnectView {
+  void startTimer(int id, int ms) override { timer = {id, ms}; }
+  void stopTimer(int) override { timer.reset(); }
   void showProgress(int percent) override { progress.push_back(percent); }
-  void showMessage(const Notice& notice) override {
-    messages.push_back(noticeText(notice));
-    // A box opens while the timer is still going would let a second tick in.
-    EXPECT_FALSE(timerRunning);
+  void showMessage(const Notice& n) override {
+    EXPECT_FALSE(timer) << "a second tick could arrive under the box";
+    messages.push_back(noticeText(n));
   }
-  void finish(bool connected) override {
-    EXPECT_FALSE(finished.has_value()) << "finished twice";
-    finished = connected;
+  void finish(bool ok) override {
+    EXPECT_FALSE(finished) << "finished twice";
+    finished = ok;
   }
-
-  std::vector<std::pair<int, int>> timerStarts;
-  bool timerRunning = false;
+  std::optional<std::pair<int, int>> timer;
   std::vector<int> progress;
   std::vector<std::string> messages;
   std::optional<bool> finished;
-};
-
-// Records every wait; a poll wait lets the emulator's answer arrive in full
-// first, so the count of polls never depends on the machine's speed.
-class CountingSleep {
- public:
-  explicit CountingSleep(const emu::ReceiverEmulator* emulator = nullptr,
-                         CommandPort* port = nullptr)
-      : emulator_(emulator), port_(port) {}
-
-  SleepFn fn() {
-    return [this](int ms) {
-      waits.push_back(ms);
-      if (emulator_ && port_ && ms == kAckPollIntervalMs) settle();
-    };
-  }
-  int polls() const {
-    int n = 0;
-    for (int ms : waits) n += ms == kAckPollIntervalMs;
-    return n;
-  }
-  std::vector<int> waits;
-
- private:
-  void settle() {
-    emulator_->waitIdle();
-    for (int i = 0; i < 5000 && port_->bytesArrived() < emulator_->bytesSent(); ++i) {
-      port_->bytesInQueue();  // drains the device into the port's queue
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  const emu::ReceiverEmulator* emulator_;
-  CommandPort* port_;
 };
 
 class ConnectHandshakeTest : public ::testing::Test {
  protected:
   void startEmulator(emu::FaultPlan faults = {}) {
     emu::EmulatorOptions options;
-    options.modelNumber = 3;
     options.faults = faults;
     emulator_.emplace(options);
     ASSERT_TRUE(emulator_->start());
-    comOverride_.emplace(portOverrideVariable(kComNumber), emulator_->devicePath());
+    com_.emplace(portOverrideVariable(kCom), emulator_->devicePath());
+  }
+  // Records each wait. With `settle`, a poll first lets everything the
+  // emulator has sent reach the port, so the poll count never depends on
+  // the machine's speed; otherwise no time passes at all.
+  SleepFn sleep(bool settle) {
+    return [this, settle](int ms) {
+      waits_.push_back(ms);
+      if (!settle || ms != kAckPollIntervalMs) return;
+      emulator_->waitIdle();
+      for (int i = 0; i < 5000 && port_.bytesArrived() < emulator_->bytesSent(); ++i) {
+        port_.bytesInQueue();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
   }
   std::vector<FrameBytes> framesAfter(std::size_t bytes) {
     emulator_->waitUntil([&] { return emulator_->bytesReceived() >= bytes; });
+    emulator_->waitIdle();
     return emulator_->framesReceived();
   }
 
   std::optional<emu::ReceiverEmulator> emulator_;
-  std::optional<test::ScopedEnv> comOverride_;
+  std::optional<test::ScopedEnv> com_;
   CommandPort port_;
   RecordingView view_;
+  std::vector<int> waits_;
 };
 
-TEST_F(ConnectHandshakeTest, AnsweringReceiverConnectsAfterOneRequest) {
+TEST_F(ConnectHandshakeTest, AnsweringReceiverConnectsOnce) {
   startEmulator();
-  CountingSleep sleep(&*emulator_, &port_);
-  ConnectHandshake handshake(port_, view_, sleep.fn());
-
+  ConnectHandshake handshake(port_, view_, sleep(true));
   handshake.start();
-  EXPECT_EQ(handshake.state(), ConnectState::Waiting);
-  ASSERT_EQ(view_.timerStarts.size(), 1u);
-  EXPECT_EQ(view_.timerStarts[0], std::make_pair(kConnectTimerId, kConnectTimerMs));
+  EXPECT_EQ(view_.timer, std::make_pair(kConnectTimerId, kConnectTimerMs));
   EXPECT_EQ(view_.progress, std::vector<int>{60});
 
-  // COM3 from the stored index 2.
-  EXPECT_EQ(handshake.tick(PortTarget::fromIndex(2)), ConnectResult::Connected);
-  EXPECT_EQ(handshake.state(), ConnectState::Ended);
-  EXPECT_FALSE(view_.timerRunning);
+  EXPECT_EQ(handshake.tick(PortTarget::fromIndex(kCom - 1)), ConnectResult::Connected);
+  EXPECT_FALSE(view_.timer);
   EXPECT_EQ(view_.progress, (std::vector<int>{60, 100}));
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_EQ(view_.finished, true);
-  ASSERT_FALSE(sleep.waits.empty());
-  EXPECT_EQ(sleep.waits.back(), kConnectSuccessPauseMs);  // the pause comes last
-  EXPECT_TRUE(port_.isOpen());                            // stays open until its owner goes
+  ASSERT_FALSE(waits_.empty());
+  EXPECT_EQ(waits_.back(), kConnectSuccessPauseMs);
+  EXPECT_TRUE(port_.isOpen());  // until its owner goes
 
-  // A late second tick neither sends nor finishes again.
-  EXPECT_EQ(handshake.tick(PortTarget::fromIndex(2)), ConnectResult::None);
-  emulator_->waitIdle();
-  EXPECT_EQ(emulator_->framesReceived(), std::vector<FrameBytes>{kConnectFrame});
+  // A late tick sends nothing more.
+  EXPECT_EQ(handshake.tick(PortTarget::fromIndex(kCom - 1)), ConnectResult::None);
+  EXPECT_EQ(framesAfter(kFrameSize), std::vector<FrameBytes>{kConnectFrame});
   EXPECT_EQ(emulator_->bytesReceived(), kFrameSize);
 }
 
-TEST_F(ConnectHandshakeTest, SilentReceiverGetsTheStopFrameAfterTwoHundredPolls) {
-  emu::FaultPlan faults;
-  faults.silentAfterStart = true;
-  startEmulator(faults);
-  CountingSleep sleep;  // no real waiting: the limit is counted
-  ConnectHandshake handshake(port_, view_, sleep.fn());
+TEST_F(ConnectHandshakeTest, SilentReceiverGetsTheRequestThenTheStopAfter200Polls) {
+  startEmulator({.silentAfterStart = true});
+  ConnectHandshake handshake(port_, view_, sleep(false));
   handshake.start();
-
-  EXPECT_EQ(handshake.tick(PortTarget::comPort(kComNumber)), ConnectResult::NoAnswer);
-  EXPECT_EQ(sleep.polls(), kAckWaitLimitMs / kAckPollIntervalMs);
-  EXPECT_EQ(sleep.waits.size(), 200u);  // no success pause
+  EXPECT_EQ(handshake.tick(PortTarget::comPort(kCom)), ConnectResult::NoAnswer);
+  EXPECT_EQ(waits_, std::vector<int>(200, 10));  // counted, no pause after
   EXPECT_EQ(view_.messages, std::vector<std::string>{"no answer\xEF\xBC\x81"});
-  EXPECT_EQ(view_.progress, std::vector<int>{60});
   EXPECT_EQ(view_.finished, false);
-  EXPECT_EQ(framesAfter(2 * kFrameSize), (std::vector<FrameBytes>{kConnectFrame, kStopFrame}));
+
+  const FrameBytes request = {'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e', 0x00, 0x10, 0x00, 0x00};
+  EXPECT_EQ(framesAfter(2 * kFrameSize), (std::vector<FrameBytes>{request, kStopFrame}));
+  EXPECT_EQ(emulator_->bytesReceived(), 2 * kFrameSize);
 }
 
-TEST_F(ConnectHandshakeTest, IdentFrameInsteadOfAckStopsAtOnce) {
-  emu::FaultPlan faults;
-  faults.otherModel = 3;
-  startEmulator(faults);
-  CountingSleep sleep(&*emulator_, &port_);
-  ConnectHandshake handshake(port_, view_, sleep.fn());
+TEST_F(ConnectHandshakeTest, IdentFrameInsteadOfTheAckStopsAtOnce) {
+  startEmulator({.otherModel = 3});
+  ConnectHandshake handshake(port_, view_, sleep(true));
   handshake.start();
-
-  EXPECT_EQ(handshake.tick(PortTarget::comPort(kComNumber)), ConnectResult::NoAnswer);
-  // At most the one poll that waited for the answer to arrive.
-  EXPECT_LE(sleep.polls(), 1);
+  EXPECT_EQ(handshake.tick(PortTarget::comPort(kCom)), ConnectResult::NoAnswer);
+  EXPECT_LE(waits_.size(), 1u);  // only while the answer was arriving
   EXPECT_EQ(view_.messages, std::vector<std::string>{"no answer\xEF\xBC\x81"});
-  EXPECT_EQ(view_.finished, false);
   EXPECT_EQ(framesAfter(2 * kFrameSize), (std::vector<FrameBytes>{kConnectFrame, kStopFrame}));
   EXPECT_EQ(port_.bytesInQueue(), 0u);  // the wrong answer was consumed
 }
 
-TEST_F(ConnectHandshakeTest, PortThatCannotBeOpenedSendsNothing) {
+TEST_F(ConnectHandshakeTest, PortThatCannotBeOpenedIsNamedAndNothingIsSent) {
   startEmulator();
-  {  // missing device
-    const test::ScopedEnv missing(portOverrideVariable(2), "/nonexistent/quorvane-tty");
-    CountingSleep sleep;
-    RecordingView view;
-    ConnectHandshake handshake(port_, view, sleep.fn());
-    handshake.start();
-    EXPECT_EQ(handshake.tick(PortTarget::fromIndex(1)), ConnectResult::OpenPortError);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"open port2 error!"});
-    EXPECT_EQ(view.finished, false);
-    EXPECT_TRUE(sleep.waits.empty());
-    EXPECT_FALSE(port_.isOpen());
-  }
-  {  // held by another program
-    SerialPort other;
-    ASSERT_EQ(other.open(kComNumber, kLineSpeed), 1);
-    CommandPort port;
-    RecordingView view;
-    ConnectHandshake handshake(port, view, CountingSleep().fn());
-    handshake.start();
-    EXPECT_EQ(handshake.tick(PortTarget::comPort(kComNumber)), ConnectResult::OpenPortError);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"open port3 error!"});
-    EXPECT_FALSE(port.isOpen());
-  }
-  emulator_->waitIdle();
-  EXPECT_EQ(emulator_->bytesReceived(), 0u);
-}
-
-TEST_F(ConnectHandshakeTest, OutOfRangeIndexesNameThePortNumberUnchanged) {
+  SerialPort holder;  // COM3 held by another program
+  ASSERT_EQ(holder.open(kCom, kLineSpeed), 1);
+  const test::ScopedEnv missing(portOverrideVariable(2), "/nonexistent/quorvane-tty");
   const std::int32_t max = std::numeric_limits<std::int32_t>::max();
-  const std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
   const std::vector<std::pair<std::int32_t, std::string>> cases = {
+      {kCom - 1, "open port3 error!"},
+      {1, "open port2 error!"},
       {-1, "open port0 error!"},
       {max, "open port2147483648 error!"},
-      {lowest, "open port-2147483647 error!"},
   };
   for (const auto& [index, text] : cases) {
     CommandPort port;
     RecordingView view;
-    ConnectHandshake handshake(port, view, CountingSleep().fn());
+    ConnectHandshake handshake(port, view, sleep(false));
     handshake.start();
     EXPECT_EQ(handshake.tick(PortTarget::fromIndex(index)), ConnectResult::OpenPortError);
-    EXPECT_EQ(view.messages, std::vector<std::string>{text}) << index;
+    EXPECT_EQ(view.messages, std::vector<std::string>{text});
+    EXPECT_EQ(view.finished, false);
+    EXPECT_FALSE(port.isOpen());
   }
-}
-
-TEST_F(ConnectHandshakeTest, RequestOnTheLineIsExactlyTwelveBytes) {
-  test::PtyPair line;  // a far end that never answers
-  const test::ScopedEnv com(portOverrideVariable(kComNumber), line.devicePath());
-  ConnectHandshake handshake(port_, view_, CountingSleep().fn());
-  handshake.start();
-  EXPECT_EQ(handshake.tick(PortTarget::comPort(kComNumber)), ConnectResult::NoAnswer);
-
-  const std::vector<std::uint8_t> request = {'H', 'a', 'l',  'v',  'o',  'r',
-                                             'n', 'e', 0x00, 0x10, 0x00, 0x00};
-  const std::vector<std::uint8_t> stop = {'H', 'a', 'l',  'v',  'o',  'r',
-                                          'n', 'e', 0x00, 0x02, 0x00, 0x00};
-  EXPECT_EQ(line.receive(12), request);
-  EXPECT_EQ(line.receive(12), stop);
-  EXPECT_TRUE(line.receive(1, 100).empty());
-}
-
-TEST_F(ConnectHandshakeTest, CancelBeforeTheTickOpensNothing) {
-  startEmulator();
-  ConnectHandshake handshake(port_, view_, CountingSleep().fn());
-  handshake.start();
-  ASSERT_TRUE(view_.timerRunning);
-
-  EXPECT_TRUE(handshake.cancel());
-  EXPECT_FALSE(view_.timerRunning);
-  EXPECT_EQ(handshake.result(), ConnectResult::Cancelled);
-  EXPECT_EQ(view_.finished, false);
-  EXPECT_TRUE(view_.messages.empty());
-
-  EXPECT_FALSE(handshake.cancel());
-  EXPECT_EQ(handshake.tick(PortTarget::comPort(kComNumber)), ConnectResult::None);
-  EXPECT_FALSE(port_.isOpen());
+  EXPECT_TRUE(waits_.empty());
   emulator_->waitIdle();
   EXPECT_EQ(emulator_->bytesReceived(), 0u);
 }
