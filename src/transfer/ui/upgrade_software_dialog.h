@@ -38,6 +38,7 @@ class UpgradeSoftwareDialog : public QDialog, public TransferView {
   void onUpgradeTick(int timerId);
 
   const UpgradeTransfer* transfer() const { return transfer_.get(); }
+  CommandPort& port() { return port_; }
   const QString& imagePath() const { return imagePath_; }
 
   QPushButton* closeButton() const { return closeButton_; }
