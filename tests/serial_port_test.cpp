@@ -31,18 +31,16 @@ unsigned waitQueued(SerialPort& port, unsigned count) {
   return queued;
 }
 
-// Feeds `bytes` from the master while the port drains, until the port has
-// taken them all from the kernel or its queue is full.
+// Feeds `bytes` from the master while the port drains them into its queue
+// (which must have room for them all).
 void feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   std::size_t sent = 0;
   const std::uint64_t start = port.bytesArrived();
-  while (std::chrono::steady_clock::now() < deadline) {
+  while (port.bytesArrived() - start < bytes.size() &&
+         std::chrono::steady_clock::now() < deadline) {
     sent += pty.sendSome(bytes.data() + sent, bytes.size() - sent);
-    const unsigned queued = port.bytesInQueue();
-    if (port.bytesArrived() - start == bytes.size() || queued == kDriverQueueSize) {
-      if (sent == bytes.size()) return;
-    }
+    port.bytesInQueue();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
