@@ -24,39 +24,50 @@ enum class UpgradeAnswer { Ack0, Ack1, Ack2, Ident, Rotate };
 
 // Faults; block numbers count from 0, -1 means "never".
 struct FaultPlan {
-  bool silentAfterStart = false;  // never answer the connect/start frame
-  int silentAfterBlock = -1;      // read: nothing after sending block N;
-                                  // upgrade: no answer after receiving block N
-  bool wrongAnswer = false;       // answer with a frame that is neither an
-                                  // IdentFrame nor an acknowledgement
-  int otherModel = 0;             // 1..16: answer with that ModelNumber's
-                                  // IdentFrame instead of its own (connect:
-                                  // instead of the acknowledgement)
-  bool otherGroup = false;        // upgrade: answer from the other AckGroup
-  int splitPieces = 0;            // >1: every answer sent in this many pieces
-  int splitDelayMs = 0;           //     with this pause between them
-  std::size_t surplusBytes = 0;   // stray bytes after every answer and block
-  int shortBlock = -1;            // read: block N sent `shortBy` bytes short,
-  std::size_t shortBy = 1;        //       then silence
-  int corruptBlock = -1;          // read: one byte of block N flipped
-  std::size_t corruptOffset = 0;  //       at this offset within the block
-  int vanishAfterBlock = -1;      // close the pty after block N (read: sent;
-                                  // upgrade: received); -2: right after the
-                                  // start frame arrives
+  bool silentAfterStart = false;   // never answer the connect/start frame
+  int silentAfterBlock = -1;       // read: nothing after sending block N;
+                                   // upgrade: no answer after receiving block N
+  bool wrongAnswer = false;        // answer with a frame that is neither an
+                                   // IdentFrame nor an acknowledgement
+  int otherModel = 0;              // 1..16: answer with that ModelNumber's
+                                   // IdentFrame instead of its own (connect:
+                                   // instead of the acknowledgement)
+  bool otherGroup = false;         // upgrade: answer from the other AckGroup
+  int splitPieces = 0;             // >1: every answer sent in this many pieces
+  int splitDelayMs = 0;            //     with this pause between them
+  std::size_t surplusBytes = 0;    // stray bytes after every answer and block
+  int shortBlock = -1;             // read: block N sent `shortBy` bytes short,
+  std::size_t shortBy = 1;         //       then silence
+  int corruptBlock = -1;           // read: one byte of block N flipped
+  std::size_t corruptOffset = 0;   //       at this offset within the block
+  int vanishAfterBlock = -1;       // close the pty after block N (read: sent;
+                                   // upgrade: received); -2: right after the
+                                   // start frame arrives
+  int answerFaultAfterBlock = -1;  // upgrade: wrongAnswer, otherModel and
+                                   // otherGroup touch only the answers after
+                                   // block N; -1: every answer
 };
 
+// The frame sent for FaultPlan::wrongAnswer: neither an IdentFrame nor an
+// acknowledgement of either group.
+inline constexpr FrameBytes kWrongAnswerFrame = makeFrame(0x5A);
+// The value of every surplus byte (FaultPlan::surplusBytes).
+inline constexpr std::uint8_t kSurplusByte = 0xE5;
+// XORed into the byte that FaultPlan::corruptBlock flips.
+inline constexpr std::uint8_t kCorruptMask = 0xFF;
+
 struct EmulatorOptions {
-  int modelNumber = 1;             // 1..16: its type, and so its flash size
-  std::vector<std::uint8_t> flash; // blockCount * 4096 bytes; empty: pattern
-  bool pace = false;               // emulate the line rate both ways
-  int baud = kLineSpeed;           // with `pace`: bits per second
-  int blockTurnaroundMs = 0;       // its own time per block (e.g. programming)
+  int modelNumber = 1;              // 1..16: its type, and so its flash size
+  std::vector<std::uint8_t> flash;  // blockCount * 4096 bytes; empty: pattern
+  bool pace = false;                // emulate the line rate both ways
+  int baud = kLineSpeed;            // with `pace`: bits per second
+  int blockTurnaroundMs = 0;        // its own time per block (e.g. programming)
   UpgradeAnswer upgradeAnswer = UpgradeAnswer::Ack0;
   FaultPlan faults;
-  std::string linkPath;            // if set: a symlink to the pty made there
-  std::string saveFlashTo;         // if set: flash saved here after a
-                                   // complete upgrade
-  std::FILE* log = nullptr;        // frame log (hex and meaning), or none
+  std::string linkPath;      // if set: a symlink to the pty made there
+  std::string saveFlashTo;   // if set: flash saved here after a
+                             // complete upgrade
+  std::FILE* log = nullptr;  // frame log (hex and meaning), or none
 };
 
 // A recognisable, deterministic flash content of the model's size.
@@ -83,9 +94,9 @@ class ReceiverEmulator {
   std::vector<std::uint8_t> keyCodesReceived() const;
   // Its flash as it is now (after an upgrade: what it received).
   std::vector<std::uint8_t> flash() const;
-  unsigned blocksSent() const;      // read: blocks served so far
-  unsigned blocksReceived() const;  // upgrade: blocks taken so far
-  bool upgradeComplete() const;     // the last block taken and answered
+  unsigned blocksSent() const;          // read: blocks served so far
+  unsigned blocksReceived() const;      // upgrade: blocks taken so far
+  bool upgradeComplete() const;         // the last block taken and answered
   std::uint64_t bytesSent() const;      // everything written to the PC
   std::uint64_t bytesReceived() const;  // everything read from the PC
 
@@ -98,7 +109,7 @@ class ReceiverEmulator {
 
   // ---- interventions ---------------------------------------------------
   void sendRaw(const std::vector<std::uint8_t>& bytes);  // to the PC
-  void vanish();  // closes its side of the pty now
+  void vanish();                                         // closes its side of the pty now
   void setFaults(const FaultPlan& faults);
 
  private:

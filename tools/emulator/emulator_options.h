@@ -1,0 +1,32 @@
+// The command line of quorvane-emu, parsed into EmulatorOptions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "receiver_emulator.h"
+
+namespace quorvane::emu {
+
+struct CommandLine {
+  EmulatorOptions options;
+  std::string flashPath;  // --flash
+  std::string logPath;    // --log: a file, "-" for stderr, empty for none
+  long parentPid = 0;     // --parent-pid: exit once this process is gone
+  bool modelGiven = false;
+  bool help = false;
+};
+
+// Parses argv[1..]; false with `error` set on an unknown option or a bad
+// value. A --flash file is not read here (see loadFlashFile).
+bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error);
+
+// Reads a flash file: either the raw flash of a model (256 or 512 blocks)
+// or a ROM image file (13-byte tag, then the blocks). An image's tag names
+// the model when none was given; a given model must fit the file's size.
+bool loadFlashFile(const std::string& path, CommandLine& cmd, std::string& error);
+
+// The --help text, every option documented.
+std::string usageText();
+
+}  // namespace quorvane::emu
