@@ -16,8 +16,12 @@ using quorvane::ui::ConnectDialogOptions;
 
 // COM2 stored: "Com 2" preselected.
 QUORVANE_RENDER_SCENE("comm_setup", [] {
-  AppConfig::instance().portIndex = 1;
-  return std::make_unique<CommSetupDialog>();
+  auto& config = AppConfig::instance();
+  const auto stored = config.portIndex;
+  config.portIndex = 1;
+  auto dialog = std::make_unique<CommSetupDialog>();
+  config.portIndex = stored;  // other scenes see the record unchanged
+  return dialog;
 });
 
 // Waiting for its tick, with the timer held so that no port is opened.
