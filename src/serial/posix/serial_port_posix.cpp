@@ -100,16 +100,19 @@ int SerialPort::openDevice(const std::string& path, int speed) {
 
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return 0;
-  // Exclusive: TIOCEXCL refuses further opens of the terminal (except to
-  // root), the advisory lock refuses any other SerialPort, root or not.
-  termios t{};
-  const bool ok =
-      ::ioctl(fd, TIOCEXCL) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::tcgetattr(fd, &t) == 0;
-  if (ok) {
-    makeTransparent(t);
+  // Exclusive: the advisory lock refuses any other SerialPort, root or not;
+  // TIOCEXCL refuses further opens of the terminal by anyone but root. The
+  // lock comes first, so a refused open never touches the holder's flag.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return 0;
   }
+  termios t{};
+  const bool ok = ::ioctl(fd, TIOCEXCL) == 0 && ::tcgetattr(fd, &t) == 0;
+  if (ok) makeTransparent(t);
   if (!ok || ::cfsetispeed(&t, constant) != 0 || ::cfsetospeed(&t, constant) != 0 ||
       ::tcsetattr(fd, TCSANOW, &t) != 0) {
+    ::ioctl(fd, TIOCNXCL);
     ::close(fd);  // also drops the lock
     return 0;
   }
@@ -181,9 +184,10 @@ int SerialPort::setBinaryMode(int flag) {
   if (!isOpen()) return 0;
   termios t{};
   if (::tcgetattr(impl_->fd, &t) != 0) return 0;
-  impl_->binary = (flag & 1) != 0;
   makeTransparent(t);
-  return ::tcsetattr(impl_->fd, TCSANOW, &t) == 0 ? 1 : 0;
+  if (::tcsetattr(impl_->fd, TCSANOW, &t) != 0) return 0;
+  impl_->binary = (flag & 1) != 0;
+  return 1;
 }
 
 void SerialPort::close() {
