@@ -47,6 +47,13 @@ UpgradeSoftwareDialog::UpgradeSoftwareDialog(const QString& imagePath, QWidget* 
   blockCounter_->setReadOnly(true);
   blockCounter_->setEnabled(false);
   blockCounter_->setAlignment(Qt::AlignCenter);
+  // A thin border, no inner margin and the platform's grey text of a
+  // disabled edit box, so that "511/512 blocks" fits the template's 57 units
+  // and stays legible.
+  blockCounter_->setStyleSheet(
+      QStringLiteral("QLineEdit { border: 1px solid palette(mid); padding: 0px;"
+                     " background: palette(window); color: #6d6d6d; }"));
+  blockCounter_->setTextMargins(-2, 0, -2, 0);
   placeControl(blockCounter_, 15, 5, 57, 12);
 
   progressBar_ = new QProgressBar(this);
