@@ -1,6 +1,5 @@
 // The read transfer against the receiver emulator over a pseudo-terminal,
-// with every tick driven directly: before each tick the emulator is allowed
-// to finish what it sends, so each tick sees a settled line.
+// with every tick driven directly on a settled line.
 #include "transfer/read_transfer.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,7 +14,6 @@
 
 #include "receiver_emulator.h"
 #include "serial/command_port.h"
-#include "serial/protocol.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 #include "transfer/rom_type.h"
@@ -27,24 +23,20 @@ namespace quorvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Log = std::vector<std::string>;
 constexpr int kTicksToGiveUp = static_cast<int>(kWaitLimitMs / kWaitStepMs);  // 60
 
 struct Progress {
   unsigned percent;
-  long long done;
-  long long count;
+  long long done, count;
   bool operator==(const Progress&) const = default;
 };
 
-// Records what the transfer asks of its front end, in one log together with
-// the frames it sends, so orderings can be checked.
+// What the transfer asks of its front end, logged together with the frames
+// it sends so that orderings can be checked.
 class RecordingView final : public TransferView {
  public:
-  void startTimer(int id, int periodMs) override {
-    EXPECT_EQ(periodMs, kTickMs);
-    running.insert(id);
-    log.push_back("start timer " + std::to_string(id));
-  }
+  void startTimer(int id, int) override { running.insert(id); }
   void stopTimer(int id) override {
     running.erase(id);
     log.push_back("stop timer " + std::to_string(id));
@@ -54,38 +46,29 @@ class RecordingView final : public TransferView {
   }
   void cancel() override {
     running.clear();
-    ++cancels;
     log.push_back("cancel");
   }
   void showMessage(const Notice& notice) override {
     messages.push_back(notice);
     log.push_back("message " + noticeText(notice));
-    if (onMessage) onMessage();
   }
+  Log tail(std::size_t n) const { return Log(log.end() - static_cast<long>(n), log.end()); }
 
   std::set<int> running;
   std::vector<Progress> progress;
   std::vector<Notice> messages;
-  std::vector<std::string> log;
-  int cancels = 0;
-  std::function<void()> onMessage;
+  Log log;
 };
 
 // Lets the emulator send everything it means to send in answer to what it
-// has received, while the port takes it in (a 4096-byte block does not fit
-// the pty at once, so both sides must move).
+// has received, while the port takes it in (a block does not fit the pty
+// at once, so both sides must move).
 void settle(emu::ReceiverEmulator& emulator, SerialPort& port) {
   for (int i = 0; i < 20000; ++i) {
     port.bytesInQueue();  // drains the device into the port's own queue
     if (emulator.waitIdle(1) && port.bytesArrived() == emulator.bytesSent()) return;
   }
   ADD_FAILURE() << "the line did not settle";
-}
-
-emu::EmulatorOptions model(int modelNumber) {
-  emu::EmulatorOptions options;
-  options.modelNumber = modelNumber;
-  return options;
 }
 
 Bytes bytesOf(const FrameBytes& f) {
@@ -99,24 +82,26 @@ Bytes imageOf(int tagIndex, const Bytes& flash) {
   return image;
 }
 
+const std::string kStopLine = "frame " + describeFrame(kStopFrame);
+
 class ReadTransferTest : public ::testing::Test {
  protected:
-  // Starts an emulator of `options` and a transfer to dir/rom.bin over it.
-  void begin(emu::EmulatorOptions options) {
-    emulator.emplace(std::move(options));
+  void begin(int modelNumber, emu::FaultPlan faults = {}) {
+    emu::EmulatorOptions options;
+    options.modelNumber = modelNumber;
+    options.faults = faults;
+    emulator.emplace(options);
     ASSERT_TRUE(emulator->start());
     transfer.emplace(port, view, PortTarget::device(emulator->devicePath()), target);
     transfer->setObserver([this](const ReadEvent& e) {
-      if (e.kind == ReadEvent::Kind::FrameSent) {
-        sent.push_back(e.frame);
-        view.log.push_back("frame " + describeFrame(e.frame));
-        if (e.frame == kReadCompleteFrame) fileAtReadComplete = std::filesystem::exists(target);
-      }
+      if (e.kind != ReadEvent::Kind::FrameSent) return;
+      sent.push_back(e.frame);
+      view.log.push_back("frame " + describeFrame(e.frame));
+      if (e.frame == kReadCompleteFrame) fileAtReadComplete = std::filesystem::exists(target);
     });
     ASSERT_TRUE(transfer->startRead());
   }
-
-  // One tick of whichever timer runs, on a settled line.
+  // One tick of whichever timer runs.
   void tick() {
     settle(*emulator, port);
     ASSERT_EQ(view.running.size(), 1u);
@@ -125,10 +110,6 @@ class ReadTransferTest : public ::testing::Test {
   void tickUntilBlocks(unsigned blocks) {
     while (!transfer->finished() && transfer->fields().blocksReceived < blocks) tick();
   }
-  void runToEnd() {
-    for (int i = 0; i < 2000 && !transfer->finished(); ++i) tick();
-  }
-  // Checks a whole read of a receiver of ModelNumber `model`.
   void expectWholeRead(int modelNumber);
 
   test::TempDir dir;
@@ -142,35 +123,36 @@ class ReadTransferTest : public ::testing::Test {
 };
 
 void ReadTransferTest::expectWholeRead(int modelNumber) {
-  begin(model(modelNumber));
-  runToEnd();
+  begin(modelNumber);
+  tickUntilBlocks(1000);
   const int index = modelNumber - 1;
   const unsigned blocks = romType(index).blockCount;
-
   ASSERT_TRUE(transfer->succeeded());
   EXPECT_TRUE(view.messages.empty());
-  EXPECT_EQ(view.cancels, 1);
   EXPECT_TRUE(view.running.empty());
-  EXPECT_EQ(transfer->fields().tagIndex, index);
   EXPECT_EQ(transfer->fields().blockCount, blocks);
+  EXPECT_TRUE(test::readFileBytes(target) == imageOf(index, emulator->flash()));
 
-  const Bytes file = test::readFileBytes(target);
-  EXPECT_EQ(file.size(), kTagSize + std::size_t{blocks} * kBlockSize);
-  EXPECT_TRUE(file == imageOf(index, emulator->flash())) << "image differs from the flash";
-
-  // Start, one acknowledgement per block (the receiver's own IdentFrame),
-  // read complete: on the line and as the receiver logged it.
+  // Start, the receiver's own IdentFrame after every block, read complete;
+  // the file appears only after that, then the dialog ends.
   std::vector<FrameBytes> expected{kStartReadFrame};
   expected.insert(expected.end(), blocks, identFrame(modelNumber));
   expected.push_back(kReadCompleteFrame);
   EXPECT_EQ(sent, expected);
   ASSERT_TRUE(emulator->waitIdle());
   EXPECT_EQ(emulator->framesReceived(), expected);
+  EXPECT_EQ(fileAtReadComplete, false);
+  EXPECT_EQ(view.tail(3),
+            (Log{"frame " + describeFrame(kReadCompleteFrame), "stop timer 2", "cancel"}));
 
   ASSERT_EQ(view.progress.size(), blocks);
-  EXPECT_EQ(view.progress[0], (Progress{0, 1, blocks}));  // 100 / 256 and / 512 round down
+  EXPECT_EQ(view.progress[0], (Progress{0, 1, blocks}));
   EXPECT_EQ(view.progress[2], (Progress{blocks == 256 ? 1u : 0u, 3, blocks}));
   EXPECT_EQ(view.progress.back(), (Progress{100, blocks, blocks}));
+
+  const std::size_t frames = sent.size();  // ticks after the end do nothing
+  transfer->onReadTick(kBlockTimerId);
+  EXPECT_EQ(sent.size(), frames);
 }
 
 TEST_F(ReadTransferTest, WholeSmallFlashIsSavedByteExact) {
@@ -184,82 +166,46 @@ TEST_F(ReadTransferTest, ModelTwoIsRead512BlocksUnderItsOwnTag) {
   EXPECT_EQ(std::string(file.begin(), file.begin() + kTagSize), "QX_RomFtaAMD2");
 }
 
-TEST_F(ReadTransferTest, LastAckThenReadCompleteThenFileThenCancel) {
-  begin(model(15));
-  runToEnd();
-  ASSERT_TRUE(transfer->succeeded());
-  ASSERT_GE(sent.size(), 2u);
-  EXPECT_EQ(sent[sent.size() - 2], identFrame(15));
-  EXPECT_EQ(sent.back(), kReadCompleteFrame);
-  EXPECT_EQ(fileAtReadComplete, false);
-  EXPECT_TRUE(std::filesystem::exists(target));
-  // The block timer stops before the file is written; the dialog ends last.
-  const std::vector<std::string> tail(view.log.end() - 3, view.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"frame " + describeFrame(kReadCompleteFrame),
-                                            "stop timer 2", "cancel"}));
-  // Ticks after the end do nothing.
-  const std::size_t frames = sent.size();
-  transfer->onReadTick(kBlockTimerId);
-  transfer->onReadTick(kAnswerTimerId);
-  EXPECT_EQ(sent.size(), frames);
-}
-
 TEST_F(ReadTransferTest, SilenceAfterBlock100GivesNoAnswerOnThe60thTickAndNoFile) {
   const Bytes earlier{1, 2, 3};
   test::writeFileBytes(target, earlier);
-  emu::EmulatorOptions options;
-  options.faults.silentAfterBlock = 100;
-  begin(options);
+  emu::FaultPlan faults;
+  faults.silentAfterBlock = 100;
+  begin(1, faults);
   tickUntilBlocks(101);
-  ASSERT_EQ(transfer->fields().blocksReceived, 101u);
-
   for (int i = 1; i < kTicksToGiveUp; ++i) tick();
   EXPECT_FALSE(transfer->finished());
-  EXPECT_EQ(transfer->fields().blockWaitMs, (kTicksToGiveUp - 1) * kWaitStepMs);
-  const std::size_t before = view.log.size();
   tick();
 
-  ASSERT_TRUE(transfer->finished());
   EXPECT_EQ(transfer->outcome(), ReadOutcome::Failed);
-  EXPECT_EQ(transfer->failure(), Notice::of(MessageId::NoAnswer));
-  const std::vector<std::string> tail(view.log.begin() + static_cast<long>(before), view.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"frame " + describeFrame(kStopFrame), "cancel",
-                                            "message no answer\xEF\xBC\x81"}));
+  EXPECT_EQ(transfer->fields().blocksReceived, 101u);
+  EXPECT_EQ(view.tail(3), (Log{kStopLine, "cancel", "message no answer\xEF\xBC\x81"}));
   ASSERT_TRUE(emulator->waitIdle());
   EXPECT_EQ(emulator->framesReceived().back(), kStopFrame);
+  // The earlier file is untouched and nothing else was left beside it.
   EXPECT_EQ(test::readFileBytes(target), earlier);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1)
-      << "only the earlier file is in the directory";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST_F(ReadTransferTest, SilenceAfterStartGivesNoAnswer2After60Ticks) {
-  emu::EmulatorOptions options;
-  options.faults.silentAfterStart = true;
-  begin(options);
+TEST_F(ReadTransferTest, AnswerFailures) {
+  // Silence: the 60th tick without 12 bytes gives up.
+  emu::FaultPlan silent;
+  silent.silentAfterStart = true;
+  begin(1, silent);
   for (int i = 1; i < kTicksToGiveUp; ++i) tick();
   EXPECT_FALSE(transfer->finished());
   tick();
-  ASSERT_TRUE(transfer->finished());
-  EXPECT_EQ(transfer->failure(), Notice::of(MessageId::NoAnswer2));
-  EXPECT_EQ(sent, (std::vector<FrameBytes>{kStartReadFrame, kStopFrame}));
-  EXPECT_EQ(view.log.back(), "message no answer2\xEF\xBC\x81");
-  EXPECT_EQ(view.log[view.log.size() - 2], "cancel");
-  EXPECT_TRUE(transfer->fields().flashData.empty());
-  EXPECT_FALSE(std::filesystem::exists(target));
-}
+  EXPECT_EQ(view.tail(3), (Log{kStopLine, "cancel", "message no answer2\xEF\xBC\x81"}));
 
-TEST_F(ReadTransferTest, AnswerThatIsNoIdentFrameGivesNoAnswer1AtOnce) {
-  emu::EmulatorOptions options;
-  options.faults.wrongAnswer = true;
-  begin(options);
+  // Twelve bytes that are no IdentFrame: the first tick that has them.
+  view = {};
+  sent.clear();
+  emu::FaultPlan wrong;
+  wrong.wrongAnswer = true;
+  begin(1, wrong);
   tick();
-  ASSERT_TRUE(transfer->finished());
-  EXPECT_EQ(transfer->failure(), Notice::of(MessageId::NoAnswer1));
+  EXPECT_EQ(view.tail(3), (Log{kStopLine, "cancel", "message no answer1\xEF\xBC\x81"}));
   EXPECT_EQ(sent, (std::vector<FrameBytes>{kStartReadFrame, kStopFrame}));
-  EXPECT_EQ(view.log.back(), "message no answer1\xEF\xBC\x81");
-  EXPECT_EQ(view.log[view.log.size() - 2], "cancel");
   EXPECT_TRUE(transfer->fields().flashData.empty());
   EXPECT_FALSE(std::filesystem::exists(target));
 }
@@ -267,20 +213,17 @@ TEST_F(ReadTransferTest, AnswerThatIsNoIdentFrameGivesNoAnswer1AtOnce) {
 TEST_F(ReadTransferTest, CancelMidDownloadSendsNothingAndKeepsAnEarlierFile) {
   const Bytes earlier{9, 8, 7};
   test::writeFileBytes(target, earlier);
-  begin(model(3));
+  begin(3);
   tickUntilBlocks(10);
   ASSERT_TRUE(emulator->waitIdle());
-  const std::size_t framesBefore = emulator->framesReceived().size();
+  const std::size_t heard = emulator->framesReceived().size();
 
   transfer->abandon();
-  for (int i = 0; i < 5; ++i) {
-    transfer->onReadTick(kBlockTimerId);
-    transfer->onReadTick(kAnswerTimerId);
-  }
+  transfer->onReadTick(kBlockTimerId);
   EXPECT_EQ(transfer->outcome(), ReadOutcome::Cancelled);
   EXPECT_TRUE(view.messages.empty());
   ASSERT_TRUE(emulator->waitIdle());
-  EXPECT_EQ(emulator->framesReceived().size(), framesBefore);
+  EXPECT_EQ(emulator->framesReceived().size(), heard);
   EXPECT_EQ(test::readFileBytes(target), earlier);
 }
 
@@ -288,41 +231,24 @@ TEST_F(ReadTransferTest, PortThatCannotBeOpenedIsReportedWithItsNumber) {
   test::ScopedEnv com7(portOverrideVariable(7), dir.file("no-such-device"));
   transfer.emplace(port, view, PortTarget::comPort(7), target);
   EXPECT_FALSE(transfer->startRead());
-  EXPECT_EQ(transfer->outcome(), ReadOutcome::Failed);
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_EQ(noticeText(view.messages[0]), "open port7 error!");
   EXPECT_TRUE(view.running.empty());
-  EXPECT_EQ(view.cancels, 0);  // the dialog runs its own Cancel command
-}
-
-TEST_F(ReadTransferTest, ComNumberThroughThePortMapReadsToo) {
-  emulator.emplace(model(5));
-  ASSERT_TRUE(emulator->start());
-  test::ScopedEnv com3(portOverrideVariable(3), emulator->devicePath());
-  transfer.emplace(port, view, PortTarget::fromIndex(2), target);
-  ASSERT_TRUE(transfer->startRead());
-  runToEnd();
-  EXPECT_TRUE(transfer->succeeded());
-  EXPECT_EQ(test::readFileBytes(target), imageOf(4, emulator->flash()));
 }
 
 TEST_F(ReadTransferTest, WriteFailureIsShownAfterTheBlockTimerStopped) {
-  // A directory where the file should go: it can't be replaced.
-  std::filesystem::create_directory(target);
-  begin(model(1));
-  runToEnd();
-  ASSERT_TRUE(transfer->finished());
+  std::filesystem::create_directory(target);  // can't be replaced by a file
+  begin(1);
+  tickUntilBlocks(1000);
   EXPECT_EQ(transfer->outcome(), ReadOutcome::Failed);
+  EXPECT_EQ(sent.back(), kReadCompleteFrame);  // no stop: the receiver is done
   ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(sent.back(), kReadCompleteFrame);  // no stop frame: the receiver is done
-  const std::vector<std::string> tail(view.log.end() - 3, view.log.end());
-  EXPECT_EQ(tail[0], "stop timer 2");
-  EXPECT_EQ(tail[1], "message " + noticeText(view.messages[0]));
-  EXPECT_EQ(tail[2], "cancel");
+  EXPECT_EQ(view.tail(3),
+            (Log{"stop timer 2", "message " + noticeText(view.messages[0]), "cancel"}));
 }
 
-// The test plays the receiver itself on a raw pty, to put bytes on the line
-// exactly when it wants them.
+// The test plays the receiver on a raw pty, to put bytes on the line exactly
+// when it wants them.
 TEST(ReadTransferPieces, AnswerTailStartsBlock0AndBlocksInPiecesAreTakenWhenComplete) {
   test::PtyPair pty;
   pty.makeRaw();
@@ -330,9 +256,9 @@ TEST(ReadTransferPieces, AnswerTailStartsBlock0AndBlocksInPiecesAreTakenWhenComp
   CommandPort port;
   RecordingView view;
   ReadTransfer transfer(port, view, PortTarget::device(pty.devicePath()), dir.file("rom.bin"));
-  std::vector<FrameBytes> sent;
+  int acks = 0;
   transfer.setObserver([&](const ReadEvent& e) {
-    if (e.kind == ReadEvent::Kind::FrameSent) sent.push_back(e.frame);
+    acks += e.kind == ReadEvent::Kind::FrameSent && e.frame == identFrame(2);
   });
   ASSERT_TRUE(transfer.startRead());
   ASSERT_EQ(pty.receive(kFrameSize), bytesOf(kStartReadFrame));
@@ -341,9 +267,8 @@ TEST(ReadTransferPieces, AnswerTailStartsBlock0AndBlocksInPiecesAreTakenWhenComp
   auto put = [&](const Bytes& bytes) {
     ASSERT_TRUE(pty.send(bytes));
     delivered += bytes.size();
-    // Wait until the port has everything (bytesInQueue drains the device).
     for (int i = 0; i < 5000 && port.bytesArrived() < delivered; ++i) {
-      port.bytesInQueue();
+      port.bytesInQueue();  // drains the device
       if (port.bytesArrived() < delivered) ::usleep(1000);
     }
     ASSERT_EQ(port.bytesArrived(), delivered);
@@ -353,52 +278,44 @@ TEST(ReadTransferPieces, AnswerTailStartsBlock0AndBlocksInPiecesAreTakenWhenComp
     block0[i] = static_cast<std::uint8_t>(i * 7);
     block1[i] = static_cast<std::uint8_t>(255 - i);
   }
+  auto concat = [](Bytes a, Bytes::const_iterator from, Bytes::const_iterator to) {
+    a.insert(a.end(), from, to);
+    return a;
+  };
 
-  // Eleven bytes of the answer: still waiting.
-  Bytes answer = bytesOf(identFrame(2));
-  put(Bytes(answer.begin(), answer.begin() + 11));
-  transfer.onReadTick(kAnswerTimerId);
+  const Bytes answer = bytesOf(identFrame(2));
+  put(Bytes(answer.begin(), answer.end() - 1));
+  transfer.onReadTick(kAnswerTimerId);  // 11 bytes: still waiting
   EXPECT_EQ(transfer.phase(), ReadPhase::AwaitingType);
-  EXPECT_EQ(transfer.fields().answerWaitMs, kWaitStepMs);
 
   // The last answer byte with the first 1000 bytes of block 0 behind it.
-  Bytes rest{answer.back()};
-  rest.insert(rest.end(), block0.begin(), block0.begin() + 1000);
-  put(rest);
+  put(concat({answer.back()}, block0.begin(), block0.begin() + 1000));
   transfer.onReadTick(kAnswerTimerId);
   ASSERT_EQ(transfer.phase(), ReadPhase::Receiving);
   EXPECT_EQ(transfer.fields().blockCount, 512u);
   EXPECT_EQ(port.bytesInQueue(), 1000u);
-  EXPECT_EQ(view.running, (std::set<int>{kBlockTimerId}));
 
-  transfer.onReadTick(kBlockTimerId);  // 1000 bytes: not a block
   put(Bytes(block0.begin() + 1000, block0.end() - 1));
   transfer.onReadTick(kBlockTimerId);  // one byte short
   EXPECT_EQ(transfer.fields().blocksReceived, 0u);
-  EXPECT_EQ(transfer.fields().blockWaitMs, 2 * kWaitStepMs);
-  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(acks, 0);
 
   // The last byte, and half of block 1 already behind it.
-  Bytes tail{block0.back()};
-  tail.insert(tail.end(), block1.begin(), block1.begin() + 2048);
-  put(tail);
+  put(concat({block0.back()}, block1.begin(), block1.begin() + 2048));
   transfer.onReadTick(kBlockTimerId);
   EXPECT_EQ(transfer.fields().blocksReceived, 1u);
-  EXPECT_EQ(transfer.fields().blockWaitMs, 0u);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[1], identFrame(2));  // acknowledged in the same tick
+  EXPECT_EQ(acks, 1);  // in the same tick
   EXPECT_EQ(pty.receive(kFrameSize), bytesOf(identFrame(2)));
   EXPECT_EQ(port.bytesInQueue(), 2048u);
-  EXPECT_TRUE(std::equal(block0.begin(), block0.end(), transfer.fields().flashData.begin()));
 
   put(Bytes(block1.begin() + 2048, block1.end()));
   transfer.onReadTick(kAnswerTimerId);  // not the running timer: ignored
   EXPECT_EQ(transfer.fields().blocksReceived, 1u);
   transfer.onReadTick(kBlockTimerId);
   EXPECT_EQ(transfer.fields().blocksReceived, 2u);
-  EXPECT_TRUE(
-      std::equal(block1.begin(), block1.end(), transfer.fields().flashData.begin() + kBlockSize));
-  EXPECT_EQ(view.progress.back(), (Progress{0, 2, 512}));
+  const Bytes got(transfer.fields().flashData.begin(),
+                  transfer.fields().flashData.begin() + 2 * kBlockSize);
+  EXPECT_TRUE(got == concat(block0, block1.begin(), block1.end()));
 }
 
 }  // namespace
