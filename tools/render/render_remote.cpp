@@ -11,8 +11,11 @@ namespace {
 
 std::unique_ptr<QWidget> makeRemote(int checkedCom) {
   // No stored port: nothing is opened, so no message box comes up.
-  quorvane::AppConfig::instance().portIndex = -1;
+  auto& config = quorvane::AppConfig::instance();
+  const auto stored = config.portIndex;
+  config.portIndex = -1;
   auto dialog = std::make_unique<quorvane::ui::RemoteControlDialog>();
+  config.portIndex = stored;  // other scenes see the record unchanged
   if (checkedCom >= 0) dialog->comButton(checkedCom)->setChecked(true);
   return dialog;
 }
