@@ -107,6 +107,10 @@ struct ReceiverEmulator::State {
   std::vector<std::uint8_t> rxHold;  // paced: taken, not yet "arrived"
   Clock::time_point rxDeadline;
   bool outBlocked = false;  // the pty would not take more
+  // A vanish after something sent waits until the tool has taken it: the
+  // bytes reached the PC before the device went.
+  bool vanishPending = false;
+  std::string vanishWhy;
 
   // idleness probes
   std::uint64_t probeRequested = 0;
@@ -417,6 +421,7 @@ struct ReceiverEmulator::State {
     out.clear();
     rxHold.clear();
     inBuf.clear();
+    vanishPending = false;
     cv.notify_all();
   }
 
@@ -448,7 +453,7 @@ struct ReceiverEmulator::State {
   // Writes what is due. Returns the time of the next thing due, or max().
   Clock::time_point pumpOut() {
     outBlocked = false;
-    while (!out.empty() && masterFd >= 0) {
+    while (!out.empty() && masterFd >= 0 && !vanishPending) {
       OutItem& it = out.front();
       const auto now = Clock::now();
       if (!it.scheduled) {
@@ -487,7 +492,11 @@ struct ReceiverEmulator::State {
       if (!done.logText.empty()) logLine("->", done.logText);
       if (done.countsBlock) ++blocksSentCount;
       if (done.completesUpgrade) finishUpgrade();
-      if (done.vanishAfter) closePty("vanished after " + done.logText);
+      if (done.vanishAfter) {
+        vanishPending = true;
+        vanishWhy = "vanished after " + done.logText;
+        return Clock::time_point::max();
+      }
       cv.notify_all();
     }
     return Clock::time_point::max();
@@ -531,6 +540,14 @@ struct ReceiverEmulator::State {
     }
   }
 
+  // poll() pushes bytes still on their way into the terminal's input queue
+  // before it looks, so an empty queue here means everything was read.
+  bool slaveDrained() const {
+    if (slaveFd < 0) return true;
+    pollfd p{slaveFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+  }
+
   void drainWake() {
     char b[64];
     while (::read(wakeRead, b, sizeof b) > 0) {
@@ -550,6 +567,10 @@ struct ReceiverEmulator::State {
         drainWake();
         continue;
       }
+      if (vanishPending && slaveDrained()) {
+        closePty(vanishWhy);
+        continue;
+      }
       const std::uint64_t probe = probeRequested;
       bool drained = false;
       auto next = pumpIn(drained);
@@ -557,7 +578,8 @@ struct ReceiverEmulator::State {
       // Output may have become due while input was handled, and the other
       // way round; one more turn of each settles both.
       if (!out.empty() && !outBlocked) next = std::min(next, pumpOut());
-      if (drained && out.empty() && rxHold.empty() && masterFd >= 0) {
+      if (vanishPending) next = std::min(next, Clock::now() + std::chrono::milliseconds(1));
+      if (drained && out.empty() && rxHold.empty() && !vanishPending && masterFd >= 0) {
         probeIdle = probe;
         cv.notify_all();
       }
@@ -755,6 +777,12 @@ bool ReceiverEmulator::waitIdle(int timeoutMs) const {
   s.wake();
   return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
                        [&] { return !s.running || s.probeIdle >= probe; });
+}
+
+bool ReceiverEmulator::outputDelivered() const {
+  State& s = *state_;
+  std::lock_guard lk(s.mu);
+  return s.slaveDrained();
 }
 
 bool ReceiverEmulator::waitUntil(const std::function<bool()>& predicate, int timeoutMs) const {

@@ -104,6 +104,11 @@ class ReceiverEmulator {
   // send in answer to what it has received is written, and no pause (split
   // delay, turnaround, pacing) is under way. Waits at most timeoutMs.
   bool waitIdle(int timeoutMs = 5000) const;
+  // True when every byte it has written has been taken from the device by
+  // whoever holds it open (the tool's port has drained it), or when the pty
+  // is closed. Together with waitIdle this settles the line exactly, however
+  // often the tool has closed and reopened the device.
+  bool outputDelivered() const;
   // Waits until `predicate` holds (checked every millisecond) or timeout.
   bool waitUntil(const std::function<bool()>& predicate, int timeoutMs = 5000) const;
 
