@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -166,6 +167,40 @@ TEST_F(UpgradeDialogTest, EscapeMidUploadSendsNothingAndLaterTicksDoNothing) {
   ASSERT_TRUE(emulator->waitIdle());
   EXPECT_EQ(emulator->framesReceived(), (std::vector<FrameBytes>{kStartUpgradeFrame}));
   EXPECT_TRUE(presenter.messages.empty());
+}
+
+TEST_F(UpgradeDialogTest, TimerTicksWhileTheMismatchMessageIsOpenDoNothing) {
+  emu::EmulatorOptions options;
+  options.modelNumber = 5;  // "CI 29 1" answering with its own type
+  options.upgradeAnswer = emu::UpgradeAnswer::Ident;
+  comPort.reset();  // restores the variable before it is set anew
+  emulator = std::make_unique<emu::ReceiverEmulator>(options);
+  ASSERT_TRUE(emulator->start());
+  comPort = std::make_unique<test::ScopedEnv>(portOverrideVariable(portNumberFromIndex(kPortIndex)),
+                                              emulator->devicePath());
+
+  UpgradeSoftwareDialog dialog(QString::fromStdString(imagePath));
+  ASSERT_TRUE(dialog.initialize());
+  dialog.show();
+  // While the box would be open its loop delivers the dialog's timer ticks;
+  // an acceptable answer waits behind the mismatching one.
+  presenter.onPresent = [&](const test::ShownMessage&) {
+    EXPECT_TRUE(dialog.isVisible());
+    emulator->sendRaw(std::vector<std::uint8_t>(kAckFrame.begin(), kAckFrame.end()));
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  tick(dialog);
+
+  ASSERT_EQ(presenter.messages.size(), 1u);
+  EXPECT_TRUE(presenter.messages[0].text.contains("<Fta 29 1> to <CI 29 1>"));
+  EXPECT_EQ(presenter.messages[0].owner, &dialog);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.transfer()->blocksSent(), 0);
+  ASSERT_TRUE(emulator->waitUntil([&] { return emulator->framesReceived().size() >= 2; }));
+  EXPECT_EQ(emulator->framesReceived(), (std::vector<FrameBytes>{kStartUpgradeFrame, kStopFrame}));
+  EXPECT_EQ(emulator->blocksReceived(), 0u);
 }
 
 TEST_F(UpgradeDialogTest, WholeUploadThroughTheDialogsOwnTimer) {
