@@ -181,46 +181,34 @@ TEST_F(ReadDialogTest, CounterAndBarFollowTheBlocks) {
   EXPECT_EQ(test::readFileBytes(target), imageOf(0, emulator->flash()));
 }
 
-TEST_F(ReadDialogTest, EnterDoesNothingEscapeEndsWithoutAWord) {
-  startEmulator(model(1));
-  chooser.saveAnswers.push_back(QString::fromStdString(target));
-  ReadSoftwareDialog d;
-  ASSERT_TRUE(d.initialize());
-  d.show();
-  tickUntilBlocks(d, 5);
-  ASSERT_TRUE(emulator->waitIdle());
-  const auto heard = emulator->framesReceived();
+TEST_F(ReadDialogTest, EnterDoesNothingEscapeAndCancelEndWithoutAWord) {
+  for (const bool escape : {true, false}) {
+    startEmulator(model(1));
+    chooser.saveAnswers.push_back(QString::fromStdString(target));
+    ReadSoftwareDialog d;
+    ASSERT_TRUE(d.initialize());
+    d.show();
+    tickUntilBlocks(d, 5);
+    ASSERT_TRUE(emulator->waitIdle());
+    const auto heard = emulator->framesReceived();
 
-  d.cancelButton()->setFocus();
-  pressKey(d.cancelButton(), Qt::Key_Return);
-  pressKey(&d, Qt::Key_Enter);
-  EXPECT_TRUE(d.isVisible());
-  EXPECT_TRUE(d.timerActive(kBlockTimerId));
+    pressKey(d.cancelButton(), Qt::Key_Return);  // even on the focused button
+    pressKey(&d, Qt::Key_Enter);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_TRUE(d.timerActive(kBlockTimerId));
 
-  pressKey(&d, Qt::Key_Escape);
-  EXPECT_FALSE(d.isVisible());
-  EXPECT_FALSE(d.timerActive(kBlockTimerId));
-  EXPECT_EQ(d.transfer()->outcome(), ReadOutcome::Cancelled);
-  d.onReadTick(kBlockTimerId);  // a late tick changes nothing
-  EXPECT_TRUE(emulatorHeard(heard));
-  EXPECT_FALSE(std::filesystem::exists(target));
-  EXPECT_TRUE(presenter.messages.empty());
-}
-
-TEST_F(ReadDialogTest, CancelButtonEndsWithoutAWord) {
-  startEmulator(model(1));
-  chooser.saveAnswers.push_back(QString::fromStdString(target));
-  ReadSoftwareDialog d;
-  ASSERT_TRUE(d.initialize());
-  tick(d);
-  ASSERT_TRUE(emulator->waitIdle());
-  const auto heard = emulator->framesReceived();
-  d.cancelButton()->click();
-  EXPECT_EQ(d.result(), QDialog::Rejected);
-  EXPECT_FALSE(d.timerActive(kAnswerTimerId));
-  EXPECT_FALSE(d.timerActive(kBlockTimerId));
-  EXPECT_TRUE(emulatorHeard(heard));
-  EXPECT_FALSE(std::filesystem::exists(target));
+    if (escape)
+      pressKey(&d, Qt::Key_Escape);
+    else
+      d.cancelButton()->click();
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_FALSE(d.timerActive(kBlockTimerId));
+    EXPECT_EQ(d.transfer()->outcome(), ReadOutcome::Cancelled);
+    d.onReadTick(kBlockTimerId);  // a late tick changes nothing
+    EXPECT_TRUE(emulatorHeard(heard));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_TRUE(presenter.messages.empty());
+  }
 }
 
 TEST_F(ReadDialogTest, FailureMessageShowsOverTheDialogThenItEnds) {
