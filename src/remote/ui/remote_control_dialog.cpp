@@ -30,7 +30,7 @@ constexpr int kLeftX = kMargin;
 constexpr int kLeftWidth = 205;
 constexpr int kCloseY = kMargin, kCloseWidth = 60, kCloseHeight = 16;
 constexpr int kComBoxY = 30, kComBoxHeight = 130;
-constexpr int kComFirstY = 18, kComPitch = 28;  // inside the group
+constexpr int kComFirstY = 18, kComPitch = 28;  // from the group's top left
 constexpr int kComX = 18, kComWidth = 80, kComHeight = 12;
 constexpr int kKeyFieldWidth = 205, kKeyFieldHeight = 170;
 constexpr int kKeyFieldY = kDialogHeight - kMargin - kKeyFieldHeight;
@@ -46,8 +46,17 @@ constexpr const char* kComGroupCaption = "Comport";
 constexpr std::array<const char*, RemoteControlDialog::kComButtonCount> kComCaptions = {
     "Com 1", "Com 2", "Com 3", "Com 4"};
 
-QString controlName(int id) {
-  return QStringLiteral("control%1").arg(id);
+// The frame's top edge runs through the middle of the title, as a dialog
+// template's group box is drawn (the same look as the control panel's).
+constexpr const char* kGroupBoxStyle =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 8px; padding: 0px 2px; }";
+
+// Tags a control with its template id (object name and "controlId").
+void setControlId(QWidget* control, int id) {
+  control->setObjectName(QStringLiteral("control%1").arg(id));
+  control->setProperty("controlId", id);
 }
 
 // Push buttons here never become the default button: Enter does nothing.
@@ -86,24 +95,28 @@ RemoteControlDialog::~RemoteControlDialog() = default;
 void RemoteControlDialog::buildControls() {
   // Created in tab order: the key field first, so it takes the focus.
   keyField_ = new KeyCaptureEdit(this);
-  keyField_->setObjectName(controlName(1076));
+  setControlId(keyField_, 1076);
   placeControl(keyField_, kLeftX, kKeyFieldY, kKeyFieldWidth, kKeyFieldHeight);
 
   closeButton_ = new QPushButton(QString::fromUtf8(kCloseCaption), this);
-  closeButton_->setObjectName(controlName(2));
+  setControlId(closeButton_, 2);
   makePlain(closeButton_);
   placeControl(closeButton_, kLeftX, kCloseY, kCloseWidth, kCloseHeight);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 
+  // As on a dialog template, the radio buttons are the group box's siblings,
+  // drawn over it.
   comBox_ = new QGroupBox(QString::fromUtf8(kComGroupCaption), this);
+  comBox_->setStyleSheet(QString::fromUtf8(kGroupBoxStyle));
   placeControl(comBox_, kLeftX, kComBoxY, kLeftWidth, kComBoxHeight);
   comGroup_ = new QButtonGroup(this);
   comGroup_->setExclusive(true);
   for (int i = 0; i < kComButtonCount; ++i) {
     auto* radio =
-        new QRadioButton(QString::fromUtf8(kComCaptions[static_cast<std::size_t>(i)]), comBox_);
-    radio->setObjectName(controlName(kComControlIds[static_cast<std::size_t>(i)]));
-    placeControl(radio, kComX, kComFirstY + i * kComPitch, kComWidth, kComHeight);
+        new QRadioButton(QString::fromUtf8(kComCaptions[static_cast<std::size_t>(i)]), this);
+    setControlId(radio, kComControlIds[static_cast<std::size_t>(i)]);
+    placeControl(radio, kLeftX + kComX, kComBoxY + kComFirstY + i * kComPitch, kComWidth,
+                 kComHeight);
     comGroup_->addButton(radio, i);
     comButtons_[static_cast<std::size_t>(i)] = radio;
   }
@@ -115,7 +128,7 @@ void RemoteControlDialog::buildControls() {
       for (const remote::RemoteKey& key : remote::remoteKeys()) {
         if (key.row != row || key.column != column) continue;
         auto* button = new QPushButton(QString::fromUtf8(key.caption), this);
-        button->setObjectName(controlName(key.controlId));
+        setControlId(button, key.controlId);
         makePlain(button);
         placeControl(button, kKeysLeft + column * kKeyPitchX, kKeysTop + (row - 1) * kKeyPitchY,
                      kKeyWidth, kKeyHeight);
