@@ -4,16 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "receiver_emulator.h"
 #include "serial/port_map.h"
+#include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_type.h"
 
@@ -94,17 +93,7 @@ class UpgradeTransferTest : public ::testing::Test {
     });
   }
 
-  // Everything written has reached the emulator, it has answered, and its
-  // answer has arrived in the port's queue.
-  void settle() {
-    ASSERT_TRUE(emulator->waitUntil([&] { return emulator->bytesReceived() >= written; }));
-    ASSERT_TRUE(emulator->waitIdle());
-    for (int i = 0; i < 5000 && port.bytesArrived() < emulator->bytesSent(); ++i) {
-      port.bytesInQueue();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(port.bytesArrived(), emulator->bytesSent());
-  }
+  void settle() { ASSERT_TRUE(test::settle(*emulator, port)); }
   void tick() {
     settle();
     transfer->onUpgradeTick(kUpgradeTimerId);

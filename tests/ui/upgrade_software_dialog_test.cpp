@@ -13,14 +13,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <chrono>
 #include <random>
-#include <thread>
 
 #include "app/app_config.h"
 #include "app/ui/panel_actions.h"
 #include "receiver_emulator.h"
 #include "serial/port_map.h"
+#include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_type.h"
 #include "ui/support/ui_test_support.h"
@@ -50,15 +49,8 @@ class UpgradeDialogTest : public ::testing::Test {
         portOverrideVariable(portNumberFromIndex(kPortIndex)), emulator->devicePath());
   }
 
-  // Waits until the emulator has answered all it was sent and the answer
-  // has reached the dialog's port, then ticks.
   void tick(UpgradeSoftwareDialog& dialog) {
-    ASSERT_TRUE(emulator->waitIdle());
-    CommandPort& port = dialog.port();
-    for (int i = 0; i < 5000 && port.bytesArrived() < emulator->bytesSent(); ++i) {
-      port.bytesInQueue();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(test::settle(*emulator, dialog.port()));
     dialog.onUpgradeTick(kUpgradeTimerId);
   }
 
