@@ -14,6 +14,7 @@
 
 #include "receiver_emulator.h"
 #include "serial/command_port.h"
+#include "support/emulator_driver.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
 #include "transfer/rom_type.h"
@@ -60,17 +61,6 @@ class RecordingView final : public TransferView {
   Log log;
 };
 
-// Lets the emulator send everything it means to send in answer to what it
-// has received, while the port takes it in (a block does not fit the pty
-// at once, so both sides must move).
-void settle(emu::ReceiverEmulator& emulator, SerialPort& port) {
-  for (int i = 0; i < 20000; ++i) {
-    port.bytesInQueue();  // drains the device into the port's own queue
-    if (emulator.waitIdle(1) && port.bytesArrived() == emulator.bytesSent()) return;
-  }
-  ADD_FAILURE() << "the line did not settle";
-}
-
 Bytes bytesOf(const FrameBytes& f) {
   return Bytes(f.begin(), f.end());
 }
@@ -103,7 +93,7 @@ class ReadTransferTest : public ::testing::Test {
   }
   // One tick of whichever timer runs.
   void tick() {
-    settle(*emulator, port);
+    ASSERT_TRUE(test::settle(*emulator, port));
     ASSERT_EQ(view.running.size(), 1u);
     transfer->onReadTick(*view.running.begin());
   }

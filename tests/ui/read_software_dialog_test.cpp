@@ -21,6 +21,7 @@
 #include "app/ui/panel_actions.h"
 #include "receiver_emulator.h"
 #include "serial/port_map.h"
+#include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_type.h"
 #include "ui/support/ui_test_support.h"
@@ -33,17 +34,6 @@ constexpr int kComIndex = 3;  // COM4
 
 QRect dluRect(int x, int y, int w, int h) {
   return dluToPixels(QRect(x, y, w, h), dialogBaseUnits());
-}
-
-// Lets the emulator send everything it means to send in answer to what it
-// has received, while the port takes it in (a 4096-byte block does not fit
-// the pty at once, so both sides must move).
-void settle(emu::ReceiverEmulator& emulator, SerialPort& port) {
-  for (int i = 0; i < 20000; ++i) {
-    port.bytesInQueue();  // drains the device into the port's own queue
-    if (emulator.waitIdle(1) && port.bytesArrived() == emulator.bytesSent()) return;
-  }
-  ADD_FAILURE() << "the line did not settle";
 }
 
 emu::EmulatorOptions model(int modelNumber) {
@@ -77,7 +67,7 @@ class ReadDialogTest : public ::testing::Test {
 
   // A tick of whichever timer runs, once the line has settled.
   void tick(ReadSoftwareDialog& d) {
-    settle(*emulator, d.port());
+    ASSERT_TRUE(test::settle(*emulator, d.port()));
     d.onReadTick(d.timerActive(kAnswerTimerId) ? kAnswerTimerId : kBlockTimerId);
   }
   void tickUntilBlocks(ReadSoftwareDialog& d, unsigned n) {
