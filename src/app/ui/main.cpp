@@ -1,6 +1,7 @@
-#include <QApplication>
+// Quorvane: the control panel and its dialogs. Takes no options.
+#include "app/ui/application.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  return 0;
+  quorvane::ui::Application application(argc, argv);
+  return application.run();
 }

@@ -57,9 +57,12 @@ class ScriptedFileChooser final : public ui::FileChooser {
   std::vector<ui::FileRequest> openRequests;
 };
 
-// Once the event loop runs and a modal window other than `ignore` is active,
-// calls action(window) once. Call it before the exec() that opens the
-// window. Gives up (without calling) after `maxPolls` polls 10 ms apart.
+// Once the event loop runs and a modal window other than `ignore` is shown,
+// calls action(window) once, after the window has become the active window
+// (so that keys sent to QApplication::focusWidget() and mnemonics work).
+// Call it before the exec() that opens the window. Polls every 10 ms; after
+// `maxPolls` polls it acts on a shown but inactive window, or gives up
+// without calling when none was shown.
 void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr,
                  int maxPolls = 500);
 // onNextModal that ends the window: reject() for a QDialog, else close().

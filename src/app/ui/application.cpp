@@ -1,0 +1,65 @@
+#include "app/ui/application.h"
+
+#include <QStyleFactory>
+
+#include "app/app_config.h"
+#include "app/ui/control_panel_dialog.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/message_box.h"
+
+namespace quorvane::ui {
+
+namespace {
+
+constexpr const char* kStyleName = "Fusion";
+
+QWidget* g_mainWindow = nullptr;
+
+// QApplication keeps references to its argc and argv for its lifetime; it
+// is handed the program name only.
+int g_argc = 1;
+char* g_argv[2] = {nullptr, nullptr};
+
+int& programNameOnly(char** argv) {
+  static char fallbackName[] = "quorvane";
+  g_argv[0] = (argv && argv[0]) ? argv[0] : fallbackName;
+  g_argc = 1;
+  return g_argc;
+}
+
+}  // namespace
+
+Application::Application(int /*argc*/, char** argv) : QApplication(programNameOnly(argv), g_argv) {}
+
+int Application::run() {
+  return runApplication();
+}
+
+void initToolkit() {
+  if (QStyle* style = QStyleFactory::create(QString::fromUtf8(kStyleName)))
+    QApplication::setStyle(style);
+  installDialogFontSubstitution();
+}
+
+int startUp(AppConfig& config, ControlPanelDialog& panel) {
+  config.locateConfig();
+  config.loadConfig();
+  initToolkit();
+  g_mainWindow = &panel;
+  panel.exec();  // its result does not matter
+  g_mainWindow = nullptr;
+  if (const std::optional<Notice> failure = config.saveConfig()) showNotice(*failure, nullptr);
+  return 0;
+}
+
+int runApplication() {
+  AppConfig config;
+  ControlPanelDialog panel;
+  return startUp(config, panel);
+}
+
+QWidget* mainWindow() {
+  return g_mainWindow;
+}
+
+}  // namespace quorvane::ui

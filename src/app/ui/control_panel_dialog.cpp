@@ -1,0 +1,101 @@
+#include "app/ui/control_panel_dialog.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/notice.h"
+#include "app/ui/app_icon.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/panel_actions.h"
+
+namespace quorvane::ui {
+
+namespace {
+
+// Template 140, dialog units.
+constexpr int kWidth = 367;
+constexpr int kHeight = 193;
+constexpr int kButtonWidth = 72;
+constexpr int kButtonHeight = 26;
+constexpr const char* kGroupFormat = "%s Control Panel";
+
+// The frame's top edge runs through the middle of the title, as a dialog
+// template's group box is drawn, rather than below it.
+constexpr const char* kGroupBoxStyle =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 8px; padding: 0px 2px; }";
+
+}  // namespace
+
+ControlPanelDialog::ControlPanelDialog()
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint) {
+  setupDialog(this, kWidth, kHeight);
+
+  // Created in tab order; the group box comes first so that the buttons lie
+  // above it.
+  groupBox_ = new QGroupBox(QStringLiteral("Control Panel"), this);
+  groupBox_->setObjectName(QStringLiteral("controlPanelGroup"));
+  groupBox_->setProperty("controlId", kGroupBoxId);
+  groupBox_->setStyleSheet(QString::fromUtf8(kGroupBoxStyle));
+  placeControl(groupBox_, 23, 21, 323, 136);
+
+  QPushButton* setupComm = addButton("setupCommButton", kSetupCommId, "&Setup Comm", 51, 54);
+  QPushButton* keyboard =
+      addButton("keyboardControlButton", kKeyboardControlId, "&Keyboard Control", 51, 102);
+  QPushButton* read = addButton("readSoftwareButton", kReadSoftwareId, "&Read Software", 144, 54);
+  QPushButton* upgrade =
+      addButton("upgradeSoftwareButton", kUpgradeSoftwareId, "&Upgrade Software", 235, 54);
+  QPushButton* exitButton = addButton("exitButton", kExitId, "&Exit", 235, 102);
+  QPushButton* about = addButton("aboutButton", kAboutId, "&About", 144, 102);
+
+  connect(setupComm, &QPushButton::clicked, this, &ControlPanelDialog::onSetupComm);
+  connect(keyboard, &QPushButton::clicked, this, &ControlPanelDialog::onKeyboardControl);
+  connect(read, &QPushButton::clicked, this, &ControlPanelDialog::onReadSoftware);
+  connect(upgrade, &QPushButton::clicked, this, &ControlPanelDialog::onUpgradeSoftware);
+  connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(about, &QPushButton::clicked, this, &ControlPanelDialog::onAbout);
+
+  setWindowIcon(appIcon());  // one icon, both the small and the large size
+  setWindowTitle(QString::fromUtf8(kAppTitle));
+  groupBox_->setTitle(QString::asprintf(kGroupFormat, kAppTitle));
+
+  if (const QScreen* screen = this->screen()) {
+    const QRect available = screen->availableGeometry();
+    move(available.center() - QPoint(width() / 2, height() / 2));
+  }
+  setupComm->setFocus();
+}
+
+QPushButton* ControlPanelDialog::addButton(const char* objectName, int controlId, const char* text,
+                                           int x, int y) {
+  auto* button = new QPushButton(QString::fromUtf8(text), this);
+  button->setObjectName(QString::fromUtf8(objectName));
+  button->setProperty("controlId", controlId);
+  // No default button: Enter must not press anything.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  placeControl(button, x, y, kButtonWidth, kButtonHeight);
+  return button;
+}
+
+void ControlPanelDialog::onSetupComm() {
+  runCommSetup();
+}
+void ControlPanelDialog::onKeyboardControl() {
+  runKeyboardControl(this);
+}
+void ControlPanelDialog::onReadSoftware() {
+  runReadSoftware();
+}
+void ControlPanelDialog::onUpgradeSoftware() {
+  runUpgradeSoftware(this);
+}
+void ControlPanelDialog::onAbout() {
+  runAbout();
+}
+
+}  // namespace quorvane::ui
