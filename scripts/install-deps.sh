@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  nlohmann-json3-dev libssl-dev
   fonts-arphic-uming
   xvfb xauth
 )
