@@ -108,6 +108,29 @@ TEST(EmulatorSession, ConnectReadUpgradeKeysAcrossReopenedPorts) {
   EXPECT_EQ(e.bytesReceived(), (2 + 1 + 256 + 1 + 1 + 1 + 2u) * kFrameSize + image.size());
 }
 
+TEST(EmulatorSession, LogsEveryFrameInHexWithItsMeaning) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* log = open_memstream(&text, &size);
+  EmulatorOptions o;
+  o.log = log;
+  {
+    Line line(o);
+    line.send(kConnectFrame);
+    line.send(keyFrame(0x1D));
+    line.send(keyFrame(0x20));
+    line.emu.emulator.stop();
+  }
+  std::fclose(log);
+  const std::string out(text, size);
+  std::free(text);
+  EXPECT_NE(out.find("<- 48 61 6C 76 6F 72 6E 65 00 10 00 00  connect request"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("-> 48 61 6C 76 6F 72 6E 65 00 00 00 00  ack"), std::string::npos) << out;
+  EXPECT_NE(out.find("4A 1D 4F 56  key 0x1D \"MENU\""), std::string::npos) << out;
+  EXPECT_NE(out.find("4A 20 4F 56  key 0x20 (no such key)"), std::string::npos) << out;
+}
+
 TEST(EmulatorSession, StopEndsAnyExchange) {
   Line line(model(2));
   const Bytes flash = line.emu.emulator.flash();

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/atomic_file.h"
+#include "remote/remote_keys.h"
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 
@@ -127,8 +128,10 @@ struct ReceiverEmulator::State {
   static std::string frameText(const FrameBytes& f) {
     std::string t = hexBytes(f.data(), f.size()) + "  " + describeFrame(f);
     if (f[kParam1Offset] == kKeyParam1 && f[kParam2Offset] == kKeyParam2 &&
-        f[kParam3Offset] == kKeyParam3 && f[kCommandOffset] >= kKeyCodeCount)
-      t += " (no such key)";
+        f[kParam3Offset] == kKeyParam3) {
+      const remote::RemoteKey* key = remote::findKeyByCode(f[kCommandOffset]);
+      t += key ? " \"" + remote::displayCaption(*key) + "\"" : std::string(" (no such key)");
+    }
     return t;
   }
 
