@@ -118,6 +118,25 @@ TEST(SerialPortTest, ExclusiveWhileHeldReopenableAfterClose) {
   EXPECT_EQ(first.setBinaryMode(0), 1);
 }
 
+TEST(SerialPortTest, ASessionStartsWithoutBytesLeftFromTheLastOne) {
+  PtyPair pty;
+  pty.makeRaw();
+  SerialPort port;
+  ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+  port.close();
+  // An answer nobody read, sent while the port was closed.
+  ASSERT_TRUE(pty.send({1, 2, 3, 4, 5}));
+  ASSERT_TRUE(pty.waitDelivered(5));
+  ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+  EXPECT_EQ(port.bytesInQueue(), 0u);
+  ASSERT_TRUE(pty.send({9}));
+  ASSERT_TRUE(pty.waitDelivered(1));
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.bytesInQueue(), 1u);
+  EXPECT_EQ(port.read(&byte, 1), 1u);
+  EXPECT_EQ(byte, 9);
+}
+
 TEST(SerialPortTest, RefusesNonTerminalsAndUnknownSpeeds) {
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), {1, 2, 3});

@@ -117,6 +117,11 @@ int SerialPort::openDevice(const std::string& path, int speed) {
     return 0;
   }
 
+  // A session starts with an empty input queue, as on a freshly opened
+  // port: bytes left over from an earlier session (answers nobody read, a
+  // remote-control session never reads) must not be taken for an answer.
+  ::tcflush(fd, TCIFLUSH);
+
   impl_->fd = fd;
   impl_->binary = false;
   impl_->input.clear();
