@@ -13,7 +13,7 @@ bash scripts/build.sh build-demo
 work=$(mktemp -d /tmp/quorvane-demo.XXXXXX)
 link="$work/com1"
 build-demo/tools/emulator/quorvane-emu --link "$link" --log "$work/emulator.log" \
-  --save "$work/received.bin" --parent $$ "$@" &
+  --save "$work/received.bin" --parent-pid $$ "$@" &
 emu=$!
 trap 'kill $emu 2>/dev/null || true; wait $emu 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
