@@ -59,6 +59,10 @@ void ReadTransfer::answerTick() {
     return;
   }
   fields_.tagIndex = *index;
+  if (expectedTagIndex_ && *index != *expectedTagIndex_) {
+    failInTick(Notice::mismatch(*expectedTagIndex_, *index));
+    return;
+  }
   fields_.blockCount = blockCountOfIndex(*index);
 
   try {
@@ -108,6 +112,11 @@ void ReadTransfer::blockTick() {
   send(kReadCompleteFrame);
   // No tick may run while a message of the writer is on screen.
   view_.stopTimer(kBlockTimerId);
+  if (expectedTagIndex_) {  // verifying: the flash stays in memory
+    finish(ReadOutcome::Succeeded, std::nullopt);
+    view_.cancel();
+    return;
+  }
   std::optional<Notice> written = writeImage(fields_.targetPath, fields_.tagIndex,
                                              fields_.blockCount, fields_.flashData.data());
   if (written) {

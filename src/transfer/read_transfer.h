@@ -102,6 +102,13 @@ class ReadTransfer {
   // Called for every frame sent, answer taken and block stored.
   void setObserver(ReadObserver observer) { observer_ = std::move(observer); }
 
+  // Verification against an image of type `imageTagIndex`: the flash stays
+  // in fields().flashData and no file is written. A receiver that names
+  // another type ends the transfer at its type answer, in the order of every
+  // failed tick: stop frame, Cancel command, then the mismatch message (the
+  // image's model first, the receiver's second). Call before startRead.
+  void verifyAgainst(int imageTagIndex) { expectedTagIndex_ = imageTagIndex; }
+
  private:
   void answerTick();
   void blockTick();
@@ -119,6 +126,7 @@ class ReadTransfer {
   ReadOutcome outcome_ = ReadOutcome::None;
   std::optional<Notice> failure_;
   ReadObserver observer_;
+  std::optional<int> expectedTagIndex_;  // set: verify, write no file
 };
 
 }  // namespace quorvane

@@ -1,0 +1,95 @@
+// One job per receiver: the state machine of the command, its own port and
+// its own view, and what the run reports about it.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/notice.h"
+#include "console.h"
+#include "event_loop.h"
+#include "report.h"
+#include "serial/command_frame.h"
+#include "serial/port_target.h"
+#include "transfer/rom_image.h"
+
+namespace quorvane::cli {
+
+// What every job of a run shares.
+struct RunContext {
+  Console& console;
+  Timing timing;
+  bool trace = false;
+  Clock::time_point epoch = Clock::now();  // trace times count from here
+};
+
+// Where one job runs.
+struct JobTarget {
+  PortTarget port;
+  std::string label;   // the device path, or "COM<n>"
+  std::string device;  // for the report: the path the port maps to
+  std::optional<long long> portNumber;
+  std::string prefix;  // "<label>: " when there are several receivers
+};
+
+class ReceiverJob : public Job {
+ public:
+  ReceiverJob(RunContext& run, JobTarget target, std::string command);
+
+  bool done() const override { return concluded_; }
+  bool succeeded() const { return succeeded_; }
+  const JobRecord& record() const { return record_; }
+  const JobTarget& target() const { return target_; }
+
+ protected:
+  // The system's message for a failure of this job: on stderr at once.
+  void fail(const Notice& notice);
+  void failText(const std::string& text);
+  // Ends the job: final progress line, result, report record.
+  void conclude(bool ok, bool cancelled = false);
+
+  void traceFrame(const char* direction, const FrameBytes& frame, const std::string& note = {});
+  void traceLine(const char* direction, const std::string& text);
+  void startProgress();
+  void progress(long long done, long long count);
+
+  RunContext& run_;
+  JobTarget target_;
+  JobRecord record_;
+  Clock::time_point started_;
+  int progressRow_ = -1;
+  bool concluded_ = false;
+  bool succeeded_ = false;
+};
+
+// A frame's meaning for a trace: describeFrame plus model or key name.
+std::string frameMeaning(const FrameBytes& frame);
+
+// connect: the connection handshake. Its one tick blocks (the counted
+// acknowledgement wait and the pause after success), so it runs on a worker
+// thread and the other receivers' ticks go on meanwhile.
+std::unique_ptr<ReceiverJob> makeConnectJob(RunContext& run, JobTarget target);
+
+// read FILE / verify FILE. For verify, `image` is the loaded image the
+// receiver's flash is compared with; nothing is written.
+std::unique_ptr<ReceiverJob> makeReadJob(RunContext& run, JobTarget target, std::string path);
+std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, std::string imagePath,
+                                           const LoadedImage& image);
+
+// upgrade FILE.
+std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path);
+
+// key KEY...: one key frame per tick.
+std::unique_ptr<ReceiverJob> makeKeyJob(RunContext& run, JobTarget target,
+                                        std::vector<std::uint8_t> codes,
+                                        std::vector<std::string> names);
+
+// The differing blocks of two flash images as ranges ("blocks 17-17 differ",
+// "blocks 3-5, 17-17 differ"); empty when equal.
+std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount);
+
+}  // namespace quorvane::cli
