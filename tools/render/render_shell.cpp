@@ -1,5 +1,8 @@
 // The control panel and the About box.
 
+#include <QMessageBox>
+
+#include "app/notice.h"
 #include "app/ui/about_dialog.h"
 #include "app/ui/application.h"
 #include "app/ui/control_panel_dialog.h"
@@ -17,3 +20,22 @@ std::unique_ptr<QWidget> makeDialog() {
 
 QUORVANE_RENDER_SCENE("control_panel", makeDialog<quorvane::ui::ControlPanelDialog>);
 QUORVANE_RENDER_SCENE("about", makeDialog<quorvane::ui::AboutDialog>);
+
+namespace {
+
+// The box the end of the program shows when the file cannot be written, as
+// the default message presenter builds it.
+std::unique_ptr<QWidget> makeNoticeBox(quorvane::MessageId id) {
+  quorvane::ui::initToolkit();
+  const quorvane::Notice notice = quorvane::Notice::of(id);
+  return std::make_unique<QMessageBox>(
+      QMessageBox::NoIcon, QString::fromStdString(quorvane::noticeTitle(notice)),
+      QString::fromStdString(quorvane::noticeText(notice)), QMessageBox::Ok);
+}
+
+}  // namespace
+
+QUORVANE_RENDER_SCENE("save_config_info_error",
+                      [] { return makeNoticeBox(quorvane::MessageId::SaveConfigInfoError); });
+QUORVANE_RENDER_SCENE("save_data_error",
+                      [] { return makeNoticeBox(quorvane::MessageId::SaveDataError); });
