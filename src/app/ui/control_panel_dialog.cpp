@@ -20,12 +20,6 @@ constexpr int kButtonWidth = 72;
 constexpr int kButtonHeight = 26;
 constexpr const char* kGroupFormat = "%s Control Panel";
 
-// The frame's top edge runs through the middle of the title, as a dialog
-// template's group box is drawn, rather than below it.
-constexpr const char* kGroupBoxStyle =
-    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-    " left: 8px; padding: 0px 2px; }";
 
 }  // namespace
 
@@ -40,7 +34,7 @@ ControlPanelDialog::ControlPanelDialog()
   groupBox_ = new QGroupBox(QStringLiteral("Control Panel"), this);
   groupBox_->setObjectName(QStringLiteral("controlPanelGroup"));
   groupBox_->setProperty("controlId", kGroupBoxId);
-  groupBox_->setStyleSheet(QString::fromUtf8(kGroupBoxStyle));
+  applyTemplateGroupBoxLook(groupBox_);
   placeControl(groupBox_, 23, 21, 323, 136);
 
   QPushButton* setupComm = addButton("setupCommButton", kSetupCommId, "&Setup Comm", 51, 54);

@@ -1,6 +1,7 @@
 #include "app/ui/dialog_units.h"
 
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QWidget>
 
 namespace quorvane::ui {
@@ -73,6 +74,13 @@ void setupDialog(QWidget* dialog, int widthDlu, int heightDlu) {
 
 void placeControl(QWidget* control, int x, int y, int width, int height) {
   control->setGeometry(dluToPixels(QRect(x, y, width, height), dialogBaseUnits()));
+}
+
+void applyTemplateGroupBoxLook(QGroupBox* box) {
+  box->setStyleSheet(QStringLiteral(
+      "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+      " left: 8px; padding: 0px 2px; }"));
 }
 
 }  // namespace quorvane::ui

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QRect>
 
+class QGroupBox;
 class QWidget;
 
 namespace quorvane::ui {
@@ -39,5 +40,9 @@ QRect dluToPixels(const QRect& dlu, const DialogBaseUnits& base);
 void setupDialog(QWidget* dialog, int widthDlu, int heightDlu);
 // Places a child control at x, y, width, height in dialog units.
 void placeControl(QWidget* control, int x, int y, int width, int height);
+
+// Draws a group box as a dialog template's: the frame's top edge runs
+// through the middle of the title rather than below it.
+void applyTemplateGroupBoxLook(QGroupBox* box);
 
 }  // namespace quorvane::ui

@@ -1,5 +1,7 @@
 #include "app/ui/message_box.h"
 
+#include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace quorvane::ui {
@@ -11,6 +13,8 @@ class QtMessagePresenter final : public MessagePresenter {
   void present(const QString& text, const QString& title,
                QWidget* owner) override {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    // A plain OK button, without the style's decoration icon.
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
     box.exec();
   }
 };

@@ -40,6 +40,7 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
 
   // Created first so that it lies beneath the buttons it frames.
   group_ = new QGroupBox(QStringLiteral("Select a port"), this);
+  applyTemplateGroupBoxLook(group_);
   placeControl(group_, 7, 7, 181, 59);
 
   // The group is exclusive but may have no button checked at all (an index

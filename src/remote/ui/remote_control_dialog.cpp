@@ -46,12 +46,6 @@ constexpr const char* kComGroupCaption = "Comport";
 constexpr std::array<const char*, RemoteControlDialog::kComButtonCount> kComCaptions = {
     "Com 1", "Com 2", "Com 3", "Com 4"};
 
-// The frame's top edge runs through the middle of the title, as a dialog
-// template's group box is drawn (the same look as the control panel's).
-constexpr const char* kGroupBoxStyle =
-    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-    " left: 8px; padding: 0px 2px; }";
 
 // Tags a control with its template id (object name and "controlId").
 void setControlId(QWidget* control, int id) {
@@ -107,7 +101,7 @@ void RemoteControlDialog::buildControls() {
   // As on a dialog template, the radio buttons are the group box's siblings,
   // drawn over it.
   comBox_ = new QGroupBox(QString::fromUtf8(kComGroupCaption), this);
-  comBox_->setStyleSheet(QString::fromUtf8(kGroupBoxStyle));
+  applyTemplateGroupBoxLook(comBox_);
   placeControl(comBox_, kLeftX, kComBoxY, kLeftWidth, kComBoxHeight);
   comGroup_ = new QButtonGroup(this);
   comGroup_->setExclusive(true);
