@@ -21,6 +21,13 @@ bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON -DC
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  echo "== Windows core build (MinGW-w64 cross-compiler found)"
+  cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF -DQUORVANE_WERROR=ON
+  cmake --build build-win32 -j"$jobs"
+fi
+
 if [[ -f scripts/fuzz.sh ]]; then
   echo "== fuzz targets"
   bash scripts/fuzz.sh

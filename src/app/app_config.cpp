@@ -7,23 +7,11 @@
 #include <vector>
 
 #include "app/atomic_file.h"
-
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
+#include "app/platform_paths.h"
 
 namespace quorvane {
 
 namespace {
-
-// The separator that locateConfig tests for and inserts.
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
 
 // A current directory longer than kCurrentDirBufferSize is fetched again
 // into buffers twice as large, up to this size.
@@ -44,12 +32,10 @@ bool isWhiteSpace(char c) {
 }
 
 std::string currentDirectory() {
-  std::vector<char> buffer(kCurrentDirBufferSize);
-  while (true) {
-    if (::getcwd(buffer.data(), static_cast<int>(buffer.size())) != nullptr)
-      return std::string(buffer.data());
-    if (errno != ERANGE || buffer.size() >= kCurrentDirMaxBufferSize) return kCurrentDirFallback;
-    buffer.resize(buffer.size() * 2);
+  for (std::size_t size = kCurrentDirBufferSize;; size *= 2) {
+    bool tooLong = false;
+    if (auto dir = readCurrentDirectory(size, &tooLong)) return *dir;
+    if (!tooLong || size >= kCurrentDirMaxBufferSize) return kCurrentDirFallback;
   }
 }
 
