@@ -191,10 +191,13 @@ std::string helpText() {
     std::string aliases;
     for (const remote::KeyAlias& alias : remote::keyAliases())
       if (alias.code == key.code) aliases += std::string(aliases.empty() ? "" : ", ") + alias.name;
-    char line[96];
-    std::snprintf(line, sizeof line, "  0x%02X  %-10s %s\n", key.code,
-                  remote::displayCaption(key).c_str(), aliases.c_str());
-    text += line;
+    // Pad by characters, not bytes: captions such as "CH▲" are UTF-8.
+    const std::string caption = remote::displayCaption(key);
+    std::size_t width = 0;
+    for (const unsigned char c : caption) width += (c & 0xC0) != 0x80;
+    char code[16];
+    std::snprintf(code, sizeof code, "  0x%02X  ", key.code);
+    text += code + caption + std::string(width < 11 ? 11 - width : 1, ' ') + aliases + "\n";
   }
   return text;
 }
