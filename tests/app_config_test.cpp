@@ -12,6 +12,7 @@
 namespace quorvane {
 namespace {
 
+using test::FileSizeLimit;
 using test::readFileBytes;
 using test::TempDir;
 using test::writeFileBytes;
@@ -110,27 +111,6 @@ TEST(AppConfigFile, FileThatCannotBeCreatedGivesSaveConfigInfoError) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
   }
 }
-
-// Makes every write of a regular file beyond `bytes` fail with EFBIG while
-// alive, instead of killing the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit limited = old_;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(AppConfigFile, FailedWriteGivesSaveDataErrorAndKeepsPreviousFile) {
   for (rlim_t limit : {rlim_t{0}, rlim_t{2}}) {

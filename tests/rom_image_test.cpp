@@ -33,6 +33,7 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace quorvane {
 namespace {
 
+using test::FileSizeLimit;
 using test::readFileBytes;
 using test::TempDir;
 using test::writeFileBytes;
@@ -61,27 +62,6 @@ std::size_t entriesIn(const std::filesystem::path& dir) {
   return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
                                                 std::filesystem::directory_iterator()));
 }
-
-// Lowers the file size limit for the object's lifetime; SIGXFSZ is ignored
-// so an oversize write fails with EFBIG instead of ending the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(RomImageWrite, EveryTypeGivesTagThenBlocksAndLoadsBack) {
   TempDir dir;

@@ -1,9 +1,11 @@
 #include "support/test_support.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace quorvane::test {
@@ -50,6 +52,23 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(name_.c_str(), oldValue_.c_str(), 1);
   else
     ::unsetenv(name_.c_str());
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  savedCur_ = limit.rlim_cur;
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(savedCur_);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler_);
 }
 
 }  // namespace quorvane::test

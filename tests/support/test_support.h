@@ -41,4 +41,19 @@ class ScopedEnv {
   std::string oldValue_;
 };
 
+// Lowers the file size limit (RLIMIT_FSIZE) for the object's lifetime, with
+// SIGXFSZ ignored, so that a write past `bytes` fails with EFBIG as on a
+// full disk instead of ending the process. Works for root too.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long long savedCur_ = 0;
+  void (*oldHandler_)(int) = nullptr;
+};
+
 }  // namespace quorvane::test
