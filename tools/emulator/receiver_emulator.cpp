@@ -168,12 +168,15 @@ struct ReceiverEmulator::State {
     queueSurplus();
   }
 
+  // Surplus bytes leave in the same write as the answer or block they
+  // follow: written apart, a poll could find exactly the 12 answer bytes
+  // waiting in between, and whether the tool sees the surplus would depend
+  // on timing.
   void queueSurplus() {
-    if (opt.faults.surplusBytes == 0) return;
-    OutItem it;
-    it.bytes.assign(opt.faults.surplusBytes, kSurplusByte);
-    it.logText = std::to_string(opt.faults.surplusBytes) + " surplus bytes";
-    queue(std::move(it));
+    if (opt.faults.surplusBytes == 0 || out.empty()) return;
+    OutItem& last = out.back();
+    last.bytes.insert(last.bytes.end(), opt.faults.surplusBytes, kSurplusByte);
+    last.logText += " + " + std::to_string(opt.faults.surplusBytes) + " surplus bytes";
   }
 
   Nanos turnaround() const { return std::chrono::milliseconds(std::max(0, opt.blockTurnaroundMs)); }
