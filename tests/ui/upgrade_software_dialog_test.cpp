@@ -174,6 +174,29 @@ TEST_F(UpgradeDialogTest, TimerTicksWhileTheMismatchMessageIsOpenDoNothing) {
   EXPECT_EQ(emulator->blocksReceived(), 0u);
 }
 
+TEST_F(UpgradeDialogTest, AFailedTickShowsItsMessageOverTheDialogThenEndsIt) {
+  UpgradeSoftwareDialog dialog(QString::fromStdString(imagePath));
+  ASSERT_TRUE(dialog.initialize());
+  dialog.show();
+  tick(dialog);  // block 0 goes out
+  emulator->setFaults([] {
+    emu::FaultPlan f;
+    f.wrongAnswer = true;
+    return f;
+  }());
+  bool visibleDuringMessage = false, timerStoppedBefore = false;
+  presenter.onPresent = [&](const test::ShownMessage&) {
+    visibleDuringMessage = dialog.isVisible();
+    timerStoppedBefore = !dialog.timerRunning();
+  };
+  for (int i = 0; i < 10 && presenter.messages.empty(); ++i) tick(dialog);
+  ASSERT_EQ(presenter.messages.size(), 1u);
+  EXPECT_EQ(presenter.messages[0].text, QString::fromUtf8("no answer F\xEF\xBC\x81"));
+  EXPECT_TRUE(visibleDuringMessage);
+  EXPECT_TRUE(timerStoppedBefore);
+  EXPECT_FALSE(dialog.isVisible());
+}
+
 TEST_F(UpgradeDialogTest, WholeUploadThroughTheDialogsOwnTimer) {
   test::ScriptedFileChooser chooser;
   chooser.openAnswers.push_back(QString::fromStdString(imagePath));

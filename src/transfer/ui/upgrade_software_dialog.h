@@ -7,24 +7,19 @@
 // any time and send nothing to the receiver.
 #pragma once
 
-#include <QDialog>
 #include <QString>
 #include <memory>
 
-#include "app/ui/dialog_timers.h"
-#include "serial/command_port.h"
-#include "transfer/transfer_view.h"
+#include "transfer/ui/block_transfer_dialog.h"
 #include "transfer/upgrade_transfer.h"
 
-class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
 
 namespace quorvane::ui {
 
-class UpgradeSoftwareDialog : public QDialog, public TransferView {
+inline constexpr int kUpgradeWarningTextId = 1093;
+
+class UpgradeSoftwareDialog : public BlockTransferDialog {
   Q_OBJECT
 
  public:
@@ -35,40 +30,23 @@ class UpgradeSoftwareDialog : public QDialog, public TransferView {
   // COM(portIndex + 1), start-upgrade sent and the timer started.
   bool initialize();
   // The timer handler (kUpgradeTimerId); tests call it directly.
-  void onUpgradeTick(int timerId);
+  void onUpgradeTick(int timerId) { tick(timerId); }
 
   const UpgradeTransfer* transfer() const { return transfer_.get(); }
-  CommandPort& port() { return port_; }
   const QString& imagePath() const { return imagePath_; }
-
-  QPushButton* closeButton() const { return closeButton_; }
   QLabel* warningText() const { return warningText_; }
-  QProgressBar* progressBar() const { return progressBar_; }
-  QLineEdit* blockCounter() const { return blockCounter_; }
-  bool timerRunning() const { return timers_.isActive(kUpgradeTimerId); }
+  bool timerRunning() const { return timerActive(kUpgradeTimerId); }
 
-  // TransferView
-  void startTimer(int timerId, int periodMs) override;
-  void stopTimer(int timerId) override;
-  void showBlockProgress(unsigned percent, long long done, long long count) override;
-  void cancel() override;
-  void showMessage(const Notice& notice) override;
+  // Button 2 becomes "Close", the warning covers the bar, all repainted.
   void showUpgradeComplete() override;
 
- public slots:
-  void accept() override;  // OK: nothing
-  void reject() override;  // Cancel / Close / Escape
-
  private:
-  CommandPort port_;  // closed when the dialog object goes
-  DialogTimers timers_;
+  void step(int timerId) override;
+  void abandonTransfer() override;
+
   QString imagePath_;
   std::unique_ptr<UpgradeTransfer> transfer_;
-
-  QPushButton* closeButton_ = nullptr;   // id 2
-  QLabel* warningText_ = nullptr;        // id 1093
-  QProgressBar* progressBar_ = nullptr;  // id 1057
-  QLineEdit* blockCounter_ = nullptr;    // id 1087
+  QLabel* warningText_ = nullptr;  // id 1093
 };
 
 }  // namespace quorvane::ui
