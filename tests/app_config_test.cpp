@@ -1,6 +1,7 @@
 #include "app/app_config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -70,6 +71,15 @@ TEST(AppConfigFile, LoadsLittleEndianValueAndKeepsAnyValue) {
     s.config.loadConfig();
     EXPECT_EQ(s.config.portIndex, c.portIndex) << "file of " << c.file.size() << " bytes";
   }
+}
+
+TEST(AppConfigFile, SomethingOtherThanAFileAtThePathGivesComOneWithoutBlocking) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("Quorvane.cfg").c_str(), 0600), 0);  // no writer: open would block
+  Session s(dir.path().string());
+  s.config.portIndex = 5;
+  s.config.loadConfig();
+  EXPECT_EQ(s.config.portIndex, 0);
 }
 
 TEST(AppConfigFile, SaveRewritesShortAndLongFilesAsExactlyFourBytes) {

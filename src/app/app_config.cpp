@@ -119,7 +119,12 @@ void AppConfig::locateConfigIn(const std::string& currentDirectory) {
 }
 
 void AppConfig::loadConfig() {
-  std::FILE* file = configPath.empty() ? nullptr : std::fopen(configPath.c_str(), "rb");
+  // Only a regular file is read: opening a FIFO or a device placed at the
+  // path would block start-up, and a directory holds no setting.
+  std::error_code ec;
+  const bool regular =
+      !configPath.empty() && std::filesystem::is_regular_file(configPath, ec) && !ec;
+  std::FILE* file = regular ? std::fopen(configPath.c_str(), "rb") : nullptr;
   if (!file) {
     resetDefaults();
     return;
