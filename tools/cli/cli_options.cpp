@@ -10,14 +10,14 @@ namespace quorvane::cli {
 
 namespace {
 
-struct CommandSpec {
+struct CommandInfo {
   const char* name;
   Command command;
   int minArgs;
   int maxArgs;  // -1: any
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandInfo kCommands[] = {
     {"connect", Command::Connect, 0, 0}, {"read", Command::Read, 1, 1},
     {"upgrade", Command::Upgrade, 1, 1}, {"verify", Command::Verify, 1, 1},
     {"key", Command::Key, 1, -1},        {"info", Command::Info, 1, -1},
@@ -35,8 +35,8 @@ std::optional<long long> parseInteger(const std::string& text) {
 }  // namespace
 
 const char* commandName(Command command) {
-  for (const CommandSpec& spec : kCommands)
-    if (spec.command == command) return spec.name;
+  for (const CommandInfo& info : kCommands)
+    if (info.command == command) return info.name;
   return "?";
 }
 
@@ -107,15 +107,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv) {
   if (i >= argv.size()) return fail("no command");
 
   const std::string name = argv[i++];
-  const CommandSpec* spec = nullptr;
-  for (const CommandSpec& s : kCommands)
-    if (name == s.name) spec = &s;
-  if (!spec) return fail("unknown command " + name);
-  o.command = spec->command;
+  const CommandInfo* info = nullptr;
+  for (const CommandInfo& s : kCommands)
+    if (name == s.name) info = &s;
+  if (!info) return fail("unknown command " + name);
+  o.command = info->command;
   o.args.assign(argv.begin() + static_cast<long>(i), argv.end());
   const int n = static_cast<int>(o.args.size());
-  if (n < spec->minArgs) return fail(name + ": missing argument");
-  if (spec->maxArgs >= 0 && n > spec->maxArgs) return fail(name + ": too many arguments");
+  if (n < info->minArgs) return fail(name + ": missing argument");
+  if (info->maxArgs >= 0 && n > info->maxArgs) return fail(name + ": too many arguments");
   for (const std::string& a : o.args)
     if (a.empty()) return fail(name + ": empty argument");
 
