@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QTimer>
 #include <memory>
+
+#include "app/ui/dialog_units.h"
 
 namespace quorvane::test {
 
@@ -85,6 +88,44 @@ void closeNextModal(QWidget* ignore) {
           w->close();
       },
       ignore);
+}
+
+void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers, bool autoRepeat) {
+  if (!target) target = QApplication::focusWidget();
+  if (!target) target = QApplication::activeModalWidget();
+  if (!target) return;
+  QKeyEvent override(QEvent::ShortcutOverride, key, modifiers, QString(), autoRepeat);
+  QApplication::sendEvent(target, &override);
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), autoRepeat);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+  QApplication::sendEvent(target, &release);
+}
+
+::testing::AssertionResult placedAsTemplate(
+    const std::vector<std::pair<const QWidget*, QRect>>& layout) {
+  ::testing::AssertionResult result = ::testing::AssertionSuccess();
+  for (const auto& [widget, dlu] : layout) {
+    const QRect expected = ui::dluToPixels(dlu, ui::dialogBaseUnits());
+    if (widget->geometry() == expected) continue;
+    if (result) result = ::testing::AssertionFailure();
+    result << widget->metaObject()->className() << " '" << widget->objectName().toStdString()
+           << "' at dlu (" << dlu.x() << "," << dlu.y() << " " << dlu.width() << "x" << dlu.height()
+           << ") is not at its pixels; ";
+  }
+  return result;
+}
+
+::testing::AssertionResult onlyMessage(const RecordingPresenter& presenter, const QString& text,
+                                       const QWidget* owner) {
+  if (presenter.messages.size() != 1)
+    return ::testing::AssertionFailure() << presenter.messages.size() << " messages";
+  const ShownMessage& m = presenter.messages[0];
+  if (m.text != text || m.title != QStringLiteral("Quorvane 1.2") || m.owner != owner)
+    return ::testing::AssertionFailure()
+           << "shown: '" << m.text.toStdString() << "' titled '" << m.title.toStdString()
+           << "' owner " << static_cast<const void*>(m.owner);
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace quorvane::test

@@ -7,15 +7,22 @@
 //   onNextModal         - runs an action on the next modal window that opens
 //                         (e.g. a dialog's exec()), from the event loop.
 //   closeNextModal      - onNextModal that rejects/closes that window.
+//   keyClick            - a key as the window system delivers it.
+//   placedAsTemplate    - widgets against their template rectangles.
+//   onlyMessage         - the one message box shown, its text and owner.
 //
 // Linking tests/ui/support also gives a main() that creates the
 // QApplication and runs every test, unless the test file defines its own.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QRect>
 #include <QString>
 #include <deque>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/ui/file_chooser.h"
@@ -67,5 +74,19 @@ void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr
                  int maxPolls = 500);
 // onNextModal that ends the window: reject() for a QDialog, else close().
 void closeNextModal(QWidget* ignore = nullptr);
+
+// The shortcut check, the press (passed up to the parents while nobody
+// accepts it) and the release; when `target` is null, on the focus widget
+// (or the active modal window).
+void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+              bool autoRepeat = false);
+
+// Each widget's geometry against its template rectangle in dialog units.
+::testing::AssertionResult placedAsTemplate(
+    const std::vector<std::pair<const QWidget*, QRect>>& layout);
+
+// Exactly one message was shown: `text`, titled "Quorvane 1.2", owned by `owner`.
+::testing::AssertionResult onlyMessage(const RecordingPresenter& presenter, const QString& text,
+                                       const QWidget* owner);
 
 }  // namespace quorvane::test
