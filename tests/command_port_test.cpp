@@ -1,11 +1,10 @@
-// CommandPort on a real pseudo-terminal. The acknowledgement wait gets an
-// injected sleep that counts its calls and can let the far end act at a
-// given poll, so no test sleeps through the real two seconds.
+// CommandPort on a real pseudo-terminal. The acknowledgement wait gets an injected
+// sleep that counts its calls and lets the far end answer at a given poll.
 #include "serial/command_port.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <map>
 #include <vector>
 
 #include "serial/protocol.h"
@@ -14,118 +13,55 @@
 namespace quorvane {
 namespace {
 
-using test::PtyPair;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int kPolls = kAckWaitLimitMs / kAckPollIntervalMs;
-
-Bytes bytesOf(const FrameBytes& f) {
+Bytes B(const FrameBytes& f) {
   return Bytes(f.begin(), f.end());
 }
 
-class CommandPortTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1); }
-
-  // The answer from the master side, already waiting on the port's side.
-  void answer(const Bytes& bytes) {
-    ASSERT_TRUE(pty.send(bytes));
-    ASSERT_TRUE(pty.waitDelivered(bytes.size()));
-  }
-
-  // A sleep that counts its calls and runs `act(k)` on its k-th call.
-  SleepFn countingSleep(std::function<void(int call)> act = {}) {
-    return [this, act](int ms) {
-      EXPECT_EQ(ms, kAckPollIntervalMs);
-      ++sleeps;
-      if (act) act(sleeps);
-    };
-  }
-
-  // True when the next bytes the master sees start with a marker written
-  // after the wait, i.e. the wait itself sent nothing.
-  bool sentNothing() {
-    const std::uint8_t marker = 0x5A;
-    return port.write(&marker, 1) == 1 && pty.receive(1) == Bytes{marker};
-  }
-
-  PtyPair pty;
-  CommandPort port;
-  int sleeps = 0;
+struct Case {
+  const char* name;
+  std::map<int, Bytes> arrivals;  // at the k-th poll (0: before the wait)
+  bool acknowledged;
+  int polls;
+  unsigned leftQueued;
 };
 
-TEST_F(CommandPortTest, SendCommandPutsParam1BeforeTheCommand) {
-  EXPECT_EQ(port.sendCommand(kCmdStartRead), kFrameSize);
-  EXPECT_EQ(pty.receive(kFrameSize),
-            (Bytes{'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e', 0x00, 0x97, 0x00, 0x00}));
-  EXPECT_EQ(port.sendCommand(0x1D, 'J', 'O', 'V'), kFrameSize);
-  EXPECT_EQ(pty.receive(kFrameSize), bytesOf(keyFrame(0x1D)));
-
-  port.close();
-  EXPECT_EQ(port.sendCommand(kCmdStop), 0u);
-  EXPECT_FALSE(port.waitAck(countingSleep()));
-  EXPECT_EQ(sleeps, kPolls);
-}
-
-TEST_F(CommandPortTest, AckAlreadyWaitingSucceedsAtOnceAndSendsNothing) {
-  answer(bytesOf(kAckFrame));
-  EXPECT_TRUE(port.waitAck(countingSleep()));
-  EXPECT_EQ(sleeps, 0);
-  EXPECT_EQ(port.bytesInQueue(), 0u);
-  EXPECT_TRUE(sentNothing());
-}
-
-TEST_F(CommandPortTest, AckArrivingInPiecesDuringPollingIsTakenWhenComplete) {
-  const Bytes ack = bytesOf(kAckFrame);
-  EXPECT_TRUE(port.waitAck(countingSleep([&](int call) {
-    if (call == 3) answer(Bytes(ack.begin(), ack.begin() + 5));
-    if (call == 6) answer(Bytes(ack.begin() + 5, ack.end()));
-  })));
-  EXPECT_EQ(sleeps, 6);
-  EXPECT_TRUE(sentNothing());
-}
-
-TEST_F(CommandPortTest, OneWrongByteIsConsumedAndStopsAtOnce) {
-  for (std::size_t offset : {std::size_t{0}, kCommandOffset, kParam3Offset}) {
-    Bytes wrong = bytesOf(kAckFrame);
-    wrong[offset] ^= 0x01;
-    sleeps = 0;
-    answer(wrong);
-    EXPECT_FALSE(port.waitAck(countingSleep()));
-    EXPECT_EQ(sleeps, 0);
-    EXPECT_EQ(port.bytesInQueue(), 0u);
-    EXPECT_EQ(pty.receive(kFrameSize), bytesOf(kStopFrame));
-  }
-}
-
-TEST_F(CommandPortTest, ThirteenBytesTimeOutAndStayQueued) {
-  Bytes thirteen = bytesOf(kAckFrame);
+TEST(CommandPortTest, SendsACommandThenTakesExactlyTheAckOrSendsOneStopFrame) {
+  const Bytes ack = B(kAckFrame), a(ack.begin(), ack.begin() + 5), b(ack.begin() + 5, ack.end());
+  Bytes thirteen = ack;
   thirteen.push_back(0x00);
-  answer(thirteen);
-  EXPECT_FALSE(port.waitAck(countingSleep()));
-  EXPECT_EQ(sleeps, kPolls);
-  EXPECT_EQ(port.bytesInQueue(), 13u);
-  EXPECT_EQ(pty.receive(kFrameSize),
-            (Bytes{'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e', 0x00, 0x02, 0x00, 0x00}));
-}
-
-TEST_F(CommandPortTest, SilenceTimesOutAfterAllPollsWithTheStopFrame) {
-  EXPECT_FALSE(port.waitAck(countingSleep()));
-  EXPECT_EQ(sleeps, kPolls);
-  EXPECT_EQ(pty.receive(kFrameSize), bytesOf(kStopFrame));
-  EXPECT_TRUE(sentNothing());  // exactly one stop frame
-}
-
-TEST_F(CommandPortTest, FarEndClosingMidExchangeTimesOutQuietly) {
-  EXPECT_EQ(port.sendCommand(kCmdConnect), kFrameSize);
-  EXPECT_EQ(pty.receive(kFrameSize), bytesOf(kConnectFrame));
-  EXPECT_FALSE(port.waitAck(countingSleep([&](int call) {
-    if (call == 2) answer(Bytes{'H', 'a', 'l'});
-    if (call == 4) pty.closeMaster();
-  })));
-  EXPECT_EQ(sleeps, kPolls);
-  EXPECT_EQ(port.sendCommand(kCmdStop), 0u);  // the stop frame had nowhere to go either
-  EXPECT_TRUE(port.isOpen());
+  const int all = kAckWaitLimitMs / kAckPollIntervalMs;
+  const Case cases[] = {
+      {"waiting", {{0, ack}}, true, 0, 0},
+      {"in pieces", {{3, a}, {6, b}}, true, 6, 0},
+      {"wrong last byte", {{0, B(makeFrame(0x00, 0, 0, 0x01))}}, false, 0, 0},  // consumed
+      {"thirteen: never exactly twelve", {{0, thirteen}}, false, all, 13},
+      {"silence", {}, false, all, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PtyPair pty;
+    CommandPort port;
+    ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+    ASSERT_EQ(port.sendCommand(0x1D, 'J', 'O', 'V'), kFrameSize);  // param1 before the command
+    ASSERT_EQ(pty.receive(kFrameSize), B(keyFrame(0x1D)));
+    int polls = -1;
+    const SleepFn poll = [&](int ms) {
+      EXPECT_EQ(ms, kAckPollIntervalMs);
+      const Bytes bytes = c.arrivals.contains(++polls) ? c.arrivals.at(polls) : Bytes{};
+      ASSERT_TRUE(bytes.empty() || (pty.send(bytes) && pty.waitDelivered(bytes.size())));
+    };
+    poll(kAckPollIntervalMs);  // what is waiting before the wait
+    EXPECT_EQ(port.waitAck(poll), c.acknowledged);
+    EXPECT_EQ(polls, c.polls);
+    EXPECT_EQ(port.bytesInQueue(), c.leftQueued);
+    // All the wait sent, up to a marker written after it: nothing or one stop frame.
+    Bytes sent = c.acknowledged ? Bytes{} : B(kStopFrame);
+    sent.push_back(0x5A);
+    ASSERT_EQ(port.write(&sent.back(), 1), 1u);
+    EXPECT_EQ(pty.receive(sent.size()), sent);
+  }
 }
 
 }  // namespace

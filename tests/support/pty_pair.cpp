@@ -40,8 +40,7 @@ void PtyPair::makeRaw() {
 }
 
 std::size_t PtyPair::sendSome(const std::uint8_t* bytes, std::size_t count) {
-  if (master_ < 0 || count == 0) return 0;
-  const ssize_t n = ::write(master_, bytes, count);
+  const ssize_t n = master_ < 0 || count == 0 ? 0 : ::write(master_, bytes, count);
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 

@@ -19,13 +19,11 @@ class PtyPair {
   PtyPair& operator=(const PtyPair&) = delete;
 
   const std::string& devicePath() const { return path_; }
-  int masterFd() const { return master_; }
 
   // Sets the line raw (the settings are shared by both sides).
   void makeRaw();
 
-  // Writes everything from the master side (blocking until written or the
-  // far side has gone).
+  // Writes everything from the master side (waiting for room as needed).
   bool send(const std::vector<std::uint8_t>& bytes);
   // Writes as much as the kernel takes right now; returns the count.
   std::size_t sendSome(const std::uint8_t* bytes, std::size_t count);
