@@ -99,8 +99,9 @@ TEST(EmulatorFaults, EachFaultAsItShowsOnTheLine) {
        {read, cat(own, b0), own, corrupt, own, blockOf(flash, 2, 10), own, none}},
       {{.vanishAfterBlock = 1}, {read, cat(own, b0), own, b1}},
   };
-  for (const auto& [faults, steps] : rows) {
-    SCOPED_TRACE("row " + std::to_string(&faults - &rows[0].first));
+  for (const auto& row : rows) {
+    SCOPED_TRACE("row " + std::to_string(&row - rows));
+    const auto& [faults, steps] = row;
     EmulatorOptions o;
     o.faults = faults;
     Line line(o);
@@ -129,19 +130,18 @@ TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
 
 // Only bounds that load cannot break; speed targets: bench/emulator_pacing_bench.cpp.
 TEST(EmulatorPacing, NeverFasterThanTheLine) {
-  using Clock = std::chrono::steady_clock;
   EmulatorOptions o;
   o.pace = true;
   o.blockTurnaroundMs = 100;
   Line line(o);
-  const auto t0 = Clock::now();
+  const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(line.send(B(kStartReadFrame)).size(), kFrameSize + kBlockSize);
   EXPECT_EQ(line.send(B(identFrame(1))).size(), kBlockSize);
-  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - t0;
   // Two frames in, the answer and two blocks out, a turnaround before each block.
   const double s = double(3 * kFrameSize + 2 * kBlockSize) * kLineBitsPerByte / kLineSpeed + 0.2;
-  EXPECT_GE(seconds, s * 0.99);
-  EXPECT_LE(seconds, s / 0.8 + 0.5);
+  EXPECT_GE(taken.count(), s * 0.99);
+  EXPECT_LE(taken.count(), s / 0.8 + 0.5);
 }
 
 std::optional<emu::CommandLine> parse(const std::string& line) {
