@@ -26,7 +26,7 @@ class ConfigStream {
 
 class AppConfig {
  public:
-  AppConfig();   // registers itself as the process-wide instance
+  AppConfig();  // registers itself as the process-wide instance
   virtual ~AppConfig();
   AppConfig(const AppConfig&) = delete;
   AppConfig& operator=(const AppConfig&) = delete;

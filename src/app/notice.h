@@ -10,17 +10,17 @@ namespace quorvane {
 
 enum class MessageId {
   // port and connection
-  OpenPortError,      // "open port%d error!"            number
-  NoAnswer,           // "no answer！"
-  ConnectOk,          // "connect ok!"
+  OpenPortError,  // "open port%d error!"            number
+  NoAnswer,       // "no answer！"
+  ConnectOk,      // "connect ok!"
   // read transfer
-  NoAnswer1,          // "no answer1！"
-  NoAnswer2,          // "no answer2！"
-  AllocMemoryError,   // "alloc memory error！"
+  NoAnswer1,         // "no answer1！"
+  NoAnswer2,         // "no answer2！"
+  AllocMemoryError,  // "alloc memory error！"
   // upgrade transfer
-  NoAnswerC,          // "no answer C！"
-  NoAnswerF,          // "no answer F！"
-  ModelMismatch,      // the mismatch text           imageIndex, receiverIndex
+  NoAnswerC,      // "no answer C！"
+  NoAnswerF,      // "no answer F！"
+  ModelMismatch,  // the mismatch text           imageIndex, receiverIndex
   // image file
   CreateFileError,    // "create file error!"
   WriteTagError,      // "write file error F1!" ...  imageIndex (the tag)
@@ -47,22 +47,26 @@ struct Notice {
     return n;
   }
   static Notice openPort(long long portNumber) {
-    Notice n; n.id = MessageId::OpenPortError;
+    Notice n;
+    n.id = MessageId::OpenPortError;
     n.number = portNumber;
     return n;
   }
   static Notice writeTag(int index) {
-    Notice n; n.id = MessageId::WriteTagError;
+    Notice n;
+    n.id = MessageId::WriteTagError;
     n.imageIndex = index;
     return n;
   }
   static Notice openFile(std::string filePath) {
-    Notice n; n.id = MessageId::OpenFileError;
+    Notice n;
+    n.id = MessageId::OpenFileError;
     n.path = std::move(filePath);
     return n;
   }
   static Notice mismatch(int imageIdx, int receiverIdx) {
-    Notice n; n.id = MessageId::ModelMismatch;
+    Notice n;
+    n.id = MessageId::ModelMismatch;
     n.imageIndex = imageIdx;
     n.receiverIndex = receiverIdx;
     return n;

@@ -31,13 +31,20 @@ std::string describeFrame(const FrameBytes& f) {
     }
     if (p1 == 0) {
       switch (cmd) {
-        case 0x00: return "ack";
-        case kCmdConnect: return "connect request";
-        case kCmdStartRead: return "start read";
-        case kCmdStartUpgrade: return "start upgrade";
-        case kCmdReadComplete: return "read complete";
-        case kCmdStop: return "stop";
-        default: break;
+        case 0x00:
+          return "ack";
+        case kCmdConnect:
+          return "connect request";
+        case kCmdStartRead:
+          return "start read";
+        case kCmdStartUpgrade:
+          return "start upgrade";
+        case kCmdReadComplete:
+          return "read complete";
+        case kCmdStop:
+          return "stop";
+        default:
+          break;
       }
     }
   }

@@ -21,8 +21,7 @@ using FrameBytes = std::array<std::uint8_t, kFrameSize>;
 // Builds a frame. Operations take the command first although param1 comes
 // before it on the line.
 constexpr FrameBytes makeFrame(std::uint8_t command, std::uint8_t param1 = 0,
-                               std::uint8_t param2 = 0,
-                               std::uint8_t param3 = 0) {
+                               std::uint8_t param2 = 0, std::uint8_t param3 = 0) {
   FrameBytes f{};
   for (std::size_t i = 0; i < kSyncMagicSize; ++i) f[i] = kSyncMagic[i];
   f[kParam1Offset] = param1;

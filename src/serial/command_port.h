@@ -19,8 +19,8 @@ class CommandPort : public SerialPort {
  public:
   // Writes the 12-byte frame (magic, param1, command, param2, param3) in one
   // call. Returns the bytes written: 12, or 0 on failure or when closed.
-  unsigned sendCommand(std::uint8_t command, std::uint8_t param1 = 0,
-                       std::uint8_t param2 = 0, std::uint8_t param3 = 0);
+  unsigned sendCommand(std::uint8_t command, std::uint8_t param1 = 0, std::uint8_t param2 = 0,
+                       std::uint8_t param3 = 0);
 
   // Writes a ready-made frame in one call.
   unsigned sendFrame(const FrameBytes& frame);

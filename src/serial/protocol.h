@@ -11,17 +11,17 @@
 namespace quorvane {
 
 // ---- line ----------------------------------------------------------------
-inline constexpr int kLineSpeed = 115200;       // bits per second, every use
-inline constexpr int kLineBitsPerByte = 10;     // start + 8 data + stop
+inline constexpr int kLineSpeed = 115200;               // bits per second, every use
+inline constexpr int kLineBitsPerByte = 10;             // start + 8 data + stop
 inline constexpr std::size_t kDriverQueueSize = 10000;  // input and output
-inline constexpr int kReadWaitLimitMs = 2000;   // a pending read is waited for
-inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length
+inline constexpr int kReadWaitLimitMs = 2000;           // a pending read is waited for
+inline constexpr int kWriteWaitLimitMs = 5000;          // a write, whatever its length
 
 // ---- frame layout --------------------------------------------------------
 inline constexpr std::size_t kFrameSize = 12;
 inline constexpr std::size_t kSyncMagicSize = 8;
-inline constexpr std::array<std::uint8_t, kSyncMagicSize> kSyncMagic = {
-    'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e'};
+inline constexpr std::array<std::uint8_t, kSyncMagicSize> kSyncMagic = {'H', 'a', 'l', 'v',
+                                                                        'o', 'r', 'n', 'e'};
 inline constexpr std::size_t kParam1Offset = 8;
 inline constexpr std::size_t kCommandOffset = 9;
 inline constexpr std::size_t kParam2Offset = 10;
@@ -69,9 +69,9 @@ inline constexpr std::size_t kBlockSize = 4096;  // raw flash block on the line
 inline constexpr unsigned kProgressMax = 100;    // progress bar range 0..100
 
 // ---- ROM image file --------------------------------------------------------
-inline constexpr std::size_t kTagSize = 13;  // tag text at the start of a file
-inline constexpr unsigned kBlocksSmallFlash = 256;   // size digit 1: 1 MiB
-inline constexpr unsigned kBlocksLargeFlash = 512;   // size digit 2: 2 MiB
+inline constexpr std::size_t kTagSize = 13;         // tag text at the start of a file
+inline constexpr unsigned kBlocksSmallFlash = 256;  // size digit 1: 1 MiB
+inline constexpr unsigned kBlocksLargeFlash = 512;  // size digit 2: 2 MiB
 inline constexpr std::size_t kImageFileSizeSmall =
     kTagSize + std::size_t{kBlocksSmallFlash} * kBlockSize;  // 1,048,589
 inline constexpr std::size_t kImageFileSizeLarge =

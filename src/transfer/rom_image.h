@@ -29,8 +29,8 @@ struct ImageLoadResult {
 // Writes tag text and blockCount * 4096 bytes of `flash` to `path`. The file
 // is replaced only when every byte is written: a failure leaves any earlier
 // file at `path` as it was. Nothing on success, else the notice to show.
-std::optional<Notice> writeImage(const std::string& path, int tagIndex,
-                                 unsigned blockCount, const std::uint8_t* flash);
+std::optional<Notice> writeImage(const std::string& path, int tagIndex, unsigned blockCount,
+                                 const std::uint8_t* flash);
 
 // Opens, sizes, reads and identifies an image file, in that order.
 ImageLoadResult loadImage(const std::string& path);

@@ -54,9 +54,13 @@ static_assert(tagsAreThirteenChars());
 
 }  // namespace
 
-const std::array<RomImageTag, kRomTypeCount>& romTypes() { return kTypes; }
+const std::array<RomImageTag, kRomTypeCount>& romTypes() {
+  return kTypes;
+}
 
-const RomImageTag& romType(int index) { return kTypes.at(static_cast<std::size_t>(index)); }
+const RomImageTag& romType(int index) {
+  return kTypes.at(static_cast<std::size_t>(index));
+}
 
 std::optional<int> findTag(const std::uint8_t* bytes13) {
   for (const auto& t : kTypes)
@@ -66,10 +70,14 @@ std::optional<int> findTag(const std::uint8_t* bytes13) {
 
 std::string_view familyName(ReceiverFamily family) {
   switch (family) {
-    case F::Fta: return "Fta";
-    case F::CI: return "CI";
-    case F::HCI: return "HCI";
-    case F::T: return "T";
+    case F::Fta:
+      return "Fta";
+    case F::CI:
+      return "CI";
+    case F::HCI:
+      return "HCI";
+    case F::T:
+      return "T";
   }
   return "?";
 }

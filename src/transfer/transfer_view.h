@@ -21,8 +21,7 @@ class TransferView {
 
   // The progress bar at `percent` (0..100) and the counter "%d/%d blocks"
   // with `done` and `count`, both repainted at once.
-  virtual void showBlockProgress(unsigned percent, long long done,
-                                 long long count) = 0;
+  virtual void showBlockProgress(unsigned percent, long long done, long long count) = 0;
 
   // The Cancel command: stop every timer of the transfer and end the
   // dialog with the cancel result. The dialog stays on screen until the

@@ -30,6 +30,6 @@ struct SceneRegistrar {
 #define QUORVANE_RENDER_CAT2(a, b) a##b
 #define QUORVANE_RENDER_CAT(a, b) QUORVANE_RENDER_CAT2(a, b)
 // QUORVANE_RENDER_SCENE("control_panel", [] { return std::make_unique<...>(); });
-#define QUORVANE_RENDER_SCENE(name, ...)                                        \
-  static const ::quorvane::render::SceneRegistrar QUORVANE_RENDER_CAT(         \
-      quorvaneScene_, __LINE__)(name, __VA_ARGS__)
+#define QUORVANE_RENDER_SCENE(name, ...)                                                         \
+  static const ::quorvane::render::SceneRegistrar QUORVANE_RENDER_CAT(quorvaneScene_, __LINE__)( \
+      name, __VA_ARGS__)

@@ -8,7 +8,9 @@
 
 namespace quorvane {
 
-AtomicFileWriter::~AtomicFileWriter() { abandon(); }
+AtomicFileWriter::~AtomicFileWriter() {
+  abandon();
+}
 
 bool AtomicFileWriter::open(const std::string& target) {
   abandon();

@@ -3,7 +3,9 @@
 #include <QPixmap>
 
 // The resources live in a static library: make sure they are linked in.
-static void initQuorvaneResources() { Q_INIT_RESOURCE(quorvane); }
+static void initQuorvaneResources() {
+  Q_INIT_RESOURCE(quorvane);
+}
 
 namespace quorvane::ui {
 

@@ -20,7 +20,6 @@ constexpr int kButtonWidth = 72;
 constexpr int kButtonHeight = 26;
 constexpr const char* kGroupFormat = "%s Control Panel";
 
-
 }  // namespace
 
 ControlPanelDialog::ControlPanelDialog()

@@ -20,8 +20,7 @@ class DialogTimers {
     auto& timer = timers_[id];
     if (!timer) {
       timer = std::make_unique<QTimer>(parent_);
-      QObject::connect(timer.get(), &QTimer::timeout,
-                       [this, id] { onTick_(id); });
+      QObject::connect(timer.get(), &QTimer::timeout, [this, id] { onTick_(id); });
     }
     timer->start(periodMs);
   }

@@ -40,8 +40,7 @@ QFont dialogFont() {
 
 DialogBaseUnits measureBaseUnits(const QFont& font) {
   const QFontMetrics fm(font);
-  const int width =
-      fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const int width = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   DialogBaseUnits base;
   base.x = (width / 26 + 1) / 2;
   base.y = fm.height();
@@ -77,10 +76,10 @@ void placeControl(QWidget* control, int x, int y, int width, int height) {
 }
 
 void applyTemplateGroupBoxLook(QGroupBox* box) {
-  box->setStyleSheet(QStringLiteral(
-      "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
-      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-      " left: 8px; padding: 0px 2px; }"));
+  box->setStyleSheet(
+      QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: 8px; padding: 0px 2px; }"));
 }
 
 }  // namespace quorvane::ui

@@ -8,19 +8,15 @@ namespace {
 
 class QtFileChooser final : public FileChooser {
  public:
-  std::optional<QString> chooseSaveFile(QWidget* owner,
-                                        const FileRequest& r) override {
+  std::optional<QString> chooseSaveFile(QWidget* owner, const FileRequest& r) override {
     // QFileDialog asks before an existing file is replaced.
-    const QString path = QFileDialog::getSaveFileName(owner, r.title,
-                                                      r.proposedName, r.filter);
+    const QString path = QFileDialog::getSaveFileName(owner, r.title, r.proposedName, r.filter);
     if (path.isEmpty()) return std::nullopt;
     return path;
   }
-  std::optional<QString> chooseOpenFile(QWidget* owner,
-                                        const FileRequest& r) override {
+  std::optional<QString> chooseOpenFile(QWidget* owner, const FileRequest& r) override {
     // getOpenFileName only returns files that exist.
-    const QString path = QFileDialog::getOpenFileName(owner, r.title,
-                                                      r.proposedName, r.filter);
+    const QString path = QFileDialog::getOpenFileName(owner, r.title, r.proposedName, r.filter);
     if (path.isEmpty()) return std::nullopt;
     return path;
   }
@@ -35,6 +31,8 @@ FileChooser& fileChooser() {
   return g_chooser ? *g_chooser : standard;
 }
 
-void setFileChooser(FileChooser* chooser) { g_chooser = chooser; }
+void setFileChooser(FileChooser* chooser) {
+  g_chooser = chooser;
+}
 
 }  // namespace quorvane::ui

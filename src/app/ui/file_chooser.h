@@ -21,10 +21,8 @@ class FileChooser {
   // The chosen full path, or nothing when the user cancelled. The save
   // dialog confirms before an existing file is overwritten; the open dialog
   // accepts only an existing file.
-  virtual std::optional<QString> chooseSaveFile(QWidget* owner,
-                                                const FileRequest& request) = 0;
-  virtual std::optional<QString> chooseOpenFile(QWidget* owner,
-                                                const FileRequest& request) = 0;
+  virtual std::optional<QString> chooseSaveFile(QWidget* owner, const FileRequest& request) = 0;
+  virtual std::optional<QString> chooseOpenFile(QWidget* owner, const FileRequest& request) = 0;
 };
 
 FileChooser& fileChooser();

@@ -10,8 +10,7 @@ namespace {
 
 class QtMessagePresenter final : public MessagePresenter {
  public:
-  void present(const QString& text, const QString& title,
-               QWidget* owner) override {
+  void present(const QString& text, const QString& title, QWidget* owner) override {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
     // A plain OK button, without the style's decoration icon.
     if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
@@ -28,7 +27,9 @@ MessagePresenter& messagePresenter() {
   return g_presenter ? *g_presenter : standard;
 }
 
-void setMessagePresenter(MessagePresenter* presenter) { g_presenter = presenter; }
+void setMessagePresenter(MessagePresenter* presenter) {
+  g_presenter = presenter;
+}
 
 void showNotice(const Notice& notice, QWidget* owner) {
   messagePresenter().present(QString::fromStdString(noticeText(notice)),

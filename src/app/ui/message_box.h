@@ -14,8 +14,7 @@ class MessagePresenter {
  public:
   virtual ~MessagePresenter() = default;
   // Shows the box and returns once the user has closed it.
-  virtual void present(const QString& text, const QString& title,
-                       QWidget* owner) = 0;
+  virtual void present(const QString& text, const QString& title, QWidget* owner) = 0;
 };
 
 // The presenter in use; by default a modal QMessageBox. Tests install a

@@ -16,7 +16,9 @@ std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
 
-AtomicFileWriter::~AtomicFileWriter() { abandon(); }
+AtomicFileWriter::~AtomicFileWriter() {
+  abandon();
+}
 
 bool AtomicFileWriter::open(const std::string& target) {
   abandon();
@@ -28,8 +30,8 @@ bool AtomicFileWriter::open(const std::string& target) {
     return false;
   target_ = target;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = target + ".tmp-" + std::to_string(::GetCurrentProcessId()) +
-                                  "-" + std::to_string(g_tempCounter++);
+    const std::string candidate = target + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                                  std::to_string(g_tempCounter++);
     const int fd = ::_open(candidate.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                            _S_IREAD | _S_IWRITE);
     if (fd >= 0) {

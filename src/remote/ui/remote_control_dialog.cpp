@@ -46,7 +46,6 @@ constexpr const char* kComGroupCaption = "Comport";
 constexpr std::array<const char*, RemoteControlDialog::kComButtonCount> kComCaptions = {
     "Com 1", "Com 2", "Com 3", "Com 4"};
 
-
 // Tags a control with its template id (object name and "controlId").
 void setControlId(QWidget* control, int id) {
   control->setObjectName(QStringLiteral("control%1").arg(id));

@@ -76,7 +76,9 @@ BlockTransferDialog::BlockTransferDialog(const QString& title, int groupWidthDlu
   connect(closeButton_, &QPushButton::clicked, this, &BlockTransferDialog::reject);
 }
 
-BlockTransferDialog::~BlockTransferDialog() { timers_.stopAll(); }
+BlockTransferDialog::~BlockTransferDialog() {
+  timers_.stopAll();
+}
 
 void BlockTransferDialog::tick(int timerId) {
   if (ended_) return;
@@ -99,7 +101,9 @@ void BlockTransferDialog::startTimer(int timerId, int periodMs) {
   timers_.start(timerId, periodMs);
 }
 
-void BlockTransferDialog::stopTimer(int timerId) { timers_.stop(timerId); }
+void BlockTransferDialog::stopTimer(int timerId) {
+  timers_.stop(timerId);
+}
 
 void BlockTransferDialog::showBlockProgress(unsigned percent, long long done, long long count) {
   progressBar_->setValue(static_cast<int>(percent));
@@ -117,7 +121,9 @@ void BlockTransferDialog::cancel() {
     end();
 }
 
-void BlockTransferDialog::showMessage(const Notice& notice) { showNotice(notice, this); }
+void BlockTransferDialog::showMessage(const Notice& notice) {
+  showNotice(notice, this);
+}
 
 void BlockTransferDialog::end() {
   if (ended_) return;
