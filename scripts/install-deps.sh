@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   nlohmann-json3-dev libssl-dev
   fonts-arphic-uming
   xvfb xauth

@@ -12,6 +12,9 @@ bash scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+echo "== source format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== normal build"
 bash scripts/build.sh build-test -DQUORVANE_WERROR=ON
 ctest --test-dir build-test --output-on-failure -j"$jobs"
