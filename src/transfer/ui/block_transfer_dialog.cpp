@@ -31,6 +31,10 @@ QString idName(const char* kind, int id) {
 
 }  // namespace
 
+FileRequest romImageRequest(const QString& title) {
+  return FileRequest{title, QStringLiteral("rom.bin"), QStringLiteral("rom image file(*.bin)")};
+}
+
 BlockTransferDialog::BlockTransferDialog(const QString& title, int groupWidthDlu, QWidget* parent)
     // Caption and modal frame, no system menu and so no close box.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),

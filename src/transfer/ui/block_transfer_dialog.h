@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/ui/dialog_timers.h"
+#include "app/ui/file_chooser.h"
 #include "serial/command_port.h"
 #include "transfer/transfer_view.h"
 
@@ -26,6 +27,9 @@ namespace quorvane::ui {
 inline constexpr int kTransferProgressBarId = 1057;
 inline constexpr int kTransferBlockCounterId = 1087;
 inline constexpr int kTransferCloseButtonId = 2;
+
+// The file request both transfers make: a ROM image, proposed as "rom.bin".
+FileRequest romImageRequest(const QString& title);
 
 class BlockTransferDialog : public QDialog, public TransferView {
   Q_OBJECT

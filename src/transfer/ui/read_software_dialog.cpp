@@ -11,9 +11,7 @@ namespace {
 
 constexpr int kGroupBoxWidthDlu = 288;
 
-const FileRequest kSaveImageRequest{QStringLiteral("save as rom(*.bin) file"),
-                                    QStringLiteral("rom.bin"),
-                                    QStringLiteral("rom image file(*.bin)")};
+const FileRequest kSaveImageRequest = romImageRequest(QStringLiteral("save as rom(*.bin) file"));
 
 }  // namespace
 

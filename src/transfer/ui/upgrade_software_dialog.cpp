@@ -15,9 +15,7 @@ namespace {
 
 constexpr int kGroupBoxWidthDlu = 287;
 
-const FileRequest kOpenImageRequest{QStringLiteral("open rom(*.bin) file"),
-                                    QStringLiteral("rom.bin"),
-                                    QStringLiteral("rom image file(*.bin)")};
+const FileRequest kOpenImageRequest = romImageRequest(QStringLiteral("open rom(*.bin) file"));
 
 }  // namespace
 
