@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/install-deps.sh
-bash scripts/build.sh build-demo
+bash scripts/build.sh build-demo -DQUORVANE_TESTS=OFF
 
 work=$(mktemp -d /tmp/quorvane-demo.XXXXXX)
 link="$work/com1"
