@@ -1,1 +1,0 @@
-int quorvaneUiTestSupportAnchor = 0;
