@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 namespace {
 

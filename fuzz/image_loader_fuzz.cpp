@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/protocol.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"

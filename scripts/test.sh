@@ -15,6 +15,9 @@ jobs=$(nproc)
 echo "== source format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+echo "== layers"
+bash scripts/check-layers.sh
+
 echo "== normal build"
 bash scripts/build.sh build-test -DQUORVANE_WERROR=ON
 ctest --test-dir build-test --output-on-failure -j"$jobs"

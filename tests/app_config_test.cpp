@@ -1,4 +1,4 @@
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -12,10 +12,11 @@
 #include <tuple>
 #include <vector>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/protocol.h"
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
+#include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // designated initializers
@@ -102,8 +103,8 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
            {"read @rom", &mute, text(MessageId::NoAnswer2)},
            {"read @rom", &confused, text(MessageId::NoAnswer1)},
            {"upgrade @img", &confused, text(MessageId::NoAnswerF)},
-           {"verify @img", &fta39, noticeText(Notice::mismatch(0, 2))},
-           {"upgrade @img", &asCi, noticeText(Notice::mismatch(0, 4))},  // answers as "CI 29 1"
+           {"verify @img", &fta39, noticeText(mismatchNotice(0, 2))},
+           {"upgrade @img", &asCi, noticeText(mismatchNotice(0, 4))},  // answers as "CI 29 1"
            {"verify @broken", &fine, text(MessageId::FileSizeError)},
            {"info @broken", &fine, text(MessageId::FileSizeError)},
        }) {

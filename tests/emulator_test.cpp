@@ -13,6 +13,7 @@
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/model_check.h"
+#include "transfer/rom_type.h"
 
 namespace quorvane {
 namespace {

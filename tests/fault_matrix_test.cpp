@@ -415,7 +415,7 @@ std::vector<Row> allRows() {
         Notice::of(ackGroupOfIndex(indexOf(r.model)) == AckGroup::C ? MessageId::NoAnswerC
                                                                     : MessageId::NoAnswerF);
     // A receiver of another type never gets another block.
-    const Notice mismatch = Notice::mismatch(indexOf(r.model), indexOf(r.otherModel));
+    const Notice mismatch = mismatchNotice(indexOf(r.model), indexOf(r.otherModel));
     add(u, r, "NoFault", {}, {}, n);
     add(u, r, "SilentAfterStart", {.silentAfterStart = true}, noAnswer1);
     add(u, r, "Silent" + after, {.silentAfterBlock = at}, noAnswer1, late + 1);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "transfer/rom_type.h"
 
 namespace quorvane {
@@ -57,9 +57,9 @@ TEST(CheckUpgradeAnswer, EveryImageTypeAgainstEveryAcknowledgementAndEveryReceiv
   }
 }
 
-// The upgrade shows Notice::mismatch(image, receiver): upgrade_transfer_test.
+// The upgrade shows mismatchNotice(image, receiver): upgrade_transfer_test.
 TEST(ModelMismatch, MessageNamesImageFirstThenReceiver) {
-  EXPECT_EQ(noticeText(Notice::mismatch(0, 4)),
+  EXPECT_EQ(noticeText(mismatchNotice(0, 4)),
             "software version incorrect\xEF\xBC\x81\r\n"
             "pls send below information to your provider\xEF\xBC\x81\r\n"
             "\r\n"

@@ -113,8 +113,8 @@ TEST_F(UpgradeTransferTest, ModelMismatchIsShownBeforeStopAndNoTickActsBehindThe
   emulator->sendRaw({kAckFrame.begin(), kAckFrame.end()});
   ticksInMessage = 70;
   tick();
-  EXPECT_EQ(log, (Log{"start timer 1", "message " + noticeText(Notice::mismatch(0, 4)),
-                      "stop frame", "cancel"}));
+  EXPECT_EQ(log, (Log{"start timer 1", "message " + noticeText(mismatchNotice(0, 4)), "stop frame",
+                      "cancel"}));
   EXPECT_EQ(emulator->blocksReceived(), 3u);
   EXPECT_EQ(port.bytesInQueue(), kFrameSize);  // the queued answer was never read
 }

@@ -8,11 +8,18 @@
 // sleep, so a test can count them instead of sleeping.
 #pragma once
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/command_port.h"
 #include "serial/port_target.h"
 
 namespace quorvane {
+
+// The connect dialog's one timer tick runs the whole handshake.
+inline constexpr int kConnectTimerId = 1;
+inline constexpr int kConnectTimerMs = 200;
+inline constexpr int kConnectProgressStart = 60;
+inline constexpr int kConnectProgressDone = 100;
+inline constexpr int kConnectSuccessPauseMs = 300;
 
 class ConnectView {
  public:

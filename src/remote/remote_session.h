@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/command_frame.h"
 #include "serial/command_port.h"
 

@@ -10,6 +10,10 @@
 
 namespace quorvane {
 
+// The acknowledgement wait: counted polls, not a clock.
+inline constexpr int kAckPollIntervalMs = 10;
+inline constexpr int kAckWaitLimitMs = 2000;  // 200 polls of 10 ms
+
 // Sleeps for the given milliseconds. Injectable so that tests of the counted
 // waits need not really sleep.
 using SleepFn = std::function<void(int ms)>;

@@ -9,9 +9,11 @@
 #include <span>
 #include <vector>
 
-#include "serial/protocol.h"
-
 namespace quorvane {
+
+// What the port's input queue holds: a whole block and its frames with room
+// to spare, as the driver queue the port asks for at open.
+inline constexpr std::size_t kDriverQueueSize = 10000;
 
 class InputQueue {
  public:

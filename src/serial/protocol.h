@@ -1,4 +1,5 @@
-// The receiver's line protocol: every constant of the exchange, named once.
+// The receiver's line protocol: every constant on the wire, named once.
+// Timing and dialog matters live with the code that uses them.
 //
 // All traffic runs in 12-byte command frames that open with an 8-byte sync
 // magic; bulk flash data travels raw, 4096 bytes at a time, between frames.
@@ -11,11 +12,8 @@
 namespace quorvane {
 
 // ---- line ----------------------------------------------------------------
-inline constexpr int kLineSpeed = 115200;               // bits per second, every use
-inline constexpr int kLineBitsPerByte = 10;             // start + 8 data + stop
-inline constexpr std::size_t kDriverQueueSize = 10000;  // input and output
-inline constexpr int kReadWaitLimitMs = 2000;           // a pending read is waited for
-inline constexpr int kWriteWaitLimitMs = 5000;          // a write, whatever its length
+inline constexpr int kLineSpeed = 115200;    // bits per second, every use
+inline constexpr int kLineBitsPerByte = 10;  // start + 8 data + stop
 
 // ---- frame layout --------------------------------------------------------
 inline constexpr std::size_t kFrameSize = 12;
@@ -47,34 +45,11 @@ inline constexpr std::uint8_t kKeyParam2 = 'O';
 inline constexpr std::uint8_t kKeyParam3 = 'V';
 inline constexpr int kKeyCodeCount = 32;  // codes 0x00..0x1F
 
-// ---- acknowledgement wait (connect handshake) ----------------------------
-inline constexpr int kAckPollIntervalMs = 10;
-inline constexpr int kAckWaitLimitMs = 2000;  // counted: 200 sleeps of 10 ms
-
-// ---- connect dialog ------------------------------------------------------
-inline constexpr int kConnectTimerId = 1;
-inline constexpr int kConnectTimerMs = 200;
-inline constexpr int kConnectProgressStart = 60;
-inline constexpr int kConnectProgressDone = 100;
-inline constexpr int kConnectSuccessPauseMs = 300;
-
-// ---- timer-driven transfers ----------------------------------------------
-inline constexpr int kTickMs = 50;               // period of every transfer timer
-inline constexpr unsigned kWaitStepMs = 50;      // counted per tick without data
-inline constexpr unsigned kWaitLimitMs = 3000;   // give up (the 60th empty tick)
-inline constexpr int kAnswerTimerId = 1;         // read: waiting for the type
-inline constexpr int kBlockTimerId = 2;          // read: one block per tick
-inline constexpr int kUpgradeTimerId = 1;        // upgrade: answer + block
-inline constexpr std::size_t kBlockSize = 4096;  // raw flash block on the line
-inline constexpr unsigned kProgressMax = 100;    // progress bar range 0..100
-
-// ---- ROM image file --------------------------------------------------------
-inline constexpr std::size_t kTagSize = 13;         // tag text at the start of a file
+// ---- flash blocks --------------------------------------------------------
+// During a transfer the flash travels raw between the frames, one block at a
+// time; a receiver's flash holds 1 MiB or 2 MiB.
+inline constexpr std::size_t kBlockSize = 4096;
 inline constexpr unsigned kBlocksSmallFlash = 256;  // size digit 1: 1 MiB
 inline constexpr unsigned kBlocksLargeFlash = 512;  // size digit 2: 2 MiB
-inline constexpr std::size_t kImageFileSizeSmall =
-    kTagSize + std::size_t{kBlocksSmallFlash} * kBlockSize;  // 1,048,589
-inline constexpr std::size_t kImageFileSizeLarge =
-    kTagSize + std::size_t{kBlocksLargeFlash} * kBlockSize;  // 2,097,165
 
 }  // namespace quorvane

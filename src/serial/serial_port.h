@@ -13,7 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "serial/input_queue.h"
+
 namespace quorvane {
+
+inline constexpr int kReadWaitLimitMs = 2000;   // a pending read is waited for
+inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length
 
 class SerialPort {
  public:

@@ -62,8 +62,16 @@ UpgradeVerdict checkUpgradeAnswer(const std::uint8_t* answer12, int imageTagInde
   return verdict;
 }
 
+Notice mismatchNotice(int imageTagIndex, int receiverTagIndex) {
+  const auto name = [](int index) {
+    return index < 0 || index >= kRomTypeCount ? std::string("?")
+                                               : std::string(romType(index).modelName);
+  };
+  return Notice::mismatch(name(imageTagIndex), name(receiverTagIndex));
+}
+
 void reportModelMismatch(TransferView& view, int imageTagIndex, int receiverTagIndex) {
-  view.showMessage(Notice::mismatch(imageTagIndex, receiverTagIndex));
+  view.showMessage(mismatchNotice(imageTagIndex, receiverTagIndex));
 }
 
 }  // namespace quorvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/notice.h"
 #include "serial/command_frame.h"
 
 namespace quorvane {
@@ -31,6 +32,10 @@ struct UpgradeVerdict {
 };
 
 UpgradeVerdict checkUpgradeAnswer(const std::uint8_t* answer12, int imageTagIndex);
+
+// The mismatch message for an image of type `imageTagIndex` and a receiver
+// of type `receiverTagIndex` (both 0..15; "?" names an index outside).
+Notice mismatchNotice(int imageTagIndex, int receiverTagIndex);
 
 // Shows the mismatch message (image's model first, receiver's second) and
 // returns once the user has closed it.

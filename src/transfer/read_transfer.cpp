@@ -60,7 +60,7 @@ void ReadTransfer::answerTick() {
   }
   fields_.tagIndex = *index;
   if (expectedTagIndex_ && *index != *expectedTagIndex_) {
-    failInTick(Notice::mismatch(*expectedTagIndex_, *index));
+    failInTick(mismatchNotice(*expectedTagIndex_, *index));
     return;
   }
   fields_.blockCount = blockCountOfIndex(*index);

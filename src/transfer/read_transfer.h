@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/command_frame.h"
 #include "serial/port_target.h"
 

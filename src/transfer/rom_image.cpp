@@ -6,7 +6,7 @@
 #include <new>
 #include <system_error>
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "serial/protocol.h"
 #include "transfer/rom_type.h"
 
@@ -50,11 +50,11 @@ std::optional<Notice> writeImage(const std::string& path, int tagIndex, unsigned
   AtomicFileWriter out;
   if (!out.open(path)) return Notice::of(MessageId::CreateFileError);
 
-  // An index outside the table has no tag to write; its notice reads as the
-  // plain write failure.
-  if (tagIndex < 0 || tagIndex >= kRomTypeCount) return Notice::writeTag(tagIndex);
+  // An index outside the table has no tag to write: the plain write failure.
+  if (tagIndex < 0 || tagIndex >= kRomTypeCount) return Notice::of(MessageId::WriteFileError);
   const RomImageTag& tag = romType(tagIndex);
-  if (!out.write(tag.tagText.data(), kTagSize)) return Notice::writeTag(tagIndex);
+  if (!out.write(tag.tagText.data(), kTagSize))
+    return Notice::writeTag(std::string(tag.tagWriteError));
 
   // The data must be exactly the tag's flash size: any other count would
   // leave a file that no upgrade accepts.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/notice.h"
+#include "base/notice.h"
 
 namespace quorvane {
 

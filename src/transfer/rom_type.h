@@ -21,6 +21,13 @@ enum class FlashType : std::uint8_t { AMD = 0, SST = 1 };  // 29- / 39-series
 
 inline constexpr int kRomTypeCount = 16;
 
+// A ROM image file: the 13-character tag, then the whole flash.
+inline constexpr std::size_t kTagSize = 13;
+inline constexpr std::size_t kImageFileSizeSmall =
+    kTagSize + std::size_t{kBlocksSmallFlash} * kBlockSize;  // 1,048,589
+inline constexpr std::size_t kImageFileSizeLarge =
+    kTagSize + std::size_t{kBlocksLargeFlash} * kBlockSize;  // 2,097,165
+
 struct RomImageTag {
   int index;                 // 0..15
   std::string_view tagText;  // 13 ASCII characters, no terminator

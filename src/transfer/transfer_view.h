@@ -5,8 +5,8 @@
 // front end calls its tick when a timer it started fires.
 #pragma once
 
-#include "app/notice.h"
-#include "serial/protocol.h"
+#include "base/notice.h"
+#include "transfer/transfer_timing.h"
 
 namespace quorvane {
 

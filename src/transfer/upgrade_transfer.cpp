@@ -88,7 +88,7 @@ void UpgradeTransfer::onUpgradeTick(int timerId) {
       // From here on no tick acts, so ticks delivered while the message is
       // open neither write into the wrong receiver nor stack a message.
       finish(UpgradeState::ModelMismatch);
-      failure_ = Notice::mismatch(tagIndex_, verdict.receiverIndex);
+      failure_ = mismatchNotice(tagIndex_, verdict.receiverIndex);
       reportModelMismatch(view_, tagIndex_, verdict.receiverIndex);
       sendFrame(kStopFrame);
       view_.cancel();

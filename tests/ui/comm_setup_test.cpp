@@ -12,7 +12,7 @@
 #include <thread>
 #include <tuple>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "connection/ui/comm_setup_dialog.h"
 #include "receiver_emulator.h"
 #include "support/test_support.h"

@@ -9,9 +9,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/app_config.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "transfer/rom_type.h"
+#include "widgets/dialog_units.h"
+#include "app/control_panel_dialog.h"
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "ui/support/ui_test_support.h"
@@ -43,7 +44,7 @@ class ReadDialogTest : public ::testing::Test {
 TEST_F(ReadDialogTest, CancelledSaveDialogOpensAndSendsNothing) {
   start();
   chooser.saveAnswers.clear();
-  runReadSoftware();
+  ControlPanelDialog().onReadSoftware();
   ASSERT_EQ(chooser.saveRequests.size(), 1u);
   EXPECT_EQ(chooser.saveRequests[0].title, "save as rom(*.bin) file");
   EXPECT_EQ(chooser.saveRequests[0].proposedName, "rom.bin");

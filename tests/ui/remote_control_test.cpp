@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_config.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "app/control_panel_dialog.h"
 #include "receiver_emulator.h"
 #include "remote/ui/key_capture_edit.h"
 #include "remote/ui/remote_control_dialog.h"
@@ -116,7 +116,7 @@ TEST_F(RemoteControlTest, StoredPortOutOfRangeWaitsForAComButtonAndSwitchingClos
 }
 
 TEST_F(RemoteControlTest, PanelMakesWayAndComesBackWhereItWas) {
-  QDialog panel;
+  ControlPanelDialog panel;
   panel.move(120, 90);
   bool hiddenMeanwhile = false, stillRunning = false;
   QPoint after;
@@ -127,7 +127,7 @@ TEST_F(RemoteControlTest, PanelMakesWayAndComesBackWhereItWas) {
       },
       &panel);
   QTimer::singleShot(0, &panel, [&] {
-    runKeyboardControl(&panel);
+    panel.onKeyboardControl();
     after = panel.pos();
     QTimer::singleShot(0, &panel, [&] {  // still in the panel's modal loop?
       stillRunning = panel.isVisible();

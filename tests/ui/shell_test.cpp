@@ -8,11 +8,11 @@
 #include <QWhatsThis>
 #include <filesystem>
 
-#include "app/app_config.h"
-#include "app/ui/about_dialog.h"
-#include "app/ui/application.h"
-#include "app/ui/control_panel_dialog.h"
-#include "app/ui/dialog_units.h"
+#include "base/app_config.h"
+#include "app/about_dialog.h"
+#include "app/application.h"
+#include "app/control_panel_dialog.h"
+#include "widgets/dialog_units.h"
 #include "support/test_support.h"
 #include "ui/support/ui_test_support.h"
 

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <optional>
 
-#include "app/app_config.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "app/control_panel_dialog.h"
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
@@ -56,7 +56,7 @@ class UpgradeDialogTest : public ::testing::Test {
 
 TEST_F(UpgradeDialogTest, CancelledFileRequestTouchesNothing) {
   start();
-  runUpgradeSoftware(nullptr);
+  ControlPanelDialog().onUpgradeSoftware();
   ASSERT_EQ(chooser.openRequests.size(), 1u);
   EXPECT_EQ(chooser.openRequests[0].title, "open rom(*.bin) file");
   EXPECT_EQ(chooser.openRequests[0].proposedName, "rom.bin");

@@ -9,8 +9,8 @@
 #include <memory>
 #include <set>
 
-#include "app/app_config.h"
-#include "app/notice.h"
+#include "base/app_config.h"
+#include "base/notice.h"
 #include "cli_options.h"
 #include "console.h"
 #include "event_loop.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "serial/protocol.h"
 
 namespace quorvane::cli {

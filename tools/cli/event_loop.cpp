@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "serial/protocol.h"
+#include "transfer/transfer_timing.h"
 
 namespace quorvane::cli {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/notice.h"
+#include "base/notice.h"
 #include "console.h"
 #include "event_loop.h"
 #include "report.h"

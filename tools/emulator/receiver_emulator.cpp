@@ -15,7 +15,7 @@
 #include <deque>
 #include <thread>
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "remote/remote_keys.h"
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"

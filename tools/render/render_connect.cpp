@@ -2,7 +2,7 @@
 // appear.
 #include <memory>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "connection/ui/comm_setup_dialog.h"
 #include "connection/ui/connect_dialog.h"
 #include "render_registry.h"

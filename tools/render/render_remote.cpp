@@ -3,7 +3,7 @@
 #include <QRadioButton>
 #include <memory>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "remote/ui/remote_control_dialog.h"
 #include "render_registry.h"
 

@@ -2,10 +2,10 @@
 
 #include <QMessageBox>
 
-#include "app/notice.h"
-#include "app/ui/about_dialog.h"
-#include "app/ui/application.h"
-#include "app/ui/control_panel_dialog.h"
+#include "base/notice.h"
+#include "app/about_dialog.h"
+#include "app/application.h"
+#include "app/control_panel_dialog.h"
 #include "render_registry.h"
 
 namespace {

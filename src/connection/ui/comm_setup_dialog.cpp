@@ -6,11 +6,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/app_config.h"
-#include "app/ui/app_icon.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/message_box.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "widgets/app_icon.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 #include "serial/port_map.h"
 
 namespace quorvane::ui {
@@ -109,11 +108,6 @@ void CommSetupDialog::accept() {
       showNotice(Notice::of(MessageId::ConnectOk), this);
   }  // the connect dialog, and with it the port, goes here
   QDialog::accept();
-}
-
-void runCommSetup() {
-  CommSetupDialog dialog;
-  dialog.exec();
 }
 
 }  // namespace quorvane::ui

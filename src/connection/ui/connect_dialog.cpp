@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/app_config.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/message_box.h"
+#include "base/app_config.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 
 namespace quorvane::ui {
 

@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "app/ui/dialog_timers.h"
+#include "widgets/dialog_timers.h"
 #include "connection/connect_handshake.h"
 #include "serial/command_port.h"
 

@@ -8,11 +8,10 @@
 #include <QScreen>
 #include <memory>
 
-#include "app/app_config.h"
-#include "app/ui/app_icon.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/message_box.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "widgets/app_icon.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 #include "remote/remote_keys.h"
 #include "remote/ui/key_capture_edit.h"
 
@@ -142,26 +141,6 @@ void RemoteControlDialog::selectPort(int portNumber) {
   std::int32_t& portIndex = AppConfig::instance().portIndex;
   const std::optional<Notice> failure = session_.selectPort(portNumber, portIndex);
   if (failure) showNotice(*failure, this);
-}
-
-void runKeyboardControl(QDialog* panel) {
-  const QPoint where = panel ? panel->pos() : QPoint();
-  // While the panel is hidden the remote is the only window: closing it
-  // must not count as closing the program's last window.
-  const bool quitOnLastClosed = QGuiApplication::quitOnLastWindowClosed();
-  QGuiApplication::setQuitOnLastWindowClosed(false);
-  // QWidget's own hide: QDialog's would also end the panel's modal loop.
-  if (panel) panel->QWidget::setVisible(false);
-
-  auto dialog = std::make_unique<RemoteControlDialog>();
-  dialog->exec();
-
-  if (panel) {
-    panel->move(where);
-    panel->show();
-  }
-  QGuiApplication::setQuitOnLastWindowClosed(quitOnLastClosed);
-  dialog.reset();  // closes the port
 }
 
 }  // namespace quorvane::ui

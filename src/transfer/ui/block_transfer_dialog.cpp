@@ -7,8 +7,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "app/ui/dialog_units.h"
-#include "app/ui/message_box.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 
 namespace quorvane::ui {
 

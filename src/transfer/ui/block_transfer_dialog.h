@@ -13,8 +13,8 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/ui/dialog_timers.h"
-#include "app/ui/file_chooser.h"
+#include "widgets/dialog_timers.h"
+#include "widgets/file_chooser.h"
 #include "serial/command_port.h"
 #include "transfer/transfer_view.h"
 

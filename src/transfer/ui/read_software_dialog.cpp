@@ -1,8 +1,7 @@
 #include "transfer/ui/read_software_dialog.h"
 
-#include "app/app_config.h"
-#include "app/ui/file_chooser.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "widgets/file_chooser.h"
 #include "serial/port_target.h"
 
 namespace quorvane::ui {
@@ -40,11 +39,6 @@ void ReadSoftwareDialog::step(int timerId) {
 
 void ReadSoftwareDialog::abandonTransfer() {
   if (transfer_) transfer_->abandon();
-}
-
-void runReadSoftware() {
-  ReadSoftwareDialog dialog;
-  if (dialog.initialize()) dialog.exec();
 }
 
 }  // namespace quorvane::ui

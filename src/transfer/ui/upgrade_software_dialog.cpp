@@ -3,10 +3,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/app_config.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/file_chooser.h"
-#include "app/ui/panel_actions.h"
+#include "base/app_config.h"
+#include "widgets/dialog_units.h"
+#include "widgets/file_chooser.h"
 #include "serial/port_target.h"
 
 namespace quorvane::ui {
@@ -33,6 +32,10 @@ UpgradeSoftwareDialog::UpgradeSoftwareDialog(const QString& imagePath, QWidget* 
 
 UpgradeSoftwareDialog::~UpgradeSoftwareDialog() = default;
 
+std::optional<QString> UpgradeSoftwareDialog::chooseImage(QWidget* parent) {
+  return fileChooser().chooseOpenFile(parent, kOpenImageRequest);
+}
+
 bool UpgradeSoftwareDialog::initialize() {
   if (transfer_) return false;  // one upload per dialog object
   transfer_ = std::make_unique<UpgradeTransfer>(
@@ -56,14 +59,6 @@ void UpgradeSoftwareDialog::showUpgradeComplete() {
   warningText_->raise();
   warningText_->repaint();
   update();
-}
-
-void runUpgradeSoftware(QWidget* panel) {
-  const std::optional<QString> path = fileChooser().chooseOpenFile(panel, kOpenImageRequest);
-  if (!path) return;
-  UpgradeSoftwareDialog dialog(*path);
-  if (!dialog.initialize()) return;
-  dialog.exec();
 }
 
 }  // namespace quorvane::ui

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "transfer/ui/block_transfer_dialog.h"
 #include "transfer/upgrade_transfer.h"
@@ -25,6 +26,10 @@ class UpgradeSoftwareDialog : public BlockTransferDialog {
  public:
   explicit UpgradeSoftwareDialog(const QString& imagePath, QWidget* parent = nullptr);
   ~UpgradeSoftwareDialog() override;
+
+  // The open-file dialog that comes before this one: an existing image, or
+  // nothing when the user cancelled.
+  static std::optional<QString> chooseImage(QWidget* parent);
 
   // Counter "0/0 blocks", the image loaded, the port opened on
   // COM(portIndex + 1), start-upgrade sent and the timer started.

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/ui/dialog_units.h"
+#include "widgets/dialog_units.h"
 
 namespace quorvane::test {
 

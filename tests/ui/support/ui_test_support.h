@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui/file_chooser.h"
-#include "app/ui/message_box.h"
+#include "widgets/file_chooser.h"
+#include "widgets/message_box.h"
 
 class QWidget;
 

@@ -1,13 +1,20 @@
-#include "app/ui/control_panel_dialog.h"
+#include "app/control_panel_dialog.h"
 
 #include <QGroupBox>
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/notice.h"
-#include "app/ui/app_icon.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/panel_actions.h"
+#include <QGuiApplication>
+#include <memory>
+
+#include "app/about_dialog.h"
+#include "base/notice.h"
+#include "connection/ui/comm_setup_dialog.h"
+#include "remote/ui/remote_control_dialog.h"
+#include "transfer/ui/read_software_dialog.h"
+#include "transfer/ui/upgrade_software_dialog.h"
+#include "widgets/app_icon.h"
+#include "widgets/dialog_units.h"
 
 namespace quorvane::ui {
 
@@ -76,19 +83,44 @@ QPushButton* ControlPanelDialog::addButton(const char* objectName, int controlId
 }
 
 void ControlPanelDialog::onSetupComm() {
-  runCommSetup();
+  CommSetupDialog dialog;
+  dialog.exec();
 }
+
 void ControlPanelDialog::onKeyboardControl() {
-  runKeyboardControl(this);
+  const QPoint where = pos();
+  // While the panel is hidden the remote is the only window: closing it
+  // must not count as closing the program's last window.
+  const bool quitOnLastClosed = QGuiApplication::quitOnLastWindowClosed();
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  // QWidget's own hide: QDialog's would also end the panel's modal loop.
+  QWidget::setVisible(false);
+
+  auto dialog = std::make_unique<RemoteControlDialog>();
+  dialog->exec();
+
+  move(where);
+  show();
+  QGuiApplication::setQuitOnLastWindowClosed(quitOnLastClosed);
+  dialog.reset();  // closes the port
 }
+
 void ControlPanelDialog::onReadSoftware() {
-  runReadSoftware();
+  ReadSoftwareDialog dialog;
+  if (dialog.initialize()) dialog.exec();
 }
+
 void ControlPanelDialog::onUpgradeSoftware() {
-  runUpgradeSoftware(this);
+  const std::optional<QString> path = UpgradeSoftwareDialog::chooseImage(this);
+  if (!path) return;
+  UpgradeSoftwareDialog dialog(*path);
+  if (!dialog.initialize()) return;
+  dialog.exec();
 }
+
 void ControlPanelDialog::onAbout() {
-  runAbout();
+  AboutDialog dialog;
+  dialog.exec();
 }
 
 }  // namespace quorvane::ui

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "app/notice.h"
+#include "base/notice.h"
 
 class QWidget;
 

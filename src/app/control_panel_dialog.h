@@ -30,13 +30,14 @@ class ControlPanelDialog : public QDialog {
 
   QGroupBox* groupBox() const { return groupBox_; }
 
- private:
+  // The buttons' handlers: each runs its dialog modally and discards it.
   void onSetupComm();
   void onKeyboardControl();
   void onReadSoftware();
   void onUpgradeSoftware();
   void onAbout();
 
+ private:
   QPushButton* addButton(const char* objectName, int controlId, const char* text, int x, int y);
 
   QGroupBox* groupBox_ = nullptr;

@@ -20,10 +20,10 @@ enum class MessageId {
   // upgrade transfer
   NoAnswerC,      // "no answer C！"
   NoAnswerF,      // "no answer F！"
-  ModelMismatch,  // the mismatch text           imageIndex, receiverIndex
+  ModelMismatch,  // the mismatch text           imageModel, receiverModel
   // image file
   CreateFileError,    // "create file error!"
-  WriteTagError,      // "write file error F1!" ...  imageIndex (the tag)
+  WriteTagError,      // "write file error F1!" ...  text (the type's own)
   WriteFileError,     // "write file error!"
   OpenFileError,      // "Open file<%s> error！"       path
   FileSizeError,      // "file size error！"
@@ -34,12 +34,15 @@ enum class MessageId {
   SaveDataError,        // "save data error！" (title "error")
 };
 
+// A message carries everything its text needs, so that wording it takes
+// nothing from the layers that raised it.
 struct Notice {
   MessageId id = MessageId::NoAnswer;
-  long long number = 0;   // OpenPortError: the 1-based port number
-  int imageIndex = 0;     // WriteTagError, ModelMismatch: tag index 0..15
-  int receiverIndex = 0;  // ModelMismatch: the receiver's tag index 0..15
-  std::string path;       // OpenFileError
+  long long number = 0;       // OpenPortError: the 1-based port number
+  std::string path;           // OpenFileError
+  std::string text;           // WriteTagError: the image type's own message
+  std::string imageModel;     // ModelMismatch: the image's model name
+  std::string receiverModel;  // ModelMismatch: the receiver's model name
 
   static Notice of(MessageId id) {
     Notice n;
@@ -52,10 +55,10 @@ struct Notice {
     n.number = portNumber;
     return n;
   }
-  static Notice writeTag(int index) {
+  static Notice writeTag(std::string message) {
     Notice n;
     n.id = MessageId::WriteTagError;
-    n.imageIndex = index;
+    n.text = std::move(message);
     return n;
   }
   static Notice openFile(std::string filePath) {
@@ -64,11 +67,11 @@ struct Notice {
     n.path = std::move(filePath);
     return n;
   }
-  static Notice mismatch(int imageIdx, int receiverIdx) {
+  static Notice mismatch(std::string imageModelName, std::string receiverModelName) {
     Notice n;
     n.id = MessageId::ModelMismatch;
-    n.imageIndex = imageIdx;
-    n.receiverIndex = receiverIdx;
+    n.imageModel = std::move(imageModelName);
+    n.receiverModel = std::move(receiverModelName);
     return n;
   }
   bool operator==(const Notice&) const = default;

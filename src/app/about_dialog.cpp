@@ -1,12 +1,11 @@
-#include "app/ui/about_dialog.h"
+#include "app/about_dialog.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/notice.h"
-#include "app/ui/app_icon.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/panel_actions.h"
+#include "base/notice.h"
+#include "widgets/app_icon.h"
+#include "widgets/dialog_units.h"
 
 namespace quorvane::ui {
 
@@ -59,11 +58,6 @@ AboutDialog::AboutDialog()
   firstLine_->setText(QString::asprintf(kFirstLineFormat, kAppTitle, kVersionText));
   secondLine_->setText(QString::fromUtf8(kSecondLineText));
   okButton_->setFocus();
-}
-
-void runAbout() {
-  AboutDialog dialog;
-  dialog.exec();
 }
 
 }  // namespace quorvane::ui

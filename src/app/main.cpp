@@ -1,5 +1,5 @@
 // Quorvane: the control panel and its dialogs. Takes no options.
-#include "app/ui/application.h"
+#include "app/application.h"
 
 int main(int argc, char** argv) {
   quorvane::ui::Application application(argc, argv);

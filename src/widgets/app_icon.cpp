@@ -1,4 +1,4 @@
-#include "app/ui/app_icon.h"
+#include "widgets/app_icon.h"
 
 #include <QPixmap>
 

@@ -4,7 +4,7 @@
 #include <climits>
 #include <vector>
 
-#include "app/platform_paths.h"
+#include "base/platform_paths.h"
 
 namespace quorvane {
 

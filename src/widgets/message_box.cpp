@@ -1,4 +1,4 @@
-#include "app/ui/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QAbstractButton>
 #include <QIcon>

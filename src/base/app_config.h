@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/notice.h"
+#include "base/notice.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "app/ui/file_chooser.h"
+#include "widgets/file_chooser.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/atomic_file.h"
-#include "app/platform_paths.h"
+#include "base/atomic_file.h"
+#include "base/platform_paths.h"
 
 namespace quorvane {
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "app/platform_paths.h"
+#include "base/platform_paths.h"
 
 namespace quorvane {
 

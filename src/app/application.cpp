@@ -1,11 +1,11 @@
-#include "app/ui/application.h"
+#include "app/application.h"
 
 #include <QStyleFactory>
 
-#include "app/app_config.h"
-#include "app/ui/control_panel_dialog.h"
-#include "app/ui/dialog_units.h"
-#include "app/ui/message_box.h"
+#include "base/app_config.h"
+#include "app/control_panel_dialog.h"
+#include "widgets/dialog_units.h"
+#include "widgets/message_box.h"
 
 namespace quorvane::ui {
 

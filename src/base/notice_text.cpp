@@ -1,18 +1,8 @@
 #include <string>
 
-#include "app/notice.h"
-#include "transfer/rom_type.h"
+#include "base/notice.h"
 
 namespace quorvane {
-
-namespace {
-
-std::string modelNameOf(int index) {
-  if (index < 0 || index >= kRomTypeCount) return "?";
-  return std::string(romType(index).modelName);
-}
-
-}  // namespace
 
 std::string noticeText(const Notice& n) {
   switch (n.id) {
@@ -37,12 +27,11 @@ std::string noticeText(const Notice& n) {
              "pls send below information to your provider\xEF\xBC\x81\r\n"
              "\r\n"
              "\"error version <" +
-             modelNameOf(n.imageIndex) + "> to <" + modelNameOf(n.receiverIndex) + ">\"";
+             n.imageModel + "> to <" + n.receiverModel + ">\"";
     case MessageId::CreateFileError:
       return "create file error!";
     case MessageId::WriteTagError:
-      if (n.imageIndex < 0 || n.imageIndex >= kRomTypeCount) return "write file error!";
-      return std::string(romType(n.imageIndex).tagWriteError);
+      return n.text;
     case MessageId::WriteFileError:
       return "write file error!";
     case MessageId::OpenFileError:
