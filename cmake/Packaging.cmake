@@ -1,7 +1,7 @@
 # The version header, the install rules and the Debian package.
 #
 #   cmake --build BUILD --target quorvane quorvane-cli quorvane-emu quorvane_package_data
-#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package   -> quorvane_1.2-1_<arch>.deb
+#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package   # quorvane_1.2-1_<arch>.deb
 #
 # scripts/package-test.sh does this with Debian's build flags, then validates
 # and tries the package. Data files live in packaging/; icons in PNG sizes,

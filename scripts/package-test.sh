@@ -12,14 +12,17 @@ bash scripts/install-deps.sh || exit 1
 
 # ---- build ---------------------------------------------------------------------
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+# step COMMAND...: runs COMMAND with its output in $log, shown on failure.
+mkdir -p "$build"
+log=$build/package-test.log
+step() { "$@" >"$log" 2>&1 || { tail -n 40 "$log" >&2; echo "failed: $*" >&2; exit 1; }; }
 echo "== build ($build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
+step cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
   -DQUORVANE_WERROR=ON -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null || exit 1
-nice cmake --build "$build" -j2 --target quorvane quorvane-cli quorvane-emu quorvane_package_data \
-  >/dev/null || { echo "package build failed" >&2; exit 1; }
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+step nice cmake --build "$build" -j2 --target quorvane quorvane-cli quorvane-emu quorvane_package_data
 rm -rf "$build/package"
-(cd "$build" && cpack -G DEB -B package >/dev/null) || { echo "cpack failed" >&2; exit 1; }
+step cpack --config "$build/CPackConfig.cmake" -B "$build/package"
 deb=$(ls "$build"/package/quorvane_*.deb)
 version=$(dpkg-deb -f "$deb" Version)
 echo "built $deb"
