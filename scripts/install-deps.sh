@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libssl-dev
   fonts-arphic-uming
   xvfb xauth
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db bash-completion
 )
 
 missing=()

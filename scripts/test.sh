@@ -34,6 +34,11 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   cmake --build build-win32 -j"$jobs"
 fi
 
+if [[ -f scripts/package-test.sh ]]; then
+  echo "== Debian package"
+  bash scripts/package-test.sh
+fi
+
 if [[ -f scripts/fuzz.sh ]]; then
   echo "== fuzz targets"
   bash scripts/fuzz.sh

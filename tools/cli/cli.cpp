@@ -15,6 +15,7 @@
 #include "console.h"
 #include "event_loop.h"
 #include "jobs.h"
+#include "quorvane/version.h"
 #include "report.h"
 #include "serial/port_map.h"
 #include "serial/protocol.h"
@@ -186,6 +187,10 @@ int runCli(const std::vector<std::string>& args) {
   const Options& o = *parsed.options;
   if (o.help) {
     std::fputs(helpText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (o.version) {
+    std::printf("quorvane-cli %s\n", kVersion);
     return kExitOk;
   }
 

@@ -78,6 +78,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv) {
     if (arg == "--help" || arg == "-h") {
       o.help = true;
       return ParseResult{o, {}};
+    } else if (arg == "--version" && !inlineValue) {
+      o.version = true;
+      return ParseResult{o, {}};
     } else if (arg == "--trace" && !inlineValue) {
       o.trace = true;
     } else if (arg == "--quiet" && !inlineValue) {
@@ -180,6 +183,7 @@ std::string helpText() {
       "                  duration_s\n"
       "  --quiet         print nothing but failures\n"
       "  --help, -h      this text\n"
+      "  --version       the program's name and version\n"
       "\n"
       "Output: results on stdout; failures on stderr, one per receiver, in the program's own\n"
       "words, after \"<device>: \" when there are several devices; progress on stderr, a live\n"

@@ -19,6 +19,7 @@ struct Options {
   bool quiet = false;
   std::string reportPath;  // --report FILE; empty: none
   bool help = false;
+  bool version = false;  // --version
   Command command = Command::Connect;
   std::vector<std::string> args;   // the command's arguments
   std::vector<std::uint8_t> keys;  // key: the codes, in order

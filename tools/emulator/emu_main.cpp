@@ -7,6 +7,7 @@
 #include <string>
 
 #include "emulator_options.h"
+#include "quorvane/version.h"
 #include "receiver_emulator.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +20,10 @@ int main(int argc, char** argv) {
   }
   if (cmd.help) {
     std::fputs(usageText().c_str(), stdout);
+    return 0;
+  }
+  if (cmd.version) {
+    std::printf("quorvane-emu %s\n", quorvane::kVersion);
     return 0;
   }
   if (!cmd.flashPath.empty() && !loadFlashFile(cmd.flashPath, cmd, error)) {

@@ -80,6 +80,7 @@ Faults (block numbers count from 0):
 Process:
   --parent-pid PID      exit when process PID no longer exists
   -h, --help            this text
+  --version             the program's name and version
 
 How it tells upgrade blocks from frames: while an upgrade block is due, 12
 bytes equal to the stop frame at the start of a block are the stop frame;
@@ -114,6 +115,8 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
     constexpr long kBig = 1L << 30;
     if (a == "-h" || a == "--help") {
       out.help = true;
+    } else if (a == "--version") {
+      out.version = true;
     } else if (a == "--model") {
       if (!number(kModelNumberFirst, kModelNumberLast)) return false;
       o.modelNumber = int(v);

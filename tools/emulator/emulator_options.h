@@ -15,6 +15,7 @@ struct CommandLine {
   long parentPid = 0;     // --parent-pid: exit once this process is gone
   bool modelGiven = false;
   bool help = false;
+  bool version = false;  // --version
 };
 
 // Parses argv[1..]; false with `error` set on an unknown option or a bad

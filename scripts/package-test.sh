@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Builds the Debian package (Release, Debian's hardening flags, no tests)
+# into build-package, validates it, unpacks it into a scratch root and runs
+# the programs from there. Ends with "package: N passed, M failed".
+#   scripts/package-test.sh
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=build-package
+
+bash scripts/install-deps.sh || exit 1
+
+# ---- build ---------------------------------------------------------------------
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+# step COMMAND...: runs COMMAND with its output in $log, shown on failure.
+mkdir -p "$build"
+log=$build/package-test.log
+step() { "$@" >"$log" 2>&1 || { tail -n 40 "$log" >&2; echo "failed: $*" >&2; exit 1; }; }
+echo "== build ($build)"
+step cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
+  -DQUORVANE_WERROR=ON -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+step nice cmake --build "$build" -j2 --target quorvane quorvane-cli quorvane-emu quorvane_package_data
+rm -rf "$build/package"
+step cpack --config "$build/CPackConfig.cmake" -B "$build/package"
+deb=$(ls "$build"/package/quorvane_*.deb)
+version=$(dpkg-deb -f "$deb" Version)
+echo "built $deb"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-package.XXXXXX")
+emu=
+trap '[[ -n $emu ]] && kill "$emu" 2>/dev/null; rm -rf "$scratch"' EXIT
+dest=$scratch/root
+dpkg-deb -x "$deb" "$dest" || exit 1
+bin=$dest/usr/bin
+share=$dest/usr/share
+
+passed=0 failed=0
+pass() { echo "ok    $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL  $1"; failed=$((failed + 1)); }
+# expect NAME WANT COMMAND...: COMMAND succeeds and its standard output
+# holds the line WANT (a grep -x pattern).
+expect() {
+  local name=$1 want=$2 out
+  shift 2
+  if out=$("$@" 2>&1) && grep -qx -- "$want" <<<"$out"; then pass "$name"; else
+    fail "$name"
+    printf '%s\n' "$out" | head -20
+  fi
+}
+# validator NAME COMMAND...: prints the validator's report; its error lines
+# ("E: ..." or "...: error: ...") fail the step, warnings do not.
+validator() {
+  local name=$1 out
+  shift
+  out=$("$@" 2>&1)
+  echo "-- $name"
+  [[ -n $out ]] && printf '%s\n' "$out"
+  if grep -qE '^E: |: error: ' <<<"$out"; then fail "$name"; else pass "$name"; fi
+}
+
+# ---- validators ----------------------------------------------------------------
+echo "== validators"
+validator "desktop-file-validate" desktop-file-validate "$share/applications/quorvane.desktop"
+validator "appstreamcli validate" appstreamcli validate --no-net "$share/metainfo/quorvane.metainfo.xml"
+validator "lintian" lintian --display-info "$deb"
+
+# The package's version everywhere it is written down.
+zcat "$share/doc/quorvane/changelog.Debian.gz" >"$scratch/changelog"
+expect "changelog version" "$version" dpkg-parsechangelog -l "$scratch/changelog" -S Version
+newest_release() { grep -o -m1 '<release version="[^"]*"' "$1" | cut -d'"' -f2; }
+expect "AppStream release" "${version%-*}" newest_release "$share/metainfo/quorvane.metainfo.xml"
+
+# ---- the installed programs ------------------------------------------------------
+echo "== programs"
+expect "quorvane-cli --version" "quorvane-cli ${version%-*}" "$bin/quorvane-cli" --version
+expect "quorvane-cli --help" "usage: quorvane-cli .*" "$bin/quorvane-cli" --help
+expect "quorvane-emu --version" "quorvane-emu ${version%-*}" "$bin/quorvane-emu" --version
+expect "quorvane-emu --help" "usage: quorvane-emu .*" "$bin/quorvane-emu" --help
+
+# A ROM image read from an emulated 1 MiB CI receiver over its pty, then
+# described by info. Shortened ticks: waits are counted, not timed.
+link=$scratch/com1
+"$bin/quorvane-emu" --model 5 --link "$link" --parent-pid $$ >/dev/null &
+emu=$!
+for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
+QUORVANE_CLI_TEST_TICK_MS=1 expect "quorvane-cli read" ".* 256/256 blocks .* ok" \
+  "$bin/quorvane-cli" --device "$link" read "$scratch/rom.bin"
+kill "$emu"
+wait "$emu" 2>/dev/null
+emu=
+expect "quorvane-cli info" ".*QX_Rom_CIAMD1.*" "$bin/quorvane-cli" info "$scratch/rom.bin"
+
+# ---- manual pages ----------------------------------------------------------------
+echo "== manual pages"
+# One page per program; any warning from man or groff fails it.
+for program in "$bin"/*; do
+  name=$(basename "$program")
+  page=$share/man/man1/$name.1.gz
+  if [[ -f $page ]] &&
+    out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >"$scratch/page") &&
+    [[ -z $out ]] && grep -qx "NAME" "$scratch/page"; then
+    pass "man $name"
+  else
+    fail "man $name"
+    printf '%s\n' "${out:-no page}"
+  fi
+done
+
+# ---- bash completion ----------------------------------------------------------------
+echo "== bash completion"
+# complete LINE: the completions bash offers at the end of LINE, one a line.
+complete_line() {
+  bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$1"
+    COMP_LINE=$2 COMP_POINT=${#2}
+    read -ra COMP_WORDS <<<"$2"
+    [[ $2 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    cd "$3" && _quorvane_cli quorvane-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}" | sort' _ "$share/bash-completion/completions/quorvane-cli" "$1" "$scratch/files"
+}
+mkdir "$scratch/files" && touch "$scratch/files/rom.bin" "$scratch/files/notes.txt"
+help=$("$bin/quorvane-cli" --help)
+# What --help lists: the commands, the options, the keys' ASCII aliases.
+help_commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\).*/\1/p' <<<"$help" | sort)
+help_options=$(grep -o '^  --[a-z]\+' <<<"$help" | tr -d ' ' | sort)
+help_keys=$(awk '/^Key names/ { keys = 1; next } keys { print $NF }' <<<"$help" | sort)
+completion_check() {
+  local name=$1 line=$2 want=$3 got
+  got=$(complete_line "$line")
+  if [[ $got == "$want" ]]; then pass "completion: $name"; else
+    fail "completion: $name"
+    diff <(echo "$want") <(echo "$got") | head -10
+  fi
+}
+completion_check "commands" "quorvane-cli --port 2 " "$help_commands"
+completion_check "options" "quorvane-cli --" "$help_options"
+completion_check "keys" "quorvane-cli key MENU " "$help_keys"
+completion_check "key prefix" "quorvane-cli key m" $'MENU\nMUTE'
+completion_check "--port" "quorvane-cli --port " $'1\n2\n3\n4'
+completion_check "image files" "quorvane-cli info " "rom.bin"
+completion_check "one image" "quorvane-cli upgrade rom.bin " ""
+
+echo "package: $passed passed, $failed failed"
+((failed == 0))
