@@ -52,22 +52,38 @@ struct KeyButton {
 
 // Row by row, left to right: the tab order.
 constexpr std::array<KeyButton, kKeyCodeCount> kKeyButtons = {{
-    {"powerKeyButton", 1080, 0x18, 1, 0},       {"infoKeyButton", 1081, 0x1B, 1, 2},
-    {"pauseKeyButton", 1082, 0x09, 2, 0},       {"textKeyButton", 1083, 0x01, 2, 1},
-    {"uhfKeyButton", 1084, 0x0B, 2, 2},         {"favUpKeyButton", 1085, 0x0D, 3, 0},
-    {"favDownKeyButton", 1086, 0x0C, 3, 1},     {"favKeyButton", 1087, 0x1C, 3, 2},
-    {"audioKeyButton", 1088, 0x1A, 4, 0},       {"muteKeyButton", 1089, 0x00, 4, 2},
-    {"channelUpKeyButton", 1090, 0x02, 5, 1},   {"volumeDownKeyButton", 1093, 0x07, 6, 0},
-    {"okKeyButton", 1091, 0x06, 6, 1},          {"volumeUpKeyButton", 1092, 0x05, 6, 2},
-    {"channelDownKeyButton", 1094, 0x0A, 7, 1}, {"menuKeyButton", 1095, 0x1D, 8, 0},
-    {"exitKeyButton", 1096, 0x03, 8, 2},        {"recallKeyButton", 1097, 0x08, 9, 0},
-    {"tvRadioKeyButton", 1098, 0x19, 9, 1},     {"satTvKeyButton", 1099, 0x04, 9, 2},
-    {"digit1KeyButton", 1100, 0x17, 10, 0},     {"digit2KeyButton", 1101, 0x16, 10, 1},
-    {"digit3KeyButton", 1102, 0x15, 10, 2},     {"digit4KeyButton", 1103, 0x14, 11, 0},
-    {"digit5KeyButton", 1104, 0x13, 11, 1},     {"digit6KeyButton", 1105, 0x12, 11, 2},
-    {"digit7KeyButton", 1106, 0x11, 12, 0},     {"digit8KeyButton", 1107, 0x10, 12, 1},
-    {"digit9KeyButton", 1108, 0x0F, 12, 2},     {"pnsKeyButton", 1109, 0x1F, 13, 0},
-    {"digit0KeyButton", 1110, 0x0E, 13, 1},     {"epgKeyButton", 1111, 0x1E, 13, 2},
+    {"powerKeyButton", 1080, 0x18, 1, 0},        // POWER⊙
+    {"infoKeyButton", 1081, 0x1B, 1, 2},         // INFO
+    {"pauseKeyButton", 1082, 0x09, 2, 0},        // PAUSE
+    {"textKeyButton", 1083, 0x01, 2, 1},         // TEXT
+    {"uhfKeyButton", 1084, 0x0B, 2, 2},          // UHF
+    {"favUpKeyButton", 1085, 0x0D, 3, 0},        // FAV▲
+    {"favDownKeyButton", 1086, 0x0C, 3, 1},      // FAV▼
+    {"favKeyButton", 1087, 0x1C, 3, 2},          // FAV
+    {"audioKeyButton", 1088, 0x1A, 4, 0},        // AUDIO
+    {"muteKeyButton", 1089, 0x00, 4, 2},         // MUTE
+    {"channelUpKeyButton", 1090, 0x02, 5, 1},    // CH▲
+    {"volumeDownKeyButton", 1093, 0x07, 6, 0},   // <--VOL
+    {"okKeyButton", 1091, 0x06, 6, 1},           // OK
+    {"volumeUpKeyButton", 1092, 0x05, 6, 2},     // VOL-->
+    {"channelDownKeyButton", 1094, 0x0A, 7, 1},  // CH▼
+    {"menuKeyButton", 1095, 0x1D, 8, 0},         // MENU
+    {"exitKeyButton", 1096, 0x03, 8, 2},         // EXIT
+    {"recallKeyButton", 1097, 0x08, 9, 0},       // RECALL
+    {"tvRadioKeyButton", 1098, 0x19, 9, 1},      // TV/RADIO
+    {"satTvKeyButton", 1099, 0x04, 9, 2},        // SAT/TV
+    {"digit1KeyButton", 1100, 0x17, 10, 0},      // 1
+    {"digit2KeyButton", 1101, 0x16, 10, 1},      // 2
+    {"digit3KeyButton", 1102, 0x15, 10, 2},      // 3
+    {"digit4KeyButton", 1103, 0x14, 11, 0},      // 4
+    {"digit5KeyButton", 1104, 0x13, 11, 1},      // 5
+    {"digit6KeyButton", 1105, 0x12, 11, 2},      // 6
+    {"digit7KeyButton", 1106, 0x11, 12, 0},      // &7
+    {"digit8KeyButton", 1107, 0x10, 12, 1},      // 8
+    {"digit9KeyButton", 1108, 0x0F, 12, 2},      // 9
+    {"pnsKeyButton", 1109, 0x1F, 13, 0},         // P/N/S
+    {"digit0KeyButton", 1110, 0x0E, 13, 1},      // 0
+    {"epgKeyButton", 1111, 0x1E, 13, 2},         // EPG
 }};
 
 static_assert(
