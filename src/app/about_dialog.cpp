@@ -14,7 +14,10 @@ namespace {
 // Template 100, dialog units.
 constexpr int kWidth = 275;
 constexpr int kHeight = 51;
-constexpr int kIconPixels = 32;  // an icon control takes the icon's own size
+constexpr DialogControl kIcon = {"programIcon", kNoControlId, nullptr, 11, 12, 0, 0};
+constexpr DialogControl kFirstLine = {"firstLine", 1085, nullptr, 40, 10, 180, 8};
+constexpr DialogControl kSecondLine = {"secondLine", 1086, nullptr, 40, 25, 165, 8};
+constexpr DialogControl kOkButton = {"okButton", kOkId, "OK", 218, 25, 50, 14};
 
 constexpr const char* kTitleFormat = "About %s";
 constexpr const char* kFirstLineFormat = "%s    %s";
@@ -28,36 +31,26 @@ AboutDialog::AboutDialog()
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setupDialog(this, kWidth, kHeight);
 
-  auto* icon = new QLabel(this);
-  icon->setObjectName(QStringLiteral("aboutIcon"));
-  icon->setPixmap(appIcon().pixmap(kIconPixels, kIconPixels));
-  const DialogBaseUnits base = dialogBaseUnits();
-  icon->setGeometry(dluToPixelsX(11, base), dluToPixelsY(12, base), kIconPixels, kIconPixels);
+  addIconControl(this, kIcon);
 
   firstLine_ = new QLabel(this);
-  firstLine_->setObjectName(QStringLiteral("aboutFirstLine"));
-  firstLine_->setProperty("controlId", kFirstLineId);
   firstLine_->setTextFormat(Qt::PlainText);  // the four spaces stay as they are
-  placeControl(firstLine_, 40, 10, 180, 8);
+  placeControl(firstLine_, kFirstLine);
 
   secondLine_ = new QLabel(this);
-  secondLine_->setObjectName(QStringLiteral("aboutSecondLine"));
-  secondLine_->setProperty("controlId", kSecondLineId);
   secondLine_->setTextFormat(Qt::PlainText);
-  placeControl(secondLine_, 40, 25, 165, 8);
+  placeControl(secondLine_, kSecondLine);
 
-  okButton_ = new QPushButton(QStringLiteral("OK"), this);
-  okButton_->setObjectName(QStringLiteral("okButton"));
-  okButton_->setProperty("controlId", 1);
-  okButton_->setDefault(true);
-  placeControl(okButton_, 218, 25, 50, 14);
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  auto* okButton = new QPushButton(controlText(kOkButton), this);
+  okButton->setDefault(true);
+  placeControl(okButton, kOkButton);
+  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
   setWindowIcon(appIcon());
   setWindowTitle(QString::asprintf(kTitleFormat, kAppTitle));
   firstLine_->setText(QString::asprintf(kFirstLineFormat, kAppTitle, kVersionText));
   secondLine_->setText(QString::fromUtf8(kSecondLineText));
-  okButton_->setFocus();
+  okButton->setFocus();
 }
 
 }  // namespace quorvane::ui

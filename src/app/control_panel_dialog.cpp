@@ -23,9 +23,19 @@ namespace {
 // Template 140, dialog units.
 constexpr int kWidth = 367;
 constexpr int kHeight = 193;
-constexpr int kButtonWidth = 72;
-constexpr int kButtonHeight = 26;
 constexpr const char* kGroupFormat = "%s Control Panel";
+// Its text is replaced at initialisation.
+constexpr DialogControl kGroupBox = {"controlPanelGroup", 1111, "Control Panel", 23, 21, 323, 136};
+// In tab order.
+constexpr DialogControl kSetupCommButton = {"setupCommButton", 1106, "&Setup Comm", 51, 54, 72, 26};
+constexpr DialogControl kKeyboardControlButton = {
+    "keyboardControlButton", 1078, "&Keyboard Control", 51, 102, 72, 26};
+constexpr DialogControl kReadSoftwareButton = {
+    "readSoftwareButton", 1108, "&Read Software", 144, 54, 72, 26};
+constexpr DialogControl kUpgradeSoftwareButton = {
+    "upgradeSoftwareButton", 1107, "&Upgrade Software", 235, 54, 72, 26};
+constexpr DialogControl kExitButton = {"exitButton", kCancelId, "&Exit", 235, 102, 72, 26};
+constexpr DialogControl kAboutButton = {"aboutButton", 3, "&About", 144, 102, 72, 26};
 
 }  // namespace
 
@@ -37,20 +47,16 @@ ControlPanelDialog::ControlPanelDialog()
 
   // Created in tab order; the group box comes first so that the buttons lie
   // above it.
-  groupBox_ = new QGroupBox(QStringLiteral("Control Panel"), this);
-  groupBox_->setObjectName(QStringLiteral("controlPanelGroup"));
-  groupBox_->setProperty("controlId", kGroupBoxId);
+  groupBox_ = new QGroupBox(controlText(kGroupBox), this);
   applyTemplateGroupBoxLook(groupBox_);
-  placeControl(groupBox_, 23, 21, 323, 136);
+  placeControl(groupBox_, kGroupBox);
 
-  QPushButton* setupComm = addButton("setupCommButton", kSetupCommId, "&Setup Comm", 51, 54);
-  QPushButton* keyboard =
-      addButton("keyboardControlButton", kKeyboardControlId, "&Keyboard Control", 51, 102);
-  QPushButton* read = addButton("readSoftwareButton", kReadSoftwareId, "&Read Software", 144, 54);
-  QPushButton* upgrade =
-      addButton("upgradeSoftwareButton", kUpgradeSoftwareId, "&Upgrade Software", 235, 54);
-  QPushButton* exitButton = addButton("exitButton", kExitId, "&Exit", 235, 102);
-  QPushButton* about = addButton("aboutButton", kAboutId, "&About", 144, 102);
+  QPushButton* setupComm = addButton(kSetupCommButton);
+  QPushButton* keyboard = addButton(kKeyboardControlButton);
+  QPushButton* read = addButton(kReadSoftwareButton);
+  QPushButton* upgrade = addButton(kUpgradeSoftwareButton);
+  QPushButton* exitButton = addButton(kExitButton);
+  QPushButton* about = addButton(kAboutButton);
 
   connect(setupComm, &QPushButton::clicked, this, &ControlPanelDialog::onSetupComm);
   connect(keyboard, &QPushButton::clicked, this, &ControlPanelDialog::onKeyboardControl);
@@ -70,15 +76,12 @@ ControlPanelDialog::ControlPanelDialog()
   setupComm->setFocus();
 }
 
-QPushButton* ControlPanelDialog::addButton(const char* objectName, int controlId, const char* text,
-                                           int x, int y) {
-  auto* button = new QPushButton(QString::fromUtf8(text), this);
-  button->setObjectName(QString::fromUtf8(objectName));
-  button->setProperty("controlId", controlId);
+QPushButton* ControlPanelDialog::addButton(const DialogControl& control) {
+  auto* button = new QPushButton(controlText(control), this);
   // No default button: Enter must not press anything.
   button->setAutoDefault(false);
   button->setDefault(false);
-  placeControl(button, x, y, kButtonWidth, kButtonHeight);
+  placeControl(button, control);
   return button;
 }
 

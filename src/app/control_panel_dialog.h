@@ -9,19 +9,12 @@ class QPushButton;
 
 namespace quorvane::ui {
 
+struct DialogControl;
+
 class ControlPanelDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Control ids of the template, kept on each control as property "controlId".
-  static constexpr int kGroupBoxId = 1111;
-  static constexpr int kSetupCommId = 1106;
-  static constexpr int kKeyboardControlId = 1078;
-  static constexpr int kReadSoftwareId = 1108;
-  static constexpr int kUpgradeSoftwareId = 1107;
-  static constexpr int kExitId = 2;
-  static constexpr int kAboutId = 3;
-
   ControlPanelDialog();
 
   // Enter lands here: the control panel stays open. It ends only through
@@ -38,7 +31,7 @@ class ControlPanelDialog : public QDialog {
   void onAbout();
 
  private:
-  QPushButton* addButton(const char* objectName, int controlId, const char* text, int x, int y);
+  QPushButton* addButton(const DialogControl& control);
 
   QGroupBox* groupBox_ = nullptr;
 };

@@ -9,52 +9,50 @@ namespace {
 
 using P = PcKey;
 
-constexpr RemoteKey key(std::uint8_t code, const char* caption, int id, int row, int column) {
-  return {code, caption, id, row, column, {}, 0};
+constexpr RemoteKey key(std::uint8_t code, const char* caption) {
+  return {code, caption, {}, 0};
 }
-constexpr RemoteKey key(std::uint8_t code, const char* caption, int id, int row, int column,
-                        PcKey pc) {
-  return {code, caption, id, row, column, {pc, pc}, 1};
+constexpr RemoteKey key(std::uint8_t code, const char* caption, PcKey pc) {
+  return {code, caption, {pc, pc}, 1};
 }
-constexpr RemoteKey key(std::uint8_t code, const char* caption, int id, int row, int column,
-                        PcKey pc1, PcKey pc2) {
-  return {code, caption, id, row, column, {pc1, pc2}, 2};
+constexpr RemoteKey key(std::uint8_t code, const char* caption, PcKey pc1, PcKey pc2) {
+  return {code, caption, {pc1, pc2}, 2};
 }
 
-// In key-code order. Row 1..13 top to bottom; column 0 left .. 2 right.
+// In key-code order.
 constexpr std::array<RemoteKey, kKeyCodeCount> kKeys = {{
-    key(0x00, "MUTE", 1089, 4, 2),
-    key(0x01, "TEXT", 1083, 2, 1),
-    key(0x02, "CH\xE2\x96\xB2", 1090, 5, 1, P::Up),  // CH▲
-    key(0x03, "EXIT", 1096, 8, 2, P::Esc, P::Delete),
-    key(0x04, "SAT/TV", 1099, 9, 2),
-    key(0x05, "VOL-->", 1092, 6, 2, P::Right),
-    key(0x06, "OK", 1091, 6, 1, P::Enter),
-    key(0x07, "<--VOL", 1093, 6, 0, P::Left),
-    key(0x08, "RECALL", 1097, 9, 0),
-    key(0x09, "PAUSE", 1082, 2, 0),
-    key(0x0A, "CH\xE2\x96\xBC", 1094, 7, 1, P::Down),  // CH▼
-    key(0x0B, "UHF", 1084, 2, 2),
-    key(0x0C, "FAV\xE2\x96\xBC", 1086, 3, 1),  // FAV▼
-    key(0x0D, "FAV\xE2\x96\xB2", 1085, 3, 0),  // FAV▲
-    key(0x0E, "0", 1110, 13, 1, P::Digit0, P::Keypad0),
-    key(0x0F, "9", 1108, 12, 2, P::Digit9, P::Keypad9),
-    key(0x10, "8", 1107, 12, 1, P::Digit8, P::Keypad8),
-    key(0x11, "&7", 1106, 12, 0, P::Digit7, P::Keypad7),
-    key(0x12, "6", 1105, 11, 2, P::Digit6, P::Keypad6),
-    key(0x13, "5", 1104, 11, 1, P::Digit5, P::Keypad5),
-    key(0x14, "4", 1103, 11, 0, P::Digit4, P::Keypad4),
-    key(0x15, "3", 1102, 10, 2, P::Digit3, P::Keypad3),
-    key(0x16, "2", 1101, 10, 1, P::Digit2, P::Keypad2),
-    key(0x17, "1", 1100, 10, 0, P::Digit1, P::Keypad1),
-    key(0x18, "POWER\xE2\x8A\x99", 1080, 1, 0),  // POWER⊙
-    key(0x19, "TV/RADIO", 1098, 9, 1),
-    key(0x1A, "AUDIO", 1088, 4, 0),
-    key(0x1B, "INFO", 1081, 1, 2),
-    key(0x1C, "FAV", 1087, 3, 2),
-    key(0x1D, "MENU", 1095, 8, 0, P::Space),
-    key(0x1E, "EPG", 1111, 13, 2),
-    key(0x1F, "P/N/S", 1109, 13, 0),
+    key(0x00, "MUTE"),
+    key(0x01, "TEXT"),
+    key(0x02, "CH\xE2\x96\xB2", P::Up),  // CH▲
+    key(0x03, "EXIT", P::Esc, P::Delete),
+    key(0x04, "SAT/TV"),
+    key(0x05, "VOL-->", P::Right),
+    key(0x06, "OK", P::Enter),
+    key(0x07, "<--VOL", P::Left),
+    key(0x08, "RECALL"),
+    key(0x09, "PAUSE"),
+    key(0x0A, "CH\xE2\x96\xBC", P::Down),  // CH▼
+    key(0x0B, "UHF"),
+    key(0x0C, "FAV\xE2\x96\xBC"),  // FAV▼
+    key(0x0D, "FAV\xE2\x96\xB2"),  // FAV▲
+    key(0x0E, "0", P::Digit0, P::Keypad0),
+    key(0x0F, "9", P::Digit9, P::Keypad9),
+    key(0x10, "8", P::Digit8, P::Keypad8),
+    key(0x11, "&7", P::Digit7, P::Keypad7),
+    key(0x12, "6", P::Digit6, P::Keypad6),
+    key(0x13, "5", P::Digit5, P::Keypad5),
+    key(0x14, "4", P::Digit4, P::Keypad4),
+    key(0x15, "3", P::Digit3, P::Keypad3),
+    key(0x16, "2", P::Digit2, P::Keypad2),
+    key(0x17, "1", P::Digit1, P::Keypad1),
+    key(0x18, "POWER\xE2\x8A\x99"),  // POWER⊙
+    key(0x19, "TV/RADIO"),
+    key(0x1A, "AUDIO"),
+    key(0x1B, "INFO"),
+    key(0x1C, "FAV"),
+    key(0x1D, "MENU", P::Space),
+    key(0x1E, "EPG"),
+    key(0x1F, "P/N/S"),
 }};
 
 static_assert(
@@ -130,15 +128,6 @@ std::optional<std::uint8_t> keyCodeForPcKey(PcKey pc) {
     for (PcKey mapped : k.keys())
       if (mapped == pc) return k.code;
   return std::nullopt;
-}
-
-std::string helpText() {
-  std::string text;
-  for (const char* line : kHelpLines) {
-    text += line;
-    text += kHelpLineEnd;
-  }
-  return text;
 }
 
 }  // namespace quorvane::remote

@@ -1,7 +1,7 @@
 // The receiver's remote-control keys: one table of the 32 keys (key code,
-// button caption, control id, place on the on-screen remote, PC keys), the
-// PC-keyboard mapping derived from it, ASCII names for the command line, and
-// the help text of the key field.
+// caption, PC keys), the PC-keyboard mapping derived from it and ASCII names
+// for typed input. The on-screen remote (remote/ui) lays the keys out; the
+// command-line tool and the emulator name them by caption and alias.
 #pragma once
 
 #include <array>
@@ -53,18 +53,12 @@ inline constexpr std::size_t kMaxPcKeysPerKey = 2;
 
 struct RemoteKey {
   std::uint8_t code;    // 0x00..0x1F, the command byte of its key frame
-  const char* caption;  // UTF-8 button text; "&" marks the mnemonic ("&7")
-  int controlId;        // control id on the remote-control template
-  int row;              // 1..13, top to bottom
-  int column;           // 0 left, 1 middle, 2 right
+  const char* caption;  // UTF-8, as its button shows it; "&" marks a mnemonic ("&7")
   std::array<PcKey, kMaxPcKeysPerKey> pcKeys;
   std::size_t pcKeyCount;  // how many of pcKeys count
 
   std::span<const PcKey> keys() const { return {pcKeys.data(), pcKeyCount}; }
 };
-
-inline constexpr int kKeyRowCount = 13;
-inline constexpr int kKeyColumnCount = 3;
 
 // All 32 keys in key-code order: remoteKeys()[c].code == c.
 std::span<const RemoteKey> remoteKeys();
@@ -89,25 +83,5 @@ std::span<const KeyAlias> keyAliases();
 
 // The key code a PC key sends through the key field.
 std::optional<std::uint8_t> keyCodeForPcKey(PcKey key);
-
-// ---- help text of the key field --------------------------------------------
-// Lines as shown; every line, the last one included, ends with CR LF.
-inline constexpr std::size_t kHelpLineCount = 10;
-inline constexpr std::array<const char*, kHelpLineCount> kHelpLines = {
-    "Set the Focus on me\xEF\xBC\x81",               // full-width "!"
-    "And then Press the key as follow\xEF\xBC\x9A",  // full-width ":"
-    "",
-    "KEY 'Left'  equal 'VOL left' key",
-    "KEY 'Right' equal 'VOL right' key",
-    "KEY 'Up'    equal 'CH up' key",
-    "KEY 'Down'  equal 'CH down' key",
-    "KEY 'Space' equal 'MENU' key",
-    "KEY 'Enter' equal 'OK' key",
-    "KEY 'Esc' or 'Delete' equal 'EXIT' key",
-};
-inline constexpr const char* kHelpLineEnd = "\r\n";
-
-// The whole help text, UTF-8, CR LF after every line.
-std::string helpText();
 
 }  // namespace quorvane::remote

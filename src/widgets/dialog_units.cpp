@@ -71,8 +71,15 @@ void setupDialog(QWidget* dialog, int widthDlu, int heightDlu) {
   dialog->setFixedSize(dluToPixelsX(widthDlu, base), dluToPixelsY(heightDlu, base));
 }
 
-void placeControl(QWidget* control, int x, int y, int width, int height) {
-  control->setGeometry(dluToPixels(QRect(x, y, width, height), dialogBaseUnits()));
+QString controlText(const DialogControl& control) {
+  return QString::fromUtf8(control.text);
+}
+
+void placeControl(QWidget* widget, const DialogControl& control) {
+  widget->setObjectName(QString::fromUtf8(control.name));
+  if (control.id != kNoControlId) widget->setProperty("controlId", control.id);
+  widget->setGeometry(
+      dluToPixels(QRect(control.x, control.y, control.width, control.height), dialogBaseUnits()));
 }
 
 void applyTemplateGroupBoxLook(QGroupBox* box) {

@@ -76,9 +76,9 @@ TEST_F(UpgradeDialogTest, CountsTheBlocksAndShowsCompletionUntilClosed) {
   bool closedWhileOpen = false;  // the rest by its own timer; open until Close
   auto* poll = new QTimer(&dialog);
   QObject::connect(poll, &QTimer::timeout, &dialog, [&] {
-    if (dialog.closeButton()->text() != "Close" || !dialog.isVisible()) return;
+    if (dialog.cancelButton()->text() != "Close" || !dialog.isVisible()) return;
     closedWhileOpen = true;
-    dialog.closeButton()->click();
+    dialog.cancelButton()->click();
   });
   poll->start(20);
   QTimer::singleShot(240'000, &dialog, [&] { dialog.reject(); });  // a safety net only

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <set>
+#include <string>
 
 #include "render_registry.h"
 
@@ -19,12 +20,26 @@ std::vector<Scene>& scenes() {
 
 }  // namespace quorvane::render
 
+namespace {
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: quorvane-render OUTPUT_DIR [SCENE...]\n"
+               "Writes OUTPUT_DIR/SCENE.png for every scene named, or for all of them.\n"
+               "Without a display: QT_QPA_PLATFORM=offscreen quorvane-render OUTPUT_DIR\n"
+               "Scenes:");
+  for (const auto& scene : quorvane::render::scenes()) std::fprintf(out, " %s", scene.name.c_str());
+  std::fprintf(out, "\n");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: quorvane-render OUTPUT_DIR [SCENE...]\n");
-    return 2;
+  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+    printUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
   }
+  QApplication app(argc, argv);
   const QString outDir = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(outDir);
   std::set<std::string> wanted(argv + 2, argv + argc);

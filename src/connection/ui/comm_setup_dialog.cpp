@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -16,62 +15,58 @@ namespace quorvane::ui {
 
 namespace {
 
-struct DluRect {
-  int x, y, width, height;
-};
-
-// Template positions of Com 1..Com 4, in group order.
-constexpr std::array<DluRect, CommSetupDialog::kPortCount> kComButtonRects = {{
-    {19, 23, 36, 10},
-    {73, 23, 36, 10},
-    {19, 45, 36, 10},
-    {73, 44, 36, 10},
+// Template 175, dialog units.
+constexpr int kWidth = 195;
+constexpr int kHeight = 99;
+constexpr const char* kTitle = "Communication Setup";
+constexpr DialogControl kPortGroup = {"portGroup", kNoControlId, "Select a port", 7, 7, 181, 59};
+// In group order: index 0..3 is Com 1..Com 4.
+constexpr std::array<DialogControl, CommSetupDialog::kPortCount> kComButtons = {{
+    {"com1Button", 1070, "Com 1", 19, 23, 36, 10},
+    {"com2Button", 1071, "Com 2", 73, 23, 36, 10},
+    {"com3Button", 1074, "Com 3", 19, 45, 36, 10},
+    {"com4Button", 1075, "Com 4", 73, 44, 36, 10},
 }};
-
-constexpr int kIconSizePixels = 32;
+constexpr DialogControl kIcon = {"programIcon", kNoControlId, nullptr, 160, 26, 0, 0};
+constexpr DialogControl kOkButton = {"okButton", kOkId, "OK", 37, 75, 50, 14};
+constexpr DialogControl kCancelButton = {"cancelButton", kCancelId, "Cancel", 108, 75, 50, 14};
 
 }  // namespace
 
 CommSetupDialog::CommSetupDialog(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  setWindowTitle(QStringLiteral("Communication Setup"));
-  setupDialog(this, kWidthDlu, kHeightDlu);
+  setWindowTitle(QString::fromUtf8(kTitle));
+  setupDialog(this, kWidth, kHeight);
 
   // Created first so that it lies beneath the buttons it frames.
-  group_ = new QGroupBox(QStringLiteral("Select a port"), this);
-  applyTemplateGroupBoxLook(group_);
-  placeControl(group_, 7, 7, 181, 59);
+  auto* group = new QGroupBox(controlText(kPortGroup), this);
+  applyTemplateGroupBoxLook(group);
+  placeControl(group, kPortGroup);
 
   // The group is exclusive but may have no button checked at all (an index
   // outside 0..3); showSelection() handles the "none" case.
   buttons_ = new QButtonGroup(this);
   buttons_->setExclusive(true);
   for (int i = 0; i < kPortCount; ++i) {
-    auto* button = new QRadioButton(QStringLiteral("Com %1").arg(i + 1), this);
-    button->setObjectName(
-        QStringLiteral("control%1").arg(kComButtonIds[static_cast<std::size_t>(i)]));
+    const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
+    auto* button = new QRadioButton(controlText(control), this);
     button->setAutoExclusive(false);
-    const DluRect& r = kComButtonRects[static_cast<std::size_t>(i)];
-    placeControl(button, r.x, r.y, r.width, r.height);
+    placeControl(button, control);
     const auto device = devicePathForPort(i + 1);
     button->setToolTip(device ? QString::fromStdString(*device) : QString());
     buttons_->addButton(button, i);
     comButtons_[static_cast<std::size_t>(i)] = button;
   }
 
-  icon_ = new QLabel(this);
-  icon_->setPixmap(appIcon().pixmap(kIconSizePixels, kIconSizePixels));
-  const DialogBaseUnits base = dialogBaseUnits();
-  icon_->setGeometry(dluToPixelsX(160, base), dluToPixelsY(26, base), kIconSizePixels,
-                     kIconSizePixels);
+  addIconControl(this, kIcon);
 
-  ok_ = new QPushButton(QStringLiteral("OK"), this);
+  ok_ = new QPushButton(controlText(kOkButton), this);
   ok_->setDefault(true);
-  placeControl(ok_, 37, 75, 50, 14);
+  placeControl(ok_, kOkButton);
   connect(ok_, &QPushButton::clicked, this, &CommSetupDialog::accept);
 
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  placeControl(cancel_, 108, 75, 50, 14);
+  cancel_ = new QPushButton(controlText(kCancelButton), this);
+  placeControl(cancel_, kCancelButton);
   connect(cancel_, &QPushButton::clicked, this, &CommSetupDialog::reject);
 
   for (int i = 1; i < kPortCount; ++i)

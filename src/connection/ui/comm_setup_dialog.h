@@ -9,8 +9,6 @@
 #include "connection/ui/connect_dialog.h"
 
 class QButtonGroup;
-class QGroupBox;
-class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -20,11 +18,7 @@ class CommSetupDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kWidthDlu = 195;
-  static constexpr int kHeightDlu = 99;
-  static constexpr int kPortCount = 4;
-  // Control ids of the radio buttons in group order (index 0..3).
-  static constexpr std::array<int, kPortCount> kComButtonIds = {1070, 1071, 1074, 1075};
+  static constexpr int kPortCount = 4;  // Com 1..Com 4
 
   explicit CommSetupDialog(QWidget* owner = nullptr);
   ~CommSetupDialog() override;
@@ -45,18 +39,14 @@ class CommSetupDialog : public QDialog {
   QRadioButton* comButton(int index) const {
     return comButtons_.at(static_cast<std::size_t>(index));
   }
-  QGroupBox* groupBox() const { return group_; }
-  QLabel* iconLabel() const { return icon_; }
   QPushButton* okButton() const { return ok_; }
   QPushButton* cancelButton() const { return cancel_; }
 
  private:
   std::int32_t selectedPort_ = -1;
   ConnectDialogOptions connectOptions_;
-  QGroupBox* group_ = nullptr;
   std::array<QRadioButton*, kPortCount> comButtons_{};
   QButtonGroup* buttons_ = nullptr;
-  QLabel* icon_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
 };

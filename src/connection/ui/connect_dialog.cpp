@@ -12,6 +12,14 @@ namespace quorvane::ui {
 
 namespace {
 
+// Template 176, dialog units.
+constexpr int kWidth = 180;
+constexpr int kHeight = 44;
+constexpr const char* kTitle = "Connect to the receiver";
+constexpr DialogControl kStatusText = {
+    "statusText", kNoControlId, "Connecting .....", 10, 8, 100, 8};
+constexpr DialogControl kProgressBar = {"progressBar", 1057, nullptr, 10, 22, 160, 12};
+
 // Shows the wait cursor for as long as the object lives.
 class WaitCursor {
  public:
@@ -28,16 +36,15 @@ ConnectDialog::ConnectDialog(QWidget* owner, ConnectDialogOptions options)
       runTimer_(options.runTimer),
       timers_(this, [this](int) { tick(); }),
       handshake_(port_, *this, std::move(options.sleep)) {
-  setWindowTitle(QStringLiteral("Connect to the receiver"));
-  setupDialog(this, kWidthDlu, kHeightDlu);
+  setWindowTitle(QString::fromUtf8(kTitle));
+  setupDialog(this, kWidth, kHeight);
 
-  text_ = new QLabel(QStringLiteral("Connecting ....."), this);
-  placeControl(text_, 10, 8, 100, 8);
+  text_ = new QLabel(controlText(kStatusText), this);
+  placeControl(text_, kStatusText);
 
   progress_ = new QProgressBar(this);
-  progress_->setObjectName(QStringLiteral("control%1").arg(kProgressControlId));
   progress_->setTextVisible(false);  // range stays at its default 0..100
-  placeControl(progress_, 10, 22, 160, 12);
+  placeControl(progress_, kProgressBar);
 
   handshake_.start();
 }

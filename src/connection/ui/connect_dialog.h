@@ -1,5 +1,5 @@
 // Template 176: "Connect to the receiver". A static "Connecting ....." and
-// progress bar 1057, no buttons, no system menu. Its timer's one tick runs
+// a progress bar, no buttons, no system menu. Its timer's one tick runs
 // the connect handshake; the dialog ends with Accepted when the receiver
 // answered and Rejected otherwise (or on Esc before the tick).
 #pragma once
@@ -24,11 +24,6 @@ class ConnectDialog : public QDialog, private ConnectView {
   Q_OBJECT
 
  public:
-  // Template 176 in dialog units.
-  static constexpr int kWidthDlu = 180;
-  static constexpr int kHeightDlu = 44;
-  static constexpr int kProgressControlId = 1057;
-
   explicit ConnectDialog(QWidget* owner = nullptr, ConnectDialogOptions options = {});
   ~ConnectDialog() override;
 

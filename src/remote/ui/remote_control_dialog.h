@@ -10,7 +10,6 @@
 #include "remote/remote_session.h"
 
 class QButtonGroup;
-class QGroupBox;
 class QPushButton;
 class QRadioButton;
 
@@ -22,9 +21,7 @@ class RemoteControlDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kComButtonCount = 4;
-  // Control ids of "Com 1" .. "Com 4".
-  static constexpr std::array<int, kComButtonCount> kComControlIds = {1070, 1071, 1074, 1075};
+  static constexpr int kComButtonCount = 4;  // Com 1..Com 4
 
   // Created without a parent: a top-level window of its own. Initialises at
   // once: preselects the Com button of portIndex and opens that port when
@@ -44,8 +41,6 @@ class RemoteControlDialog : public QDialog {
 
   int selectedPort() const { return selectedPort_; }
   KeyCaptureEdit* keyField() const { return keyField_; }
-  QPushButton* closeButton() const { return closeButton_; }
-  QGroupBox* comGroupBox() const { return comBox_; }
   QRadioButton* comButton(int index) const { return comButtons_.at(index); }
   QPushButton* keyButton(std::uint8_t code) const { return keyButtons_.at(code); }
   const SerialPort& port() const { return session_.port(); }
@@ -58,8 +53,6 @@ class RemoteControlDialog : public QDialog {
   KeyCaptureEdit* keyField_ = nullptr;
   int selectedPort_ = -1;  // the checked Com button, -1: none
 
-  QPushButton* closeButton_ = nullptr;
-  QGroupBox* comBox_ = nullptr;
   QButtonGroup* comGroup_ = nullptr;
   std::array<QRadioButton*, kComButtonCount> comButtons_{};
   std::array<QPushButton*, kKeyCodeCount> keyButtons_{};

@@ -14,20 +14,14 @@ namespace quorvane::ui {
 
 namespace {
 
-// Shared geometry of both templates, dialog units.
-constexpr int kDialogWidth = 301, kDialogHeight = 65;
-constexpr QRect kGroupBoxRect(6, 5, 0, 34);  // width per template
-constexpr QRect kCounterRect(15, 5, 57, 12);
-constexpr QRect kBarRect(11, 20, 274, 11);
-constexpr QRect kButtonRect(122, 44, 50, 14);
-
-void place(QWidget* control, const QRect& r, int width) {
-  placeControl(control, r.x(), r.y(), width, r.height());
-}
-
-QString idName(const char* kind, int id) {
-  return QString::fromLatin1(kind) + QString::number(id);
-}
+// Templates 171 and 172 alike, dialog units; only the group box's width
+// differs (the subclass gives it).
+constexpr int kWidth = 301;
+constexpr int kHeight = 65;
+constexpr DialogControl kProgressGroup = {"progressGroup", kNoControlId, nullptr, 6, 5, 0, 34};
+constexpr DialogControl kBlockCounter = {"blockCounter", 1087, nullptr, 15, 5, 57, 12};
+constexpr DialogControl kProgressBar = {"progressBar", 1057, nullptr, 11, 20, 274, 11};
+constexpr DialogControl kCancelButton = {"cancelButton", kCancelId, "Cancel", 122, 44, 50, 14};
 
 }  // namespace
 
@@ -40,17 +34,18 @@ BlockTransferDialog::BlockTransferDialog(const QString& title, int groupWidthDlu
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       timers_(this, [this](int id) { tick(id); }) {
   setWindowTitle(title);
-  setupDialog(this, kDialogWidth, kDialogHeight);
+  setupDialog(this, kWidth, kHeight);
 
   // Created in this order so that the counter lies over the group box's
   // top edge, where a caption would be.
   auto* group = new QGroupBox(this);
-  place(group, kGroupBoxRect, groupWidthDlu);
+  DialogControl groupControl = kProgressGroup;
+  groupControl.width = groupWidthDlu;
+  placeControl(group, groupControl);
 
   // Disabled, read-only, centred, without a border of its own, so that
   // "512/512 blocks" fits its 57 units.
   blockCounter_ = new QLineEdit(this);
-  blockCounter_->setObjectName(idName("blockCounter", kTransferBlockCounterId));
   blockCounter_->setReadOnly(true);
   blockCounter_->setEnabled(false);
   blockCounter_->setAlignment(Qt::AlignCenter);
@@ -63,21 +58,19 @@ BlockTransferDialog::BlockTransferDialog(const QString& title, int groupWidthDlu
   counterPalette.setColor(QPalette::Disabled, QPalette::Base,
                           counterPalette.color(QPalette::Window));
   blockCounter_->setPalette(counterPalette);
-  place(blockCounter_, kCounterRect, kCounterRect.width());
+  placeControl(blockCounter_, kBlockCounter);
 
   progressBar_ = new QProgressBar(this);
-  progressBar_->setObjectName(idName("progressBar", kTransferProgressBarId));
   progressBar_->setRange(0, static_cast<int>(kProgressMax));
   progressBar_->setValue(0);
   progressBar_->setTextVisible(false);
-  place(progressBar_, kBarRect, kBarRect.width());
+  placeControl(progressBar_, kProgressBar);
 
-  closeButton_ = new QPushButton(QStringLiteral("Cancel"), this);
-  closeButton_->setObjectName(idName("button", kTransferCloseButtonId));
-  closeButton_->setAutoDefault(false);
-  closeButton_->setDefault(false);
-  place(closeButton_, kButtonRect, kButtonRect.width());
-  connect(closeButton_, &QPushButton::clicked, this, &BlockTransferDialog::reject);
+  cancelButton_ = new QPushButton(controlText(kCancelButton), this);
+  cancelButton_->setAutoDefault(false);
+  cancelButton_->setDefault(false);
+  placeControl(cancelButton_, kCancelButton);
+  connect(cancelButton_, &QPushButton::clicked, this, &BlockTransferDialog::reject);
 }
 
 BlockTransferDialog::~BlockTransferDialog() {

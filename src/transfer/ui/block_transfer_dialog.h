@@ -1,8 +1,8 @@
 // The frame both transfer dialogs share (templates 171 and 172, 301 x 65
 // dialog units): a group box with the block counter on its top edge, the
-// progress bar inside it, and button 2 below. It is the transfers' view:
-// their timers, the bar and counter repainted at once, the Cancel command
-// and the messages.
+// progress bar inside it, and the Cancel button below. It is the transfers'
+// view: their timers, the bar and counter repainted at once, the Cancel
+// command and the messages.
 //
 // A Cancel command run inside a tick ends the dialog only when the tick has
 // returned, so a message shown after it still appears over the dialog, and
@@ -24,10 +24,6 @@ class QPushButton;
 
 namespace quorvane::ui {
 
-inline constexpr int kTransferProgressBarId = 1057;
-inline constexpr int kTransferBlockCounterId = 1087;
-inline constexpr int kTransferCloseButtonId = 2;
-
 // The file request both transfers make: a ROM image, proposed as "rom.bin".
 FileRequest romImageRequest(const QString& title);
 
@@ -44,7 +40,8 @@ class BlockTransferDialog : public QDialog, public TransferView {
 
   QProgressBar* progressBar() const { return progressBar_; }
   QLineEdit* blockCounter() const { return blockCounter_; }
-  QPushButton* closeButton() const { return closeButton_; }
+  // "Cancel", or "Close" once an upgrade is complete.
+  QPushButton* cancelButton() const { return cancelButton_; }
 
   // TransferView
   void startTimer(int timerId, int periodMs) override;
@@ -55,7 +52,7 @@ class BlockTransferDialog : public QDialog, public TransferView {
 
  public slots:
   void accept() override {}  // Enter, OK: nothing
-  void reject() override;    // button 2, Escape
+  void reject() override;    // the Cancel button, Escape
 
  protected:
   // `groupWidthDlu` is the group box's width on the template.
@@ -78,9 +75,9 @@ class BlockTransferDialog : public QDialog, public TransferView {
   bool endRequested_ = false;
   bool ended_ = false;
 
-  QLineEdit* blockCounter_ = nullptr;    // id 1087
-  QProgressBar* progressBar_ = nullptr;  // id 1057
-  QPushButton* closeButton_ = nullptr;   // id 2
+  QLineEdit* blockCounter_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
 };
 
 }  // namespace quorvane::ui

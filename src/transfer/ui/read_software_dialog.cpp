@@ -8,14 +8,16 @@ namespace quorvane::ui {
 
 namespace {
 
+// Template 172, dialog units (the rest as BlockTransferDialog lays it out).
 constexpr int kGroupBoxWidthDlu = 288;
+constexpr const char* kTitle = "Read Receiver Software";
 
 const FileRequest kSaveImageRequest = romImageRequest(QStringLiteral("save as rom(*.bin) file"));
 
 }  // namespace
 
 ReadSoftwareDialog::ReadSoftwareDialog(QWidget* parent)
-    : BlockTransferDialog(QStringLiteral("Read Receiver Software"), kGroupBoxWidthDlu, parent) {}
+    : BlockTransferDialog(QString::fromUtf8(kTitle), kGroupBoxWidthDlu, parent) {}
 
 bool ReadSoftwareDialog::initialize() {
   const std::optional<QString> path = fileChooser().chooseSaveFile(this, kSaveImageRequest);

@@ -29,7 +29,6 @@ class ReadSoftwareDialog : public BlockTransferDialog {
   void onReadTick(int timerId) { tick(timerId); }
 
   const ReadTransfer* transfer() const { return transfer_ ? &*transfer_ : nullptr; }
-  QPushButton* cancelButton() const { return closeButton(); }
 
   // The bar and counter as the transfer shows them (also used by the
   // renderer to picture a transfer under way).

@@ -12,21 +12,25 @@ namespace quorvane::ui {
 
 namespace {
 
+// Template 171, dialog units (the rest as BlockTransferDialog lays it out).
 constexpr int kGroupBoxWidthDlu = 287;
+constexpr const char* kTitle = "Upgrade Receiver Software";
+// The completion warning (its text is the transfer's), over the bar.
+constexpr DialogControl kWarningText = {"warningText", 1093, nullptr, 10, 20, 282, 15};
+constexpr const char* kCloseText = "Close";
 
 const FileRequest kOpenImageRequest = romImageRequest(QStringLiteral("open rom(*.bin) file"));
 
 }  // namespace
 
 UpgradeSoftwareDialog::UpgradeSoftwareDialog(const QString& imagePath, QWidget* parent)
-    : BlockTransferDialog(QStringLiteral("Upgrade Receiver Software"), kGroupBoxWidthDlu, parent),
+    : BlockTransferDialog(QString::fromUtf8(kTitle), kGroupBoxWidthDlu, parent),
       imagePath_(imagePath) {
   // Hidden until the upload is complete; then it covers the bar.
   warningText_ = new QLabel(QString::fromUtf8(kUpgradeCompleteWarning), this);
-  warningText_->setObjectName(QStringLiteral("warningText%1").arg(kUpgradeWarningTextId));
   warningText_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   warningText_->setAutoFillBackground(true);
-  placeControl(warningText_, 10, 20, 282, 15);
+  placeControl(warningText_, kWarningText);
   warningText_->hide();
 }
 
@@ -53,8 +57,8 @@ void UpgradeSoftwareDialog::abandonTransfer() {
 }
 
 void UpgradeSoftwareDialog::showUpgradeComplete() {
-  closeButton()->setText(QStringLiteral("Close"));
-  closeButton()->repaint();
+  cancelButton()->setText(QString::fromUtf8(kCloseText));
+  cancelButton()->repaint();
   warningText_->show();
   warningText_->raise();
   warningText_->repaint();

@@ -18,8 +18,6 @@ class QLabel;
 
 namespace quorvane::ui {
 
-inline constexpr int kUpgradeWarningTextId = 1093;
-
 class UpgradeSoftwareDialog : public BlockTransferDialog {
   Q_OBJECT
 
@@ -42,7 +40,8 @@ class UpgradeSoftwareDialog : public BlockTransferDialog {
   QLabel* warningText() const { return warningText_; }
   bool timerRunning() const { return timerActive(kUpgradeTimerId); }
 
-  // Button 2 becomes "Close", the warning covers the bar, all repainted.
+  // The Cancel button becomes "Close", the warning covers the bar, all
+  // repainted.
   void showUpgradeComplete() override;
 
  private:
@@ -51,7 +50,7 @@ class UpgradeSoftwareDialog : public BlockTransferDialog {
 
   QString imagePath_;
   std::unique_ptr<UpgradeTransfer> transfer_;
-  QLabel* warningText_ = nullptr;  // id 1093
+  QLabel* warningText_ = nullptr;
 };
 
 }  // namespace quorvane::ui

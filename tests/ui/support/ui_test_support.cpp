@@ -7,8 +7,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "widgets/dialog_units.h"
-
 namespace quorvane::test {
 
 RecordingPresenter::RecordingPresenter() {
@@ -102,18 +100,11 @@ void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers, bool au
   QApplication::sendEvent(target, &release);
 }
 
-::testing::AssertionResult placedAsTemplate(
-    const std::vector<std::pair<const QWidget*, QRect>>& layout) {
-  ::testing::AssertionResult result = ::testing::AssertionSuccess();
-  for (const auto& [widget, dlu] : layout) {
-    const QRect expected = ui::dluToPixels(dlu, ui::dialogBaseUnits());
-    if (widget->geometry() == expected) continue;
-    if (result) result = ::testing::AssertionFailure();
-    result << widget->metaObject()->className() << " '" << widget->objectName().toStdString()
-           << "' at dlu (" << dlu.x() << "," << dlu.y() << " " << dlu.width() << "x" << dlu.height()
-           << ") is not at its pixels; ";
-  }
-  return result;
+std::vector<QString> tabOrder(QWidget* window) {
+  std::vector<QString> names;
+  for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus) names.push_back(w->objectName());
+  return names;
 }
 
 ::testing::AssertionResult onlyMessage(const RecordingPresenter& presenter, const QString& text,

@@ -8,7 +8,7 @@
 //                         (e.g. a dialog's exec()), from the event loop.
 //   closeNextModal      - onNextModal that rejects/closes that window.
 //   keyClick            - a key as the window system delivers it.
-//   placedAsTemplate    - widgets against their template rectangles.
+//   tabOrder            - the names of a window's controls in tab order.
 //   onlyMessage         - the one message box shown, its text and owner.
 //
 // Linking tests/ui/support also gives a main() that creates the
@@ -17,12 +17,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QRect>
 #include <QString>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "widgets/file_chooser.h"
@@ -81,9 +79,8 @@ void closeNextModal(QWidget* ignore = nullptr);
 void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
               bool autoRepeat = false);
 
-// Each widget's geometry against its template rectangle in dialog units.
-::testing::AssertionResult placedAsTemplate(
-    const std::vector<std::pair<const QWidget*, QRect>>& layout);
+// The objectNames of the controls Tab visits in `window`, in that order.
+std::vector<QString> tabOrder(QWidget* window);
 
 // Exactly one message was shown: `text`, titled "Quorvane 1.2", owned by `owner`.
 ::testing::AssertionResult onlyMessage(const RecordingPresenter& presenter, const QString& text,
