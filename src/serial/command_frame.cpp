@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "remote/remote_keys.h"
+#include "transfer/rom_type.h"
+
 namespace quorvane {
 
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
@@ -15,19 +18,23 @@ std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
   return out;
 }
 
-std::string describeFrame(const FrameBytes& f) {
+std::string describeFrame(const FrameBytes& f, FrameDetail detail) {
   char text[48];
   const std::uint8_t p1 = f[kParam1Offset], cmd = f[kCommandOffset];
   const std::uint8_t p2 = f[kParam2Offset], p3 = f[kParam3Offset];
+  const bool names = detail == FrameDetail::Names;
   if (!hasSyncMagic(f.data())) return "no frame (sync magic missing)";
-  if (p1 == kKeyParam1 && p2 == kKeyParam2 && p3 == kKeyParam3) {
+  if (isKeyFrame(f)) {
     std::snprintf(text, sizeof text, "key 0x%02X", cmd);
-    return text;
+    if (!names) return text;
+    const remote::RemoteKey* key = remote::findKeyByCode(cmd);
+    return text + (key ? " (" + remote::displayCaption(*key) + ")" : std::string(" (no such key)"));
   }
   if (p2 == 0 && p3 == 0) {
     if (p1 == kIdentParam1 && cmd >= kModelNumberFirst && cmd <= kModelNumberLast) {
       std::snprintf(text, sizeof text, "ident model %d", cmd);
-      return text;
+      if (!names) return text;
+      return text + (" (" + std::string(romType(cmd - kModelNumberFirst).modelName) + ")");
     }
     if (p1 == 0) {
       switch (cmd) {

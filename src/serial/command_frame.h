@@ -55,9 +55,21 @@ constexpr bool hasSyncMagic(const std::uint8_t* bytes) {
   return true;
 }
 
-// A short description of a frame for traces and logs ("connect request",
-// "stop", "ident model 5", "key 0x1D", "ack", ...). Not system text.
-std::string describeFrame(const FrameBytes& frame);
+// A remote key frame, whatever its key code.
+constexpr bool isKeyFrame(const FrameBytes& frame) {
+  return hasSyncMagic(frame.data()) && frame[kParam1Offset] == kKeyParam1 &&
+         frame[kParam2Offset] == kKeyParam2 && frame[kParam3Offset] == kKeyParam3;
+}
+
+// How much describeFrame tells: the frame's meaning alone, or also the
+// receiver type an IdentFrame names and the key a key frame sends.
+enum class FrameDetail { Meaning, Names };
+
+// A frame for traces and logs, not system text. Meaning: "connect request",
+// "start read", "stop", "ack", "ident model 5", "key 0x1D", "frame p1=.. ...".
+// Names adds " (CI 29 1)" to an IdentFrame and " (MENU)" to a key frame
+// (" (no such key)" for a code without a key).
+std::string describeFrame(const FrameBytes& frame, FrameDetail detail = FrameDetail::Meaning);
 
 // Hex dump "48 61 6C ..." of any bytes.
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
