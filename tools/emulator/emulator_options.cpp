@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,161 @@ bool toInt(const char* text, long min, long max, long& value) {
   if (errno != 0 || *end != '\0' || v < min || v > max) return false;
   value = v;
   return true;
+}
+
+// An option's value: none, a whole number in a range, or any text.
+enum class Value { None, Number, Text };
+
+struct OptionSpec {
+  const char* name;  // without the leading "--"
+  Value value;
+  long min = 0, max = 0;  // Number
+  // Stores the value; false when it is refused (`why` then says so).
+  bool (*store)(CommandLine& c, long number, const char* text, std::string& why);
+};
+
+constexpr long kBig = 1L << 30;
+
+// The field a member pointer names in the command line, its options or
+// their fault plan.
+template <class Owner, class T>
+T& fieldOf(CommandLine& c, T Owner::*member) {
+  if constexpr (std::is_same_v<Owner, CommandLine>)
+    return c.*member;
+  else if constexpr (std::is_same_v<Owner, EmulatorOptions>)
+    return c.options.*member;
+  else
+    return c.options.faults.*member;
+}
+
+// Stores an option's value in `Member`: true for a flag, the text, or the
+// number.
+template <auto Member>
+bool store(CommandLine& c, long number, const char* text, std::string&) {
+  auto& field = fieldOf(c, Member);
+  using T = std::remove_reference_t<decltype(field)>;
+  if constexpr (std::is_same_v<T, bool>)
+    field = true;
+  else if constexpr (std::is_same_v<T, std::string>)
+    field = text;
+  else
+    field = T(number);
+  return true;
+}
+
+bool storeModel(CommandLine& c, long number, const char*, std::string&) {
+  c.options.modelNumber = int(number);
+  c.modelGiven = true;
+  return true;
+}
+
+bool storePattern(CommandLine& c, long, const char*, std::string&) {
+  c.flashPath.clear();
+  return true;
+}
+
+bool storeSilentAfterStart(CommandLine& c, long, const char*, std::string&) {
+  c.options.faults.silence = FaultPoint::afterStart();
+  return true;
+}
+
+bool storeSilentAfterBlock(CommandLine& c, long number, const char*, std::string&) {
+  // Silence from the start frame on covers every block: given both, it stays.
+  if (c.options.faults.silence != FaultPoint::afterStart())
+    c.options.faults.silence = FaultPoint::afterBlock(unsigned(number));
+  return true;
+}
+
+bool storeAnswer(CommandLine& c, long, const char* text, std::string& why) {
+  static const std::pair<const char*, UpgradeAnswer> kAnswers[] = {
+      {"ack0", UpgradeAnswer::Ack0},
+      {"ack1", UpgradeAnswer::Ack1},
+      {"ack2", UpgradeAnswer::Ack2},
+      {"ident", UpgradeAnswer::Ident},
+      {"rotate", UpgradeAnswer::Rotate}};
+  for (const auto& [word, answer] : kAnswers) {
+    if (std::strcmp(text, word) == 0) {
+      c.options.upgradeAnswer = answer;
+      return true;
+    }
+  }
+  why = "takes ack0, ack1, ack2, ident or rotate";
+  return false;
+}
+
+bool storeVanish(CommandLine& c, long, const char* text, std::string& why) {
+  long block = 0;
+  if (std::strcmp(text, "start") == 0) {
+    c.options.faults.vanish = FaultPoint::afterStart();
+  } else if (toInt(text, 0, kBig, block)) {
+    c.options.faults.vanish = FaultPoint::afterBlock(unsigned(block));
+  } else {
+    why = "needs a block number or \"start\"";
+    return false;
+  }
+  return true;
+}
+
+constexpr long kFrameBytes = long(kFrameSize), kBlockBytes = long(kBlockSize);
+using V = Value;
+using CL = CommandLine;
+using EO = EmulatorOptions;
+using FP = FaultPlan;
+
+// Every long option; -h is --help.
+const OptionSpec kOptions[] = {
+    {"help", V::None, 0, 0, store<&CL::help>},
+    {"model", V::Number, kModelNumberFirst, kModelNumberLast, storeModel},
+    {"flash", V::Text, 0, 0, store<&CL::flashPath>},
+    {"pattern", V::None, 0, 0, storePattern},
+    {"save", V::Text, 0, 0, store<&EO::saveFlashTo>},
+    {"answer", V::Text, 0, 0, storeAnswer},
+    {"link", V::Text, 0, 0, store<&EO::linkPath>},
+    {"pace", V::None, 0, 0, store<&EO::pace>},
+    {"baud", V::Number, kLineBitsPerByte, 100'000'000, store<&EO::baud>},
+    {"turnaround", V::Number, 0, 600'000, store<&EO::blockTurnaroundMs>},
+    {"log", V::Text, 0, 0, store<&CL::logPath>},
+    {"silent-after-start", V::None, 0, 0, storeSilentAfterStart},
+    {"silent-after-block", V::Number, 0, kBig, storeSilentAfterBlock},
+    {"wrong-answer", V::None, 0, 0, store<&FP::wrongAnswer>},
+    {"other-model", V::Number, kModelNumberFirst, kModelNumberLast, store<&FP::otherModel>},
+    {"other-group", V::None, 0, 0, store<&FP::otherGroup>},
+    {"answer-fault-after-block", V::Number, 0, kBig, store<&FP::answerFaultAfterBlock>},
+    {"split", V::Number, 1, kFrameBytes, store<&FP::splitPieces>},
+    {"split-delay", V::Number, 0, 600'000, store<&FP::splitDelayMs>},
+    {"surplus", V::Number, 0, 1'000'000, store<&FP::surplusBytes>},
+    {"short-block", V::Number, 0, kBig, store<&FP::shortBlock>},
+    {"short-by", V::Number, 1, kBlockBytes, store<&FP::shortBy>},
+    {"corrupt-block", V::Number, 0, kBig, store<&FP::corruptBlock>},
+    {"corrupt-offset", V::Number, 0, kBlockBytes - 1, store<&FP::corruptOffset>},
+    {"vanish-after-block", V::Text, 0, 0, storeVanish},
+    {"parent-pid", V::Number, 1, kBig * 2, store<&CL::parentPid>},
+};
+
+// Long options get ids from here on, past every short option character.
+constexpr int kFirstLongId = 256;
+
+// Applies one option; `text` is null when its value is missing.
+bool applyOption(const OptionSpec& spec, const char* text, CommandLine& out, std::string& error) {
+  std::string why;
+  long number = 0;
+  bool ok = false;
+  switch (spec.value) {
+    case Value::None:
+      ok = spec.store(out, 0, nullptr, why);
+      break;
+    case Value::Number:
+      ok = toInt(text, spec.min, spec.max, number) && spec.store(out, number, text, why);
+      if (!ok)
+        why = "needs a number from " + std::to_string(spec.min) + " to " + std::to_string(spec.max);
+      break;
+    case Value::Text:
+      ok = text && spec.store(out, 0, text, why);
+      if (!text) why = "needs a value";
+      break;
+  }
+  if (!ok) error = std::string("--") + spec.name + " " + why;
+  return ok;
 }
 
 }  // namespace
@@ -96,201 +252,6 @@ bytes equal to the stop frame at the start of a block are the stop frame;
 anything else is block data, taken 4096 bytes at a time.
 )";
 }
-
-namespace {
-
-// An option's value: none, a whole number in a range, or any text.
-enum class Value { None, Number, Text };
-
-struct OptionSpec {
-  const char* name;  // without the leading "--"
-  Value value;
-  long min = 0, max = 0;  // Number
-  // Stores the value; false when it is refused (`why` then says so).
-  bool (*store)(CommandLine& c, long number, const char* text, std::string& why);
-};
-
-constexpr long kBig = 1L << 30;
-
-bool parseAnswer(CommandLine& c, const char* text, std::string& why) {
-  static const std::pair<const char*, UpgradeAnswer> kAnswers[] = {
-      {"ack0", UpgradeAnswer::Ack0},
-      {"ack1", UpgradeAnswer::Ack1},
-      {"ack2", UpgradeAnswer::Ack2},
-      {"ident", UpgradeAnswer::Ident},
-      {"rotate", UpgradeAnswer::Rotate}};
-  for (const auto& [word, answer] : kAnswers) {
-    if (std::strcmp(text, word) == 0) {
-      c.options.upgradeAnswer = answer;
-      return true;
-    }
-  }
-  why = "takes ack0, ack1, ack2, ident or rotate";
-  return false;
-}
-
-bool parseVanish(CommandLine& c, const char* text, std::string& why) {
-  long block = 0;
-  if (std::strcmp(text, "start") == 0) {
-    c.options.faults.vanish = FaultPoint::afterStart();
-  } else if (toInt(text, 0, kBig, block)) {
-    c.options.faults.vanish = FaultPoint::afterBlock(unsigned(block));
-  } else {
-    why = "needs a block number or \"start\"";
-    return false;
-  }
-  return true;
-}
-
-// Every option but -h; the order of --help.
-const OptionSpec kOptions[] = {
-    {"help", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) { return c.help = true; }},
-    {"model", Value::Number, kModelNumberFirst, kModelNumberLast,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.modelNumber = int(n);
-       return c.modelGiven = true;
-     }},
-    {"flash", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string&) {
-       c.flashPath = t;
-       return true;
-     }},
-    {"pattern", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) {
-       c.flashPath.clear();
-       return true;
-     }},
-    {"save", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string&) {
-       c.options.saveFlashTo = t;
-       return true;
-     }},
-    {"answer", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string& why) { return parseAnswer(c, t, why); }},
-    {"link", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string&) {
-       c.options.linkPath = t;
-       return true;
-     }},
-    {"pace", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) { return c.options.pace = true; }},
-    {"baud", Value::Number, kLineBitsPerByte, 100'000'000,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.baud = int(n);
-       return true;
-     }},
-    {"turnaround", Value::Number, 0, 600'000,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.blockTurnaroundMs = int(n);
-       return true;
-     }},
-    {"log", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string&) {
-       c.logPath = t;
-       return true;
-     }},
-    {"silent-after-start", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) {
-       c.options.faults.silence = FaultPoint::afterStart();
-       return true;
-     }},
-    {"silent-after-block", Value::Number, 0, kBig,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       // Silence from the start covers every block: given both, it stays.
-       if (c.options.faults.silence != FaultPoint::afterStart())
-         c.options.faults.silence = FaultPoint::afterBlock(unsigned(n));
-       return true;
-     }},
-    {"wrong-answer", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) {
-       return c.options.faults.wrongAnswer = true;
-     }},
-    {"other-model", Value::Number, kModelNumberFirst, kModelNumberLast,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.otherModel = int(n);
-       return true;
-     }},
-    {"other-group", Value::None, 0, 0,
-     [](CommandLine& c, long, const char*, std::string&) {
-       return c.options.faults.otherGroup = true;
-     }},
-    {"answer-fault-after-block", Value::Number, 0, kBig,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.answerFaultAfterBlock = unsigned(n);
-       return true;
-     }},
-    {"split", Value::Number, 1, long(kFrameSize),
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.splitPieces = unsigned(n);
-       return true;
-     }},
-    {"split-delay", Value::Number, 0, 600'000,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.splitDelayMs = unsigned(n);
-       return true;
-     }},
-    {"surplus", Value::Number, 0, 1'000'000,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.surplusBytes = std::size_t(n);
-       return true;
-     }},
-    {"short-block", Value::Number, 0, kBig,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.shortBlock = unsigned(n);
-       return true;
-     }},
-    {"short-by", Value::Number, 1, long(kBlockSize),
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.shortBy = std::size_t(n);
-       return true;
-     }},
-    {"corrupt-block", Value::Number, 0, kBig,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.corruptBlock = unsigned(n);
-       return true;
-     }},
-    {"corrupt-offset", Value::Number, 0, long(kBlockSize) - 1,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.options.faults.corruptOffset = std::size_t(n);
-       return true;
-     }},
-    {"vanish-after-block", Value::Text, 0, 0,
-     [](CommandLine& c, long, const char* t, std::string& why) { return parseVanish(c, t, why); }},
-    {"parent-pid", Value::Number, 1, kBig * 2,
-     [](CommandLine& c, long n, const char*, std::string&) {
-       c.parentPid = n;
-       return true;
-     }},
-};
-
-// Long options get ids from here on, past every short option character.
-constexpr int kFirstLongId = 256;
-
-// Applies one option; `text` is null when its value is missing.
-bool applyOption(const OptionSpec& spec, const char* text, CommandLine& out, std::string& error) {
-  std::string why;
-  long number = 0;
-  bool ok = false;
-  switch (spec.value) {
-    case Value::None:
-      ok = spec.store(out, 0, nullptr, why);
-      break;
-    case Value::Number:
-      ok = toInt(text, spec.min, spec.max, number) && spec.store(out, number, text, why);
-      if (!ok)
-        why = "needs a number from " + std::to_string(spec.min) + " to " + std::to_string(spec.max);
-      break;
-    case Value::Text:
-      ok = text && spec.store(out, 0, text, why);
-      if (!text) why = "needs a value";
-      break;
-  }
-  if (!ok) error = std::string("--") + spec.name + " " + why;
-  return ok;
-}
-
-}  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error) {
   std::vector<option> longOptions;
