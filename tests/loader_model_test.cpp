@@ -159,6 +159,18 @@ struct Step {
   Gone gone = Gone::No;
 };
 
+// What goes out for `in`, and whether the device goes.
+Step turn(FaultyLoader& loader, const Bytes& in) {
+  Step step{in, {}};
+  for (const Action& a : loader.receive(in.data(), in.size())) {
+    if (a.kind == Action::Kind::Vanish) step.gone = Gone::Now;
+    if (a.kind != Action::Kind::Send) continue;
+    step.out = cat(step.out, a.run.bytes);
+    if (a.run.vanishAfter) step.gone = Gone::OnceTaken;
+  }
+  return step;
+}
+
 TEST(FaultyLoader, EachFaultAsItShowsOnTheLine) {
   const Bytes extra(3, kSurplusByte), other = B(identFrame(6)), wrong = B(kWrongAnswerFrame);
   Bytes corrupt = kBlock1;
@@ -213,18 +225,16 @@ TEST(FaultyLoader, EachFaultAsItShowsOnTheLine) {
     const auto& [plan, steps] = rows[row];
     FaultyLoader loader(LoaderModel(1, kFlash1, UpgradeAnswer::Ack0), plan);
     for (std::size_t i = 0; i < steps.size(); ++i) {
-      Bytes out;
-      Gone gone = Gone::No;
-      for (const Action& a : loader.receive(steps[i].in.data(), steps[i].in.size())) {
-        if (a.kind == Action::Kind::Vanish) gone = Gone::Now;
-        if (a.kind != Action::Kind::Send) continue;
-        out = cat(out, a.run.bytes);
-        if (a.run.vanishAfter) gone = Gone::OnceTaken;
-      }
-      EXPECT_EQ(out, steps[i].out) << "step " << i;
-      EXPECT_EQ(gone, steps[i].gone) << "step " << i;
+      const Step got = turn(loader, steps[i].in);
+      EXPECT_EQ(got.out, steps[i].out) << "step " << i;
+      EXPECT_EQ(got.gone, steps[i].gone) << "step " << i;
     }
   }
+  // An unanswered connect request is all: without the fault it answers again.
+  FaultyLoader loader(LoaderModel(1, kFlash1, UpgradeAnswer::Ack0), {.silence = P::afterStart()});
+  EXPECT_EQ(turn(loader, kConnect).out, kNone);
+  loader.setPlan({});
+  EXPECT_EQ(turn(loader, kConnect).out, kAck);
 }
 
 TEST(FaultyLoader, SplitPiecesPauseAndOnlyAnswersToBlocksWaitTheTurnaround) {
