@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -91,7 +92,7 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
 
 // Each failure: its message alone on stderr, exit status 1, no image left.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
-  const emu::EmulatorOptions fine, mute{.faults = {.silentAfterStart = true}},
+  const emu::EmulatorOptions fine, mute{.faults = {.silence = emu::FaultPoint::afterStart()}},
       confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3},
       asCi{.upgradeAnswer = emu::UpgradeAnswer::Ident, .faults = {.otherModel = 5}};
   // @img: a model 1 image, @broken: one byte short, @rom: never written; null: no device.
@@ -187,8 +188,10 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
   constexpr std::size_t kBad = 2;  // stalls after block 20
   std::deque<StartedEmulator> emus;
   for (std::size_t i = 0; i < 5; ++i)
-    emus.emplace_back(emu::EmulatorOptions{.modelNumber = 9,
-                                           .faults = {.silentAfterBlock = i == kBad ? 20 : -1}});
+    emus.emplace_back(emu::EmulatorOptions{
+        .modelNumber = 9,
+        .faults = {.silence =
+                       i == kBad ? std::optional(emu::FaultPoint::afterBlock(20)) : std::nullopt}});
   TempDir dir;
   Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize);
   for (std::size_t i = 0; i < flash.size(); ++i) flash[i] = std::uint8_t(i * 7 + i / 4096);

@@ -38,7 +38,7 @@ struct ConnectHandshakeTest : ::testing::Test, ConnectView {
 };
 
 TEST_F(ConnectHandshakeTest, SilentReceiverGetsTheRequestThenTheStopAfter200CountedPolls) {
-  emulator.setFaults({.silentAfterStart = true});
+  emulator.setFaults({.silence = emu::FaultPoint::afterStart()});
   ASSERT_TRUE(emulator.start());
   CommandPort port;
   EXPECT_EQ(run(PortTarget::device(emulator.devicePath()), port), ConnectResult::NoAnswer);

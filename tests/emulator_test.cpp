@@ -1,5 +1,6 @@
-// The receiver emulator from the tool's side of a pty: each exchange and fault
-// byte for byte (the tool against them: fault_matrix_test.cpp), pacing, options.
+// The receiver emulator from the tool's side of a pty: a session across a
+// reopened port, the link, pacing, and the command line. The loader and its faults byte for byte:
+// loader_model_test.cpp; the tool against every fault: fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -46,7 +47,9 @@ struct Line {
   CommandPort port;
 };
 
-TEST(EmulatorSession, EveryExchangeByteForByteAcrossAReopenedPort) {
+// The exchanges byte for byte: loader_model_test.cpp. Here: the device
+// serves on across a reopened port, and a complete upgrade is saved.
+TEST(EmulatorSession, ServesAcrossAReopenedPortAndSavesACompleteUpgrade) {
   test::TempDir dir;
   EmulatorOptions o;
   o.modelNumber = 5;  // "CI 29 1": 256 blocks, group C
@@ -55,13 +58,8 @@ TEST(EmulatorSession, EveryExchangeByteForByteAcrossAReopenedPort) {
   Line line(o);
   ReceiverEmulator& e = line.emu.emulator;
   const Bytes flash = e.flash();
-  EXPECT_EQ(line.send(B(kConnectFrame)), B(kAckFrame));
-
-  // Read: IdentFrame and block 0 at once, then one block per acknowledgement.
   EXPECT_EQ(line.send(B(kStartReadFrame)), cat(B(identFrame(5)), blockOf(flash, 0)));
-  for (unsigned k = 1; k < 256; ++k) ASSERT_EQ(line.send(B(identFrame(5))), blockOf(flash, k)) << k;
-  EXPECT_TRUE(line.send(B(identFrame(5))).empty());  // the last block's acknowledgement
-  EXPECT_TRUE(line.send(B(kReadCompleteFrame)).empty());
+  EXPECT_EQ(line.send(B(kStopFrame)), Bytes{});
 
   // The tool closes and reopens the device: the emulator keeps serving.
   line.port.close();
@@ -69,47 +67,15 @@ TEST(EmulatorSession, EveryExchangeByteForByteAcrossAReopenedPort) {
   const auto& acks = ackFramesOf(AckGroup::C);
   EXPECT_EQ(line.send(B(kStartUpgradeFrame)), B(acks[0]));
   const Bytes image(flash.rbegin(), flash.rend());
-  for (unsigned k = 0; k < 256; ++k)
+  for (unsigned k = 0; k < 256; ++k) {
+    EXPECT_FALSE(e.upgradeComplete());
     ASSERT_EQ(line.send(blockOf(image, k)), B(acks[(k + 1) % 3])) << k;
-  EXPECT_EQ(e.flash(), image);
-  EXPECT_EQ(test::readFileBytes(dir.file("saved.bin")), image);  // saved once complete
-  EXPECT_TRUE(line.send(B(keyFrame(0x1D))).empty());
-}
-
-TEST(EmulatorFaults, EachFaultAsItShowsOnTheLine) {
-  const Bytes flash = emu::patternFlash(1), b0 = blockOf(flash, 0), b1 = blockOf(flash, 1);
-  const Bytes block(kBlockSize, 0), none, extra(3, emu::kSurplusByte);
-  const Bytes ack = B(kAckFrame), connect = B(kConnectFrame), read = B(kStartReadFrame),
-              upgrade = B(kStartUpgradeFrame), stop = B(kStopFrame), own = B(identFrame(1)),
-              other = B(identFrame(6)), wrong = B(emu::kWrongAnswerFrame);
-  Bytes corrupt = b1;
-  corrupt[100] ^= emu::kCorruptMask;
-  // Each fault, then in pairs: what the tool sends, the whole answer. Split
-  // pieces come 5 ms apart: settling must wait for the last one.
-  const std::pair<emu::FaultPlan, std::vector<Bytes>> rows[] = {
-      {{.silentAfterStart = true}, {connect, none, read, none, stop, none, upgrade, none}},
-      {{.silentAfterBlock = 1},
-       {read, cat(own, b0), own, b1, own, none, stop, none, upgrade, ack, block, ack, block, none}},
-      {{.wrongAnswer = true}, {connect, wrong, read, cat(wrong, b0), stop, none, upgrade, wrong}},
-      {{.otherModel = 6}, {connect, other, read, cat(other, b0), own, none, other, b1}},
-      {{.otherGroup = true, .answerFaultAfterBlock = 0},
-       {upgrade, ack, block, B(ackFramesOf(AckGroup::C)[0])}},
-      {{.splitPieces = 3, .splitDelayMs = 5, .surplusBytes = 3},
-       {connect, cat(ack, extra), read, cat(cat(cat(own, extra), b0), extra)}},
-      {{.shortBlock = 2, .shortBy = 10, .corruptBlock = 1, .corruptOffset = 100},
-       {read, cat(own, b0), own, corrupt, own, blockOf(flash, 2, 10), own, none}},
-      {{.vanishAfterBlock = 1}, {read, cat(own, b0), own, b1}},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE("row " + std::to_string(&row - rows));
-    const auto& [faults, steps] = row;
-    EmulatorOptions o;
-    o.faults = faults;
-    Line line(o);
-    for (std::size_t i = 0; i < steps.size(); i += 2)
-      ASSERT_EQ(line.send(steps[i]), steps[i + 1]) << "step " << i / 2;
-    EXPECT_EQ(line.port.sendFrame(kConnectFrame), faults.vanishAfterBlock < 0 ? kFrameSize : 0u);
   }
+  EXPECT_TRUE(e.upgradeComplete());
+  EXPECT_EQ(e.flash(), image);
+  EXPECT_EQ(test::readFileBytes(dir.file("saved.bin")), image);
+  EXPECT_EQ(e.blocksSent(), 1u);
+  EXPECT_EQ(e.blocksReceived(), 256u);
 }
 
 TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
@@ -160,7 +126,7 @@ std::optional<emu::CommandLine> parse(const std::string& line) {
 TEST(EmulatorCommandLine, EveryOptionReachesItsSettingAndBadValuesAreRefused) {
   const auto cmd = parse(
       "--model 6 --flash f.bin --pattern --save s.bin --answer rotate --link /tmp/x --pace --baud "
-      "9600 --turnaround 20 --log - --silent-after-start --silent-after-block 3 --wrong-answer "
+      "9600 --turnaround 20 --log - --silent-after-block 3 --wrong-answer "
       "--other-model 9 --other-group --answer-fault-after-block 2 --split 4 --split-delay 7 "
       "--surplus 5 --short-block 8 --short-by 11 --corrupt-block 12 --corrupt-offset 13 "
       "--vanish-after-block start --parent-pid 42 --help");
@@ -168,16 +134,26 @@ TEST(EmulatorCommandLine, EveryOptionReachesItsSettingAndBadValuesAreRefused) {
   const EmulatorOptions& o = cmd->options;
   const emu::FaultPlan& f = o.faults;
   EXPECT_TRUE(cmd->flashPath.empty());  // --pattern came later
-  EXPECT_TRUE(o.pace && cmd->help && f.silentAfterStart && f.wrongAnswer && f.otherGroup);
+  EXPECT_TRUE(o.pace && cmd->help && f.wrongAnswer && f.otherGroup);
   EXPECT_EQ(o.saveFlashTo + " " + o.linkPath + " " + cmd->logPath, "s.bin /tmp/x -");
   EXPECT_EQ(o.upgradeAnswer, emu::UpgradeAnswer::Rotate);
-  EXPECT_EQ(std::vector<long>({o.modelNumber, o.baud, o.blockTurnaroundMs, f.silentAfterBlock,
-                               f.otherModel, f.answerFaultAfterBlock, f.splitPieces, f.splitDelayMs,
-                               long(f.surplusBytes), f.shortBlock, long(f.shortBy), f.corruptBlock,
-                               long(f.corruptOffset), f.vanishAfterBlock, cmd->parentPid}),
-            std::vector<long>({6, 9600, 20, 3, 9, 2, 4, 7, 5, 8, 11, 12, 13, -2, 42}));
+  EXPECT_EQ(f.silence, emu::FaultPoint::afterBlock(3));
+  EXPECT_EQ(f.vanish, emu::FaultPoint::afterStart());
+  EXPECT_EQ(
+      std::vector<long>({o.modelNumber, o.baud, o.blockTurnaroundMs, f.otherModel.value_or(0),
+                         long(f.answerFaultAfterBlock.value_or(0)), long(f.splitPieces),
+                         long(f.splitDelayMs), long(f.surplusBytes), long(f.shortBlock.value_or(0)),
+                         long(f.shortBy), long(f.corruptBlock.value_or(0)), long(f.corruptOffset),
+                         cmd->parentPid}),
+      std::vector<long>({6, 9600, 20, 9, 2, 4, 7, 5, 8, 11, 12, 13, 42}));
+  // A value after "=", an option after -h; silence from the start wins.
+  const auto more = parse("--vanish-after-block=7 -h --silent-after-start --silent-after-block 3");
+  ASSERT_TRUE(more);
+  EXPECT_TRUE(more->help);
+  EXPECT_EQ(more->options.faults.vanish, emu::FaultPoint::afterBlock(7));
+  EXPECT_EQ(more->options.faults.silence, emu::FaultPoint::afterStart());
   for (const char* bad : {"--model 17", "--model 0", "--answer ack3", "--split", "--surplus -1",
-                          "--bogus", "--turnaround 5ms"})
+                          "--bogus", "--turnaround 5ms", "--pace=1", "stray --pace", "-x"})
     EXPECT_FALSE(parse(bad)) << bad;
 }
 

@@ -35,6 +35,7 @@ using Frames = std::vector<FrameBytes>;
 using Log = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 using F = emu::FaultPlan;
+using emu::FaultPoint;
 
 constexpr int kCom = 6;  // the receiver answers as COM6 (through a symlink)
 constexpr int kMaxTicks = 5000;
@@ -108,7 +109,7 @@ Bytes servedStream(const F& f, const Bytes& flash, unsigned blocks) {
     Bytes block(kBlockSize, 0xFF);
     if (at + kBlockSize <= flash.size())
       block.assign(flash.begin() + long(at), flash.begin() + long(at + kBlockSize));
-    if (static_cast<int>(k) == f.corruptBlock) block[f.corruptOffset] ^= emu::kCorruptMask;
+    if (f.corruptBlock == k) block[f.corruptOffset] ^= emu::kCorruptMask;
     s.insert(s.end(), block.begin(), block.end());
     s.insert(s.end(), f.surplusBytes, emu::kSurplusByte);
   }
@@ -360,7 +361,7 @@ Row& add(Job job, Receiver r, const std::string& fault, F faults, std::optional<
   row.options.faults = faults;
   row.notice = notice;
   row.blocks = blocks;
-  row.vanished = faults.vanishAfterBlock != -1;
+  row.vanished = faults.vanish.has_value();
   return row;
 }
 // A slow line: the emulator paced at `baud`, or taking `turnaroundMs` a block.
@@ -378,23 +379,25 @@ std::vector<Row> allRows() {
   for (Receiver r : {kSmall, kLarge}) {
     const Job c = Job::Connect;
     add(c, r, "NoFault", {});
-    add(c, r, "SilentAfterStart", {.silentAfterStart = true}, noAnswer).fullAckWait = true;
+    add(c, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer).fullAckWait =
+        true;
     // Twelve bytes that are not the acknowledgement: the stop at once.
     add(c, r, "WrongAnswer", {.wrongAnswer = true}, noAnswer);
     add(c, r, "OtherModel", {.otherModel = r.otherModel}, noAnswer);
     add(c, r, "SplitAnswer", {.splitPieces = 3, .splitDelayMs = 2});
     // Thirteen or more bytes are never exactly twelve: the wait runs out.
     add(c, r, "SurplusBytes", {.surplusBytes = 5}, noAnswer).fullAckWait = true;
-    add(c, r, "VanishAfterStart", {.vanishAfterBlock = -2}, noAnswer).fullAckWait = true;
+    add(c, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer).fullAckWait =
+        true;
 
     // Block numbers near the end: a 512-block transfer goes past 256.
     const unsigned n = blocksOf(r.model), late = n - 56;
-    const int at = int(late);
+    const FaultPoint at = FaultPoint::afterBlock(late);
     const std::string after = "AfterBlock" + std::to_string(late);
     const Job j = Job::Read;
     add(j, r, "NoFault", {}, {}, n);
-    add(j, r, "SilentAfterStart", {.silentAfterStart = true}, noAnswer2);
-    add(j, r, "Silent" + after, {.silentAfterBlock = at}, noAnswer, late + 1);
+    add(j, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer2);
+    add(j, r, "Silent" + after, {.silence = at}, noAnswer, late + 1);
     add(j, r, "WrongAnswer", {.wrongAnswer = true}, noAnswer1);
     // The read trusts the type answer: the claimed type's block count
     // (erased beyond its own flash), saved under the claimed tag.
@@ -403,12 +406,11 @@ std::vector<Row> allRows() {
     // No framing around a block and no checksum: surplus bytes shift the
     // data, a flipped byte goes unnoticed; the image is the stream as it came.
     add(j, r, "SurplusBytes", {.surplusBytes = 5}, {}, n);
-    add(j, r, "CorruptLastByte", {.corruptBlock = int(n) - 1, .corruptOffset = kBlockSize - 1}, {},
-        n);
-    add(j, r, "ShortLastBlock", {.shortBlock = int(n) - 1, .shortBy = 1}, noAnswer, n - 1);
-    add(j, r, "VanishAfterStart", {.vanishAfterBlock = -2}, noAnswer2);
+    add(j, r, "CorruptLastByte", {.corruptBlock = n - 1, .corruptOffset = kBlockSize - 1}, {}, n);
+    add(j, r, "ShortLastBlock", {.shortBlock = n - 1, .shortBy = 1}, noAnswer, n - 1);
+    add(j, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer2);
     // Gone once block `late` is taken: its acknowledgement reaches no one.
-    add(j, r, "Vanish" + after, {.vanishAfterBlock = at}, noAnswer, late + 1);
+    add(j, r, "Vanish" + after, {.vanish = at}, noAnswer, late + 1);
 
     const Job u = Job::Upgrade;
     const Notice group =
@@ -417,21 +419,21 @@ std::vector<Row> allRows() {
     // A receiver of another type never gets another block.
     const Notice mismatch = mismatchNotice(indexOf(r.model), indexOf(r.otherModel));
     add(u, r, "NoFault", {}, {}, n);
-    add(u, r, "SilentAfterStart", {.silentAfterStart = true}, noAnswer1);
-    add(u, r, "Silent" + after, {.silentAfterBlock = at}, noAnswer1, late + 1);
+    add(u, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer1);
+    add(u, r, "Silent" + after, {.silence = at}, noAnswer1, late + 1);
     add(u, r, "WrongAnswer", {.wrongAnswer = true}, group);
-    add(u, r, "WrongAnswer" + after, {.wrongAnswer = true, .answerFaultAfterBlock = at}, group,
+    add(u, r, "WrongAnswer" + after, {.wrongAnswer = true, .answerFaultAfterBlock = late}, group,
         late + 1);
     add(u, r, "OtherModel", {.otherModel = r.otherModel}, mismatch);
-    add(u, r, "OtherModel" + after, {.otherModel = r.otherModel, .answerFaultAfterBlock = at},
+    add(u, r, "OtherModel" + after, {.otherModel = r.otherModel, .answerFaultAfterBlock = late},
         mismatch, late + 1);
     add(u, r, "OtherGroup", {.otherGroup = true}, group);
     add(u, r, "SplitAnswer", {.splitPieces = 3, .splitDelayMs = 1}, {}, n);
     // One answer (12 bytes) is read a tick: the surplus then leads the next
     // answer, which no longer matches.
     add(u, r, "SurplusBytes", {.surplusBytes = 5}, group, 1);
-    add(u, r, "VanishAfterStart", {.vanishAfterBlock = -2}, noAnswer1);
-    add(u, r, "Vanish" + after, {.vanishAfterBlock = at}, noAnswer1, late + 1);
+    add(u, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer1);
+    add(u, r, "Vanish" + after, {.vanish = at}, noAnswer1, late + 1);
 
     add(Job::Keys, r, "NoFault", {});
     add(Job::Keys, r, "VanishMidSession", {}).vanished = true;
@@ -447,9 +449,12 @@ std::vector<Row> allRows() {
   // Two blocks each, then silence: no block is given up too early.
   for (Job j : {Job::Read, Job::Upgrade}) {
     const Notice silent = j == Job::Read ? noAnswer : noAnswer1;
-    slow(add(j, kSmall, "SlowLine38400BaudThenSilent", {.silentAfterBlock = 1}, silent, 2),
+    slow(add(j, kSmall, "SlowLine38400BaudThenSilent", {.silence = FaultPoint::afterBlock(1)},
+             silent, 2),
          38400);  // 1.07 s a block: 21 ticks of the 60
-    slow(add(j, kSmall, "Turnaround1500msThenSilent", {.silentAfterBlock = 1}, silent, 2), 0,
+    slow(add(j, kSmall, "Turnaround1500msThenSilent", {.silence = FaultPoint::afterBlock(1)},
+             silent, 2),
+         0,
          1500);  // 30 ticks of the 60
     slow(add(j, kSmall, "TurnaroundBeyondTheWait", {}, silent, j == Job::Upgrade), 0, 60'000);
   }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "connection/connect_handshake.h"
 #include "support/emulator_driver.h"
@@ -79,11 +80,15 @@ class ResourceHygiene : public ::testing::Test {
   void runJob(int job, Ending ending) {
     const bool fails = ending == Ending::Fails, later = ending == Ending::FailsAfterBlocks;
     const int kind = job % 3;  // connect, read, upgrade
-    emulator_->setFaults({.silentAfterBlock = later && kind == 1 ? 0 : -1,
+    using emu::FaultPoint;
+    const auto when = [](bool yes, auto value) {
+      return yes ? std::optional(value) : std::nullopt;
+    };
+    emulator_->setFaults({.silence = when(later && kind == 1, FaultPoint::afterBlock(0)),
                           .wrongAnswer = (fails && kind != 2) || (later && kind != 1),
-                          .otherModel = fails && kind == 2 ? kModel + 1 : 0,
-                          .vanishAfterBlock = ending == Ending::Vanish ? -2 : -1,
-                          .answerFaultAfterBlock = later && kind == 2 ? 1 : -1});
+                          .otherModel = when(fails && kind == 2, kModel + 1),
+                          .answerFaultAfterBlock = when(later && kind == 2, 1u),
+                          .vanish = when(ending == Ending::Vanish, FaultPoint::afterStart())});
     const PortTarget target = PortTarget::device(
         ending == Ending::NoPort ? dir_.file("no-such-device") : emulator_->devicePath());
     CommandPort port;

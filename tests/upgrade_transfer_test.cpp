@@ -91,7 +91,7 @@ TEST_F(UpgradeTransferTest, WholeUploadsCountFrom0Of0ToAllAndThenLeaveTheLineAlo
 }
 
 TEST_F(UpgradeTransferTest, SplitAnswerIsTakenWhenWholeAndEveryBlockGetsItsOwn60Ticks) {
-  begin(1, emu::UpgradeAnswer::Ack0, {.silentAfterStart = true, .silentAfterBlock = 0});
+  begin(1, emu::UpgradeAnswer::Ack0, {.silence = emu::FaultPoint::afterStart()});
   emulator->sendRaw({kAckFrame.begin(), kAckFrame.begin() + 5});
   tick(58);  // the last with 5 bytes waiting
   EXPECT_EQ(transfer->blocksSent(), 0);
@@ -105,7 +105,7 @@ TEST_F(UpgradeTransferTest, SplitAnswerIsTakenWhenWholeAndEveryBlockGetsItsOwn60
 }
 
 TEST_F(UpgradeTransferTest, ModelMismatchIsShownBeforeStopAndNoTickActsBehindTheMessage) {
-  begin(1, emu::UpgradeAnswer::Ack0, {.silentAfterBlock = 2});
+  begin(1, emu::UpgradeAnswer::Ack0, {.silence = emu::FaultPoint::afterBlock(2)});
   tick(3);
   // A "CI 29 1" receiver, and an acceptable answer behind it for ticks under the message.
   const FrameBytes ci291 = identFrame(5);

@@ -20,7 +20,7 @@ std::string describeFrame(const FrameBytes& f) {
   const std::uint8_t p1 = f[kParam1Offset], cmd = f[kCommandOffset];
   const std::uint8_t p2 = f[kParam2Offset], p3 = f[kParam3Offset];
   if (!hasSyncMagic(f.data())) return "no frame (sync magic missing)";
-  if (p1 == kKeyParam1 && p2 == kKeyParam2 && p3 == kKeyParam3) {
+  if (isKeyFrame(f)) {
     std::snprintf(text, sizeof text, "key 0x%02X", cmd);
     return text;
   }

@@ -55,8 +55,15 @@ constexpr bool hasSyncMagic(const std::uint8_t* bytes) {
   return true;
 }
 
-// A short description of a frame for traces and logs ("connect request",
-// "stop", "ident model 5", "key 0x1D", "ack", ...). Not system text.
+// A remote key frame, whatever its key code.
+constexpr bool isKeyFrame(const FrameBytes& frame) {
+  return hasSyncMagic(frame.data()) && frame[kParam1Offset] == kKeyParam1 &&
+         frame[kParam2Offset] == kKeyParam2 && frame[kParam3Offset] == kKeyParam3;
+}
+
+// A frame for traces and logs, not system text: "connect request",
+// "start read", "stop", "ack", "ident model 5", "key 0x1D", "frame p1=.. ...".
+// The tools add the type and key names (tools/common/frame_names.h).
 std::string describeFrame(const FrameBytes& frame);
 
 // Hex dump "48 61 6C ..." of any bytes.

@@ -71,7 +71,7 @@ TEST_F(ReadDialogTest, EnterDoesNothingEscapeAndCancelEndWithoutAWord) {
 }
 
 TEST_F(ReadDialogTest, FailureMessageShowsOverTheDialogThenItEnds) {
-  start({.silentAfterStart = true});
+  start({.silence = emu::FaultPoint::afterStart()});
   ReadSoftwareDialog d;
   ASSERT_TRUE(d.initialize());
   d.show();

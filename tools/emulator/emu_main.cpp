@@ -10,8 +10,29 @@
 #include "quorvane/version.h"
 #include "receiver_emulator.h"
 
+namespace {
+
+using namespace quorvane::emu;
+
+// The frame log: none, standard error ("-"), or a file appended to. False
+// when the file can't be opened.
+bool openLog(const std::string& path, std::FILE*& log) {
+  log = path == "-" ? stderr : path.empty() ? nullptr : std::fopen(path.c_str(), "a");
+  return path.empty() || log;
+}
+
+// Waits for a stop signal, or for the parent process to be gone.
+void serveUntilStopped(const sigset_t& stopSignals, long parentPid) {
+  for (;;) {
+    const timespec wait{0, 200'000'000};
+    if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) return;
+    if (parentPid > 0 && kill(pid_t(parentPid), 0) != 0 && errno == ESRCH) return;
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  using namespace quorvane::emu;
   CommandLine cmd;
   std::string error;
   if (!parseCommandLine(argc, argv, cmd, error)) {
@@ -30,17 +51,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvane-emu: %s\n", error.c_str());
     return 1;
   }
-  std::FILE* log = nullptr;
-  if (cmd.logPath == "-") {
-    log = stderr;
-  } else if (!cmd.logPath.empty()) {
-    log = std::fopen(cmd.logPath.c_str(), "a");
-    if (!log) {
-      std::fprintf(stderr, "quorvane-emu: cannot open log %s\n", cmd.logPath.c_str());
-      return 1;
-    }
+  if (!openLog(cmd.logPath, cmd.options.log)) {
+    std::fprintf(stderr, "quorvane-emu: cannot open log %s\n", cmd.logPath.c_str());
+    return 1;
   }
-  cmd.options.log = log;
 
   // Block the stop signals before the service thread starts, so that only
   // the wait below takes them.
@@ -60,14 +74,8 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", emulator.devicePath().c_str());
   std::fflush(stdout);
-
-  for (;;) {
-    const timespec wait{0, 200'000'000};
-    const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
-    if (sig > 0) break;
-    if (cmd.parentPid > 0 && kill(pid_t(cmd.parentPid), 0) != 0 && errno == ESRCH) break;
-  }
+  serveUntilStopped(stopSignals, cmd.parentPid);
   emulator.stop();
-  if (log && log != stderr) std::fclose(log);
+  if (cmd.options.log && cmd.options.log != stderr) std::fclose(cmd.options.log);
   return 0;
 }

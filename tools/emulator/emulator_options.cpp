@@ -1,10 +1,15 @@
 #include "emulator_options.h"
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "transfer/rom_type.h"
 
@@ -22,6 +27,162 @@ bool toInt(const char* text, long min, long max, long& value) {
   return true;
 }
 
+// An option's value: none, a whole number in a range, or any text.
+enum class Value { None, Number, Text };
+
+struct OptionSpec {
+  const char* name;  // without the leading "--"
+  Value value;
+  long min = 0, max = 0;  // Number
+  // Stores the value; false when it is refused (`why` then says so).
+  bool (*store)(CommandLine& c, long number, const char* text, std::string& why);
+};
+
+constexpr long kBig = 1L << 30;
+
+// The field a member pointer names in the command line, its options or
+// their fault plan.
+template <class Owner, class T>
+T& fieldOf(CommandLine& c, T Owner::*member) {
+  if constexpr (std::is_same_v<Owner, CommandLine>)
+    return c.*member;
+  else if constexpr (std::is_same_v<Owner, EmulatorOptions>)
+    return c.options.*member;
+  else
+    return c.options.faults.*member;
+}
+
+// Stores an option's value in `Member`: true for a flag, the text, or the
+// number.
+template <auto Member>
+bool store(CommandLine& c, long number, const char* text, std::string&) {
+  auto& field = fieldOf(c, Member);
+  using T = std::remove_reference_t<decltype(field)>;
+  if constexpr (std::is_same_v<T, bool>)
+    field = true;
+  else if constexpr (std::is_same_v<T, std::string>)
+    field = text;
+  else
+    field = T(number);
+  return true;
+}
+
+bool storeModel(CommandLine& c, long number, const char*, std::string&) {
+  c.options.modelNumber = int(number);
+  c.modelGiven = true;
+  return true;
+}
+
+bool storePattern(CommandLine& c, long, const char*, std::string&) {
+  c.flashPath.clear();
+  return true;
+}
+
+bool storeSilentAfterStart(CommandLine& c, long, const char*, std::string&) {
+  c.options.faults.silence = FaultPoint::afterStart();
+  return true;
+}
+
+bool storeSilentAfterBlock(CommandLine& c, long number, const char*, std::string&) {
+  // Silence from the start frame on covers every block: given both, it stays.
+  if (c.options.faults.silence != FaultPoint::afterStart())
+    c.options.faults.silence = FaultPoint::afterBlock(unsigned(number));
+  return true;
+}
+
+bool storeAnswer(CommandLine& c, long, const char* text, std::string& why) {
+  static const std::pair<const char*, UpgradeAnswer> kAnswers[] = {
+      {"ack0", UpgradeAnswer::Ack0},
+      {"ack1", UpgradeAnswer::Ack1},
+      {"ack2", UpgradeAnswer::Ack2},
+      {"ident", UpgradeAnswer::Ident},
+      {"rotate", UpgradeAnswer::Rotate}};
+  for (const auto& [word, answer] : kAnswers) {
+    if (std::strcmp(text, word) == 0) {
+      c.options.upgradeAnswer = answer;
+      return true;
+    }
+  }
+  why = "takes ack0, ack1, ack2, ident or rotate";
+  return false;
+}
+
+bool storeVanish(CommandLine& c, long, const char* text, std::string& why) {
+  long block = 0;
+  if (std::strcmp(text, "start") == 0) {
+    c.options.faults.vanish = FaultPoint::afterStart();
+  } else if (toInt(text, 0, kBig, block)) {
+    c.options.faults.vanish = FaultPoint::afterBlock(unsigned(block));
+  } else {
+    why = "needs a block number or \"start\"";
+    return false;
+  }
+  return true;
+}
+
+constexpr long kFrameBytes = long(kFrameSize), kBlockBytes = long(kBlockSize);
+using V = Value;
+using CL = CommandLine;
+using EO = EmulatorOptions;
+using FP = FaultPlan;
+
+// Every long option; -h is --help.
+const OptionSpec kOptions[] = {
+    {"help", V::None, 0, 0, store<&CL::help>},
+    {"version", V::None, 0, 0, store<&CL::version>},
+    {"model", V::Number, kModelNumberFirst, kModelNumberLast, storeModel},
+    {"flash", V::Text, 0, 0, store<&CL::flashPath>},
+    {"pattern", V::None, 0, 0, storePattern},
+    {"save", V::Text, 0, 0, store<&EO::saveFlashTo>},
+    {"answer", V::Text, 0, 0, storeAnswer},
+    {"link", V::Text, 0, 0, store<&EO::linkPath>},
+    {"pace", V::None, 0, 0, store<&EO::pace>},
+    {"baud", V::Number, kLineBitsPerByte, 100'000'000, store<&EO::baud>},
+    {"turnaround", V::Number, 0, 600'000, store<&EO::blockTurnaroundMs>},
+    {"log", V::Text, 0, 0, store<&CL::logPath>},
+    {"silent-after-start", V::None, 0, 0, storeSilentAfterStart},
+    {"silent-after-block", V::Number, 0, kBig, storeSilentAfterBlock},
+    {"wrong-answer", V::None, 0, 0, store<&FP::wrongAnswer>},
+    {"other-model", V::Number, kModelNumberFirst, kModelNumberLast, store<&FP::otherModel>},
+    {"other-group", V::None, 0, 0, store<&FP::otherGroup>},
+    {"answer-fault-after-block", V::Number, 0, kBig, store<&FP::answerFaultAfterBlock>},
+    {"split", V::Number, 1, kFrameBytes, store<&FP::splitPieces>},
+    {"split-delay", V::Number, 0, 600'000, store<&FP::splitDelayMs>},
+    {"surplus", V::Number, 0, 1'000'000, store<&FP::surplusBytes>},
+    {"short-block", V::Number, 0, kBig, store<&FP::shortBlock>},
+    {"short-by", V::Number, 1, kBlockBytes, store<&FP::shortBy>},
+    {"corrupt-block", V::Number, 0, kBig, store<&FP::corruptBlock>},
+    {"corrupt-offset", V::Number, 0, kBlockBytes - 1, store<&FP::corruptOffset>},
+    {"vanish-after-block", V::Text, 0, 0, storeVanish},
+    {"parent-pid", V::Number, 1, kBig * 2, store<&CL::parentPid>},
+};
+
+// Long options get ids from here on, past every short option character.
+constexpr int kFirstLongId = 256;
+
+// Applies one option; `text` is null when its value is missing.
+bool applyOption(const OptionSpec& spec, const char* text, CommandLine& out, std::string& error) {
+  std::string why;
+  long number = 0;
+  bool ok = false;
+  switch (spec.value) {
+    case Value::None:
+      ok = spec.store(out, 0, nullptr, why);
+      break;
+    case Value::Number:
+      ok = toInt(text, spec.min, spec.max, number) && spec.store(out, number, text, why);
+      if (!ok)
+        why = "needs a number from " + std::to_string(spec.min) + " to " + std::to_string(spec.max);
+      break;
+    case Value::Text:
+      ok = text && spec.store(out, 0, text, why);
+      if (!text) why = "needs a value";
+      break;
+  }
+  if (!ok) error = std::string("--") + spec.name + " " + why;
+  return ok;
+}
+
 }  // namespace
 
 std::string usageText() {
@@ -29,7 +190,9 @@ std::string usageText() {
 
 Emulates a satellite receiver's service loader on a pseudo-terminal. Prints
 the device path on the first line of standard output and serves until it
-gets SIGINT or SIGTERM (or, with --parent-pid, until that process ends).
+gets SIGINT, SIGTERM or SIGHUP (or, with --parent-pid, until that process
+ends). A value follows its option as the next word or after "="
+(--model 5, --model=5).
 
 The receiver:
   --model N             its ModelNumber, 1..16 (default 1, "QX_RomFtaAMD1");
@@ -57,13 +220,16 @@ The line:
                         to standard error
 
 Faults (block numbers count from 0):
-  --silent-after-start  never answer the connect or start frame
-  --silent-after-block N  read: nothing after block N; upgrade: no answer
-                        after block N
+  --silent-after-start  no answer to a connect request; no answer at all in
+                        a read or an upgrade (until the stop frame)
+  --silent-after-block N  read: nothing more after sending block N; upgrade:
+                        no answer to block N or after it (until the stop frame)
   --wrong-answer        answer with a frame that is neither an IdentFrame nor
                         an acknowledgement (48 61 6C 76 6F 72 6E 65 00 5A 00 00)
   --other-model N       answer with the IdentFrame of ModelNumber N (connect:
-                        instead of the acknowledgement)
+                        instead of the acknowledgement); a read then serves
+                        N's block count and takes N's IdentFrame as the
+                        block acknowledgement
   --other-group         upgrade: answer from the other family's acknowledgements
   --answer-fault-after-block N  upgrade: --wrong-answer, --other-model and
                         --other-group touch only the answers after block N
@@ -74,8 +240,9 @@ Faults (block numbers count from 0):
   --short-by N          bytes missing from the short block (default 1)
   --corrupt-block N     read: one byte of block N flipped (XOR 0xFF) ...
   --corrupt-offset N    ... at this offset in the block (default 0)
-  --vanish-after-block N|start  close the pty after block N (read: sent;
-                        upgrade: received), or right after the start frame
+  --vanish-after-block N|start  close the pty after block N (read: once the
+                        tool has taken it; upgrade: once received), or right
+                        after the start frame
 
 Process:
   --parent-pid PID      exit when process PID no longer exists
@@ -89,126 +256,38 @@ anything else is block data, taken 4096 bytes at a time.
 }
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error) {
-  EmulatorOptions& o = out.options;
-  FaultPlan& f = o.faults;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-    long v = 0;
-    auto number = [&](long min, long max) {
-      if (!toInt(next, min, max, v)) {
-        error = a + " needs a number from " + std::to_string(min) + " to " + std::to_string(max);
-        return false;
-      }
-      ++i;
-      return true;
-    };
-    auto text = [&](std::string& dest) {
-      if (!next) {
-        error = a + " needs a value";
-        return false;
-      }
-      dest = next;
-      ++i;
-      return true;
-    };
-    constexpr long kBig = 1L << 30;
-    if (a == "-h" || a == "--help") {
+  std::vector<option> longOptions;
+  for (const OptionSpec& spec : kOptions) {
+    const int id = kFirstLongId + int(&spec - kOptions);
+    longOptions.push_back(
+        {spec.name, spec.value == Value::None ? no_argument : required_argument, nullptr, id});
+  }
+  longOptions.push_back({});
+  // getopt_long reorders the words (options first); it does so in a copy.
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
+  args.push_back(nullptr);
+  optind = 0;  // start afresh
+  opterr = 0;  // the messages are ours
+  for (;;) {
+    const int id = getopt_long(argc, args.data(), ":h", longOptions.data(), nullptr);
+    if (id == -1) break;
+    if (id == 'h') {
       out.help = true;
-    } else if (a == "--version") {
-      out.version = true;
-    } else if (a == "--model") {
-      if (!number(kModelNumberFirst, kModelNumberLast)) return false;
-      o.modelNumber = int(v);
-      out.modelGiven = true;
-    } else if (a == "--flash") {
-      if (!text(out.flashPath)) return false;
-    } else if (a == "--pattern") {
-      out.flashPath.clear();
-    } else if (a == "--save") {
-      if (!text(o.saveFlashTo)) return false;
-    } else if (a == "--answer") {
-      std::string k;
-      if (!text(k)) return false;
-      if (k == "ack0")
-        o.upgradeAnswer = UpgradeAnswer::Ack0;
-      else if (k == "ack1")
-        o.upgradeAnswer = UpgradeAnswer::Ack1;
-      else if (k == "ack2")
-        o.upgradeAnswer = UpgradeAnswer::Ack2;
-      else if (k == "ident")
-        o.upgradeAnswer = UpgradeAnswer::Ident;
-      else if (k == "rotate")
-        o.upgradeAnswer = UpgradeAnswer::Rotate;
-      else {
-        error = "--answer takes ack0, ack1, ack2, ident or rotate";
-        return false;
-      }
-    } else if (a == "--link") {
-      if (!text(o.linkPath)) return false;
-    } else if (a == "--pace") {
-      o.pace = true;
-    } else if (a == "--baud") {
-      if (!number(kLineBitsPerByte, 100'000'000)) return false;
-      o.baud = int(v);
-    } else if (a == "--turnaround") {
-      if (!number(0, 600'000)) return false;
-      o.blockTurnaroundMs = int(v);
-    } else if (a == "--log") {
-      if (!text(out.logPath)) return false;
-    } else if (a == "--silent-after-start") {
-      f.silentAfterStart = true;
-    } else if (a == "--silent-after-block") {
-      if (!number(0, kBig)) return false;
-      f.silentAfterBlock = int(v);
-    } else if (a == "--wrong-answer") {
-      f.wrongAnswer = true;
-    } else if (a == "--other-model") {
-      if (!number(kModelNumberFirst, kModelNumberLast)) return false;
-      f.otherModel = int(v);
-    } else if (a == "--other-group") {
-      f.otherGroup = true;
-    } else if (a == "--answer-fault-after-block") {
-      if (!number(0, kBig)) return false;
-      f.answerFaultAfterBlock = int(v);
-    } else if (a == "--split") {
-      if (!number(1, long(kFrameSize))) return false;
-      f.splitPieces = int(v);
-    } else if (a == "--split-delay") {
-      if (!number(0, 600'000)) return false;
-      f.splitDelayMs = int(v);
-    } else if (a == "--surplus") {
-      if (!number(0, 1'000'000)) return false;
-      f.surplusBytes = std::size_t(v);
-    } else if (a == "--short-block") {
-      if (!number(0, kBig)) return false;
-      f.shortBlock = int(v);
-    } else if (a == "--short-by") {
-      if (!number(1, long(kBlockSize))) return false;
-      f.shortBy = std::size_t(v);
-    } else if (a == "--corrupt-block") {
-      if (!number(0, kBig)) return false;
-      f.corruptBlock = int(v);
-    } else if (a == "--corrupt-offset") {
-      if (!number(0, long(kBlockSize) - 1)) return false;
-      f.corruptOffset = std::size_t(v);
-    } else if (a == "--vanish-after-block") {
-      if (next && std::strcmp(next, "start") == 0) {
-        f.vanishAfterBlock = -2;
-        ++i;
-      } else if (!number(0, kBig)) {
-        error = "--vanish-after-block needs a block number or \"start\"";
-        return false;
-      } else {
-        f.vanishAfterBlock = int(v);
-      }
-    } else if (a == "--parent-pid") {
-      if (!number(1, kBig * 2)) return false;
-      out.parentPid = v;
-    } else {
-      error = "unknown option " + a + " (see --help)";
+    } else if (id == '?') {
+      const bool shortOption = optopt > 0 && optopt < kFirstLongId;
+      const std::string word = shortOption ? std::string("-") + char(optopt) : args[optind - 1];
+      error = "unknown option " + word + " (see --help)";
+      return false;
+    } else if (!applyOption(kOptions[(id == ':' ? optopt : id) - kFirstLongId],
+                            id == ':' ? nullptr : optarg, out, error)) {
       return false;
     }
+  }
+  // It takes no other words.
+  if (optind < argc) {
+    error = std::string("unknown option ") + args[optind] + " (see --help)";
+    return false;
   }
   return true;
 }

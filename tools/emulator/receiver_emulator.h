@@ -2,6 +2,10 @@
 // connection request, serves its flash block by block to a read, takes an
 // upgrade block by block, logs key frames, and injects faults on request.
 // It runs its own thread; every observer below is thread-safe.
+//
+// The parts: the loader (loader_model.h) with its faults around it
+// (fault_plan.h), the paced line (paced_line.h) and the pty (pty_endpoint.h);
+// this class runs them on a service thread.
 #pragma once
 
 #include <cstddef>
@@ -12,49 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "fault_plan.h"
+#include "loader_model.h"
 #include "serial/command_frame.h"
 #include "serial/protocol.h"
 
 namespace quorvane::emu {
-
-// Which answer the receiver gives before each upgrade block and after the
-// last: one of its family's three acknowledgements, its own type answer, or
-// the three acknowledgements in turn.
-enum class UpgradeAnswer { Ack0, Ack1, Ack2, Ident, Rotate };
-
-// Faults; block numbers count from 0, -1 means "never".
-struct FaultPlan {
-  bool silentAfterStart = false;   // never answer the connect/start frame
-  int silentAfterBlock = -1;       // read: nothing after sending block N;
-                                   // upgrade: no answer after receiving block N
-  bool wrongAnswer = false;        // answer with a frame that is neither an
-                                   // IdentFrame nor an acknowledgement
-  int otherModel = 0;              // 1..16: answer with that ModelNumber's
-                                   // IdentFrame instead of its own (connect:
-                                   // instead of the acknowledgement)
-  bool otherGroup = false;         // upgrade: answer from the other AckGroup
-  int splitPieces = 0;             // >1: every answer sent in this many pieces
-  int splitDelayMs = 0;            //     with this pause between them
-  std::size_t surplusBytes = 0;    // stray bytes after every answer and block
-  int shortBlock = -1;             // read: block N sent `shortBy` bytes short,
-  std::size_t shortBy = 1;         //       then silence
-  int corruptBlock = -1;           // read: one byte of block N flipped
-  std::size_t corruptOffset = 0;   //       at this offset within the block
-  int vanishAfterBlock = -1;       // close the pty after block N (read: sent;
-                                   // upgrade: received); -2: right after the
-                                   // start frame arrives
-  int answerFaultAfterBlock = -1;  // upgrade: wrongAnswer, otherModel and
-                                   // otherGroup touch only the answers after
-                                   // block N; -1: every answer
-};
-
-// The frame sent for FaultPlan::wrongAnswer: neither an IdentFrame nor an
-// acknowledgement of either group.
-inline constexpr FrameBytes kWrongAnswerFrame = makeFrame(0x5A);
-// The value of every surplus byte (FaultPlan::surplusBytes).
-inline constexpr std::uint8_t kSurplusByte = 0xE5;
-// XORed into the byte that FaultPlan::corruptBlock flips.
-inline constexpr std::uint8_t kCorruptMask = 0xFF;
 
 struct EmulatorOptions {
   int modelNumber = 1;              // 1..16: its type, and so its flash size
@@ -69,9 +36,6 @@ struct EmulatorOptions {
                              // complete upgrade
   std::FILE* log = nullptr;  // frame log (hex and meaning), or none
 };
-
-// A recognisable, deterministic flash content of the model's size.
-std::vector<std::uint8_t> patternFlash(int modelNumber);
 
 class ReceiverEmulator {
  public:
