@@ -1,0 +1,55 @@
+// Waiting for bytes to arrive on any of several open ports at once, so that
+// an event loop driving many receivers reacts the moment an answer comes
+// instead of at its next tick.
+//
+// Contract of wait(ports, timeoutMs):
+// - It returns the indices (into `ports`, ascending) of the ports that have
+//   received bytes waiting to be read, as soon as there is at least one;
+//   empty when `timeoutMs` passed first (a negative timeout counts as 0),
+//   when a signal interrupted the wait (POSIX), or when the wait failed
+//   (lastError() says why; it is cleared by every call).
+// - A port whose own queue already holds bytes is ready at once, without
+//   waiting. Looking at the ports has the effect of bytesInQueue() on each:
+//   what the device holds moves into the port's queue, line errors are
+//   cleared.
+// - Null and closed ports are never ready and are not waited on; neither is
+//   a port whose device offers nothing to wait on (it is still ready when
+//   its queue holds bytes).
+// - A port that wakes the wait without bytes (a device that has gone keeps
+//   signalling) is left out for the rest of that call, so a vanished device
+//   never makes the wait spin; the next call watches it again.
+// - POSIX waits with poll(2) on the descriptors, without a limit on their
+//   number. Windows keeps one overlapped WaitCommEvent(EV_RXCHAR) pending per
+//   port and waits with WaitForMultipleObjects, which takes at most
+//   kMaxWaitPorts (64) handles: with more open ports wait() fails
+//   (ERROR_INVALID_PARAMETER). Callers stay within kMaxWaitPorts.
+// - Single-threaded, like the ports: call it from the thread that uses them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/system_error.h"
+
+namespace quorvane {
+
+class SerialPort;
+
+inline constexpr std::size_t kMaxWaitPorts = 64;
+
+class PortWaiter {
+ public:
+  std::vector<std::size_t> wait(std::span<SerialPort* const> ports, int timeoutMs);
+
+  const SystemError& lastError() const { return lastError_; }
+
+ private:
+  std::vector<std::intptr_t> handles_;
+  std::vector<bool> signalled_;
+  std::vector<bool> leftOut_;
+  SystemError lastError_;
+};
+
+}  // namespace quorvane
