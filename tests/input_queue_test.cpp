@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "serial/port_waiter.h"
 #include "serial/protocol.h"
 #include "serial/serial_device.h"
 #include "serial/serial_port.h"
@@ -48,8 +49,13 @@ struct FakeDevice final : SerialDevice {
   Bytes pending, written;
   std::size_t piece = 4095;
   std::size_t writeFailsAfter = SIZE_MAX;
+  int silentReads = 0;  // calls that see nothing yet
 
   std::size_t readSome(std::span<std::uint8_t> into, SystemError&) override {
+    if (silentReads > 0) {
+      --silentReads;
+      return 0;
+    }
     const std::size_t n = std::min({into.size(), piece, pending.size()});
     std::copy_n(pending.begin(), n, into.begin());
     pending.erase(pending.begin(), pending.begin() + long(n));
@@ -120,6 +126,20 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
     EXPECT_TRUE(std::equal(device.written.begin(), device.written.end(), data.begin()));
     EXPECT_EQ(port.lastError().failed(), failsAfter < data.size());
   }
+}
+
+// A device without an arrival handle is looked at again and again: the
+// wait ends when its bytes show, long before its time-out.
+TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
+  SerialPort port, closed;
+  auto owned = std::make_unique<FakeDevice>();
+  owned->pending = {1, 2, 3};
+  owned->silentReads = 3;
+  ASSERT_EQ(port.attach(std::move(owned), "fake"), 1);
+  SerialPort* ports[] = {&closed, &port};
+  PortWaiter waiter;
+  EXPECT_EQ(waiter.wait(ports, 600000), std::vector<std::size_t>{1});
+  EXPECT_EQ(port.bytesInQueue(), 3u);
 }
 
 }  // namespace

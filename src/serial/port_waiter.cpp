@@ -2,6 +2,7 @@
 // (waitForArrival in posix/ or win32/port_waiter_*.cpp).
 #include "serial/port_waiter.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "serial/serial_device.h"
@@ -31,14 +32,19 @@ std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports, in
 
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return ready;
-    if (!waitForArrival(handles_, static_cast<int>(left), signalled_, lastError_)) return ready;
+    // Ports that can't be waited on are looked at every kPortPollMs.
+    bool polling = false;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+      polling = polling || (ports[i] && ports[i]->isOpen() && handles_[i] == kNoArrivalHandle);
+    const int slice = static_cast<int>(polling ? std::min<long long>(left, kPortPollMs) : left);
+    if (!waitForArrival(handles_, slice, signalled_, lastError_)) return ready;
     bool woken = false;
     for (std::size_t i = 0; i < ports.size(); ++i) {
       if (!signalled_[i]) continue;
       woken = true;
-      leftOut_[i] = true;  // unless its queue shows bytes now, it stays out
+      leftOut_[i] = true;  // unless its queue shows bytes now, it is polled
     }
-    if (!woken) return ready;  // the time is up, or a signal came
+    if (!woken && !polling) return ready;  // the time is up, or a signal came
   }
 }
 

@@ -12,12 +12,12 @@
 //   waiting. Looking at the ports has the effect of bytesInQueue() on each:
 //   what the device holds moves into the port's queue, line errors are
 //   cleared.
-// - Null and closed ports are never ready and are not waited on; neither is
-//   a port whose device offers nothing to wait on (it is still ready when
-//   its queue holds bytes).
-// - A port that wakes the wait without bytes (a device that has gone keeps
-//   signalling) is left out for the rest of that call, so a vanished device
-//   never makes the wait spin; the next call watches it again.
+// - Null and closed ports are never ready and are not waited on.
+// - A port whose device can't be waited on (Wine aborts every EV_RXCHAR wait
+//   on a pseudo-terminal) is looked at every kPortPollMs instead; so is a
+//   port that woke the wait without bytes (a device that has gone keeps
+//   signalling), for the rest of that call, so that it never makes the wait
+//   spin. The next call watches it again.
 // - POSIX waits with poll(2) on the descriptors, without a limit on their
 //   number. Windows keeps one overlapped WaitCommEvent(EV_RXCHAR) pending per
 //   port and waits with WaitForMultipleObjects, which takes at most
@@ -38,6 +38,7 @@ namespace quorvane {
 class SerialPort;
 
 inline constexpr std::size_t kMaxWaitPorts = 64;
+inline constexpr int kPortPollMs = 10;
 
 class PortWaiter {
  public:

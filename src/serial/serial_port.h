@@ -111,7 +111,8 @@ class SerialPort {
 
 // A look at a device without keeping it (`quorvane-cli ports`): whether
 // this user can open it exclusively right now and, if so, its flow control
-// and CTS line. The line settings are left as they are.
+// and CTS line. The line settings are left as they are (an open of a real
+// port may still raise DTR and RTS, as any open does).
 struct DeviceProbe {
   bool openable = false;
   SystemError error;  // why not, when not openable

@@ -9,6 +9,10 @@
 
 namespace quorvane {
 
+int lastSystemErrorCode() {
+  return static_cast<int>(::GetLastError());
+}
+
 ErrorKind systemErrorKind(int code) {
   switch (static_cast<DWORD>(code)) {
     case ERROR_FILE_NOT_FOUND:
@@ -33,10 +37,6 @@ ErrorKind systemErrorKind(int code) {
     default:
       return ErrorKind::Other;  // 0 too: something failed without saying why
   }
-}
-
-int lastSystemErrorCode() {
-  return static_cast<int>(::GetLastError());
 }
 
 std::string systemErrorText(int code) {

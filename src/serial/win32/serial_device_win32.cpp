@@ -178,13 +178,17 @@ class Win32SerialDevice final : public SerialDevice {
 
   ArrivalHandle armArrival() override {
     const HANDLE event = arrivalRecord_.hEvent;
-    if (!event) return kNoArrivalHandle;
+    if (!event || failedArrivals_ >= kArrivalFailureLimit) return kNoArrivalHandle;
     const auto handle = reinterpret_cast<ArrivalHandle>(event);
     if (arrivalPending_) {
       if (::WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return handle;  // still waiting
       DWORD ignored = 0;
-      ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, FALSE);  // collect it
+      const bool completed = ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, FALSE);
       arrivalPending_ = false;
+      // A driver may abort a wait now and then; one that aborts every wait
+      // (Wine on a pseudo-terminal) can't be waited on, and is polled.
+      failedArrivals_ = completed ? 0 : failedArrivals_ + 1;
+      if (failedArrivals_ >= kArrivalFailureLimit) return kNoArrivalHandle;
     }
     // A wait that completes at once reports characters the driver noted
     // while no wait was pending; the caller's queue check sees their bytes.
@@ -208,6 +212,8 @@ class Win32SerialDevice final : public SerialDevice {
   OVERLAPPED arrivalRecord_{};  // the EV_RXCHAR wait of PortWaiter
   DWORD arrivalMask_ = 0;       // filled in when that wait completes
   bool arrivalPending_ = false;
+  int failedArrivals_ = 0;  // waits in a row that ended in an error
+  static constexpr int kArrivalFailureLimit = 3;
 };
 
 }  // namespace
