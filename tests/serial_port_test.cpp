@@ -1,15 +1,27 @@
-// SerialPort on a real pseudo-terminal, the test holding the master side.
+// SerialPort and PortWaiter on real pseudo-terminals, the test holding the
+// master side. The queue logic itself is tested without a device in
+// input_queue_test.cpp.
 #include "serial/serial_port.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "serial/port_map.h"
+#include "serial/port_waiter.h"
 #include "serial/protocol.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"
@@ -40,6 +52,21 @@ Bytes sequence(std::size_t count) {
   return b;
 }
 
+// Runs `attempt` in a child process as the user nobody; its ErrorKind, or
+// nothing when the child can't drop root.
+std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+    ::_exit(static_cast<int>(attempt()));
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == 99)
+    return std::nullopt;
+  return static_cast<ErrorKind>(WEXITSTATUS(status));
+}
+
 class OpenPort : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1); }
@@ -57,26 +84,78 @@ TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
   EXPECT_EQ(devicePathForPort(portNumberFromIndex(2147483647)).value(), "/dev/ttyS2147483647");
 }
 
-// A failed open (missing device, COM0, no terminal, unknown speed) leaves
-// the port closed, the device it held released, and a closed port inert.
-TEST_F(OpenPort, FailedOpenLeavesThePortClosedAndInert) {
+// A failed open leaves the port closed, the device it held released, a
+// closed port inert, and the reason told apart; a probe meets the same
+// reasons and changes nothing.
+TEST_F(OpenPort, FailedOpenKeepsItsReasonAndLeavesThePortClosedAndInert) {
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), {1, 2, 3});
   ScopedEnv missing("QUORVANE_COM5", "/nonexistent/quorvane-tty");
+  PtyPair heldPty;
+  SerialPort holder;
+  ASSERT_EQ(holder.openDevice(heldPty.devicePath(), kLineSpeed), 1);
+  struct Case {
+    const char* name;
+    std::function<int(SerialPort&)> open;
+    std::string probed;  // the same device for probeDevice, if any
+    ErrorKind kind;
+  };
+  const Case cases[] = {
+      {"missing device", [](SerialPort& p) { return p.open(5, kLineSpeed); },
+       "/nonexistent/quorvane-tty", ErrorKind::NotFound},
+      {"COM0", [](SerialPort& p) { return p.open(0, kLineSpeed); }, "", ErrorKind::NoSuchPort},
+      {"plain file", [&](SerialPort& p) { return p.openDevice(dir.file("plain"), kLineSpeed); },
+       dir.file("plain"), ErrorKind::NotATerminal},
+      {"/dev/null", [](SerialPort& p) { return p.openDevice("/dev/null", kLineSpeed); },
+       "/dev/null", ErrorKind::NotATerminal},
+      {"held by another port",
+       [&](SerialPort& p) { return p.openDevice(heldPty.devicePath(), kLineSpeed); },
+       heldPty.devicePath(), ErrorKind::Busy},
+      {"unknown speed", [&](SerialPort& p) { return p.openDevice(pty.devicePath(), 12345); }, "",
+       ErrorKind::Other},
+  };
   SerialPort other;
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
-    EXPECT_EQ(attempt == 0   ? port.open(5, kLineSpeed)
-              : attempt == 1 ? port.open(0, kLineSpeed)
-              : attempt == 2 ? port.openDevice(dir.file("plain"), kLineSpeed)
-                             : port.openDevice(pty.devicePath(), 12345),
-              0);
-    EXPECT_FALSE(port.isOpen() || !port.devicePath().empty()) << attempt;
+    EXPECT_EQ(c.open(port), 0);
+    EXPECT_EQ(port.lastError().kind, c.kind) << port.lastError().message();
+    EXPECT_FALSE(port.lastError().message().empty());
+    EXPECT_FALSE(port.isOpen() || !port.devicePath().empty());
     std::uint8_t buffer[12] = {0xEE};
-    EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12), 0u);
+    EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12) +
+                  static_cast<unsigned>(port.setBinaryMode(1)),
+              0u);
     EXPECT_EQ(buffer[0], 0xEE);
     ASSERT_EQ(other.openDevice(pty.devicePath(), kLineSpeed), 1) << "still held";
     other.close();
+    if (!c.probed.empty()) {
+      const DeviceProbe probe = probeDevice(c.probed);
+      EXPECT_FALSE(probe.openable);
+      EXPECT_EQ(probe.error.kind, c.kind);
+    }
+  }
+}
+
+// Without root: a device this user may not open, and one held with TIOCEXCL.
+TEST(SerialPortTest, AsAnotherUserPermissionDeniedAndBusyAreToldApart) {
+  PtyPair denied, held;
+  ASSERT_EQ(::chmod(denied.devicePath().c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(held.devicePath().c_str(), 0666), 0);
+  SerialPort holder;
+  ASSERT_EQ(holder.openDevice(held.devicePath(), kLineSpeed), 1);
+  const std::pair<const PtyPair*, ErrorKind> cases[] = {{&denied, ErrorKind::PermissionDenied},
+                                                        {&held, ErrorKind::Busy}};
+  for (const auto& [pty, kind] : cases) {
+    const std::string path = pty->devicePath();
+    const auto got = asNobody([&] {
+      SerialPort port;
+      const ErrorKind opened =
+          port.openDevice(path, kLineSpeed) ? ErrorKind::None : port.lastError().kind;
+      return probeDevice(path).error.kind == opened ? opened : ErrorKind::Other;
+    });
+    if (!got) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(*got, kind) << path;
   }
 }
 
@@ -87,13 +166,36 @@ TEST(SerialPortTest, ExclusiveWhileHeldAndReopenedWithAnEmptyQueue) {
   SerialPort first, second;
   ASSERT_EQ(first.open(2, kLineSpeed), 1);
   EXPECT_EQ(second.open(2, kLineSpeed), 0);
+  EXPECT_TRUE(second.lastError().isBusy());
   first.close();
   // An answer nobody read, sent while the port was closed.
   ASSERT_TRUE(pty.send({1, 2, 3, 4, 5}));
   ASSERT_TRUE(pty.waitDelivered(5));
   ASSERT_EQ(second.open(2, kLineSpeed), 1);
+  EXPECT_FALSE(second.lastError().failed());
   EXPECT_EQ(second.bytesInQueue(), 0u);
   EXPECT_EQ(feed(pty, second, {9}), 1u);
+}
+
+// A probe opens and lets go: the cooked line stays cooked, the device is
+// free again, and a pty has no modem lines to tell of.
+TEST_F(OpenPort, ProbeAndLineDiagnosticsOnADeviceWithoutModemLines) {
+  EXPECT_EQ(port.hardwareFlowControl(), LineState::Unknown);
+  EXPECT_EQ(port.clearToSend(), LineState::Unknown);
+  port.close();
+  PtyPair cooked;
+  const DeviceProbe probe = probeDevice(cooked.devicePath());
+  EXPECT_TRUE(probe.openable);
+  EXPECT_FALSE(probe.error.failed());
+  EXPECT_EQ(probe.hardwareFlowControl, LineState::Unknown);
+  EXPECT_EQ(probe.clearToSend, LineState::Unknown);
+  termios t{};
+  const int fd = ::open(cooked.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::tcgetattr(fd, &t), 0);
+  ::close(fd);
+  EXPECT_NE(t.c_lflag & ICANON, 0u);
+  EXPECT_EQ(port.openDevice(cooked.devicePath(), kLineSpeed), 1);
 }
 
 TEST_F(OpenPort, ReadTakesAtMostTheLimitAndNeverWaits) {
@@ -109,9 +211,8 @@ TEST_F(OpenPort, ReadTakesAtMostTheLimitAndNeverWaits) {
   }
 }
 
-// FIONREAD on a pty shows at most 4095 bytes; the port's own queue holds
-// whole blocks, and once it is full the rest waits in the kernel, in order.
-TEST_F(OpenPort, QueuesWholeBlocksAndLeavesWhatDoesNotFitInTheKernel) {
+// FIONREAD on a pty shows at most 4095 bytes; the port shows whole blocks.
+TEST_F(OpenPort, QueuesWholeBlocks) {
   for (std::size_t size : {kBlockSize, 2 * kBlockSize}) {
     const Bytes data = sequence(size);
     ASSERT_EQ(feed(pty, port, data), size);
@@ -119,20 +220,6 @@ TEST_F(OpenPort, QueuesWholeBlocksAndLeavesWhatDoesNotFitInTheKernel) {
     ASSERT_EQ(port.read(got.data(), static_cast<unsigned>(size)), size);
     EXPECT_EQ(got, data);
   }
-  const Bytes data = sequence(kDriverQueueSize + 3000);
-  const std::uint64_t start = port.bytesArrived();
-  Bytes got;
-  for (std::size_t sent = 0, i = 0; got.size() < data.size() && i < 20000; ++i) {
-    sent += pty.sendSome(data.data() + sent, data.size() - sent);
-    const unsigned queued = port.bytesInQueue();
-    // Take from the queue only once it is full, so that it wraps around.
-    Bytes chunk(3333);
-    if (queued == kDriverQueueSize || (queued > 0 && port.bytesArrived() - start == data.size()))
-      got.insert(got.end(), chunk.begin(), chunk.begin() + port.read(chunk.data(), 3333));
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_EQ(got, data);
 }
 
 // The pty stays cooked (echo, CR/LF mapping, XON/XOFF): the port makes it transparent.
@@ -147,20 +234,65 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-TEST_F(OpenPort, VanishedFarEndGivesNothingAndWritesFail) {
+TEST_F(OpenPort, VanishedFarEndGivesNothingAndWritesFailWithAReason) {
   pty.closeMaster();
   std::uint8_t buffer[12] = {0xEE};
   EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12), 0u);
   EXPECT_EQ(buffer[0], 0xEE);
+  EXPECT_TRUE(port.lastError().failed());
+  EXPECT_FALSE(port.lastError().isTimedOut());
 }
 
 // Takes kWriteWaitLimitMs of real time: a far end that never reads.
-TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWritten) {
+TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
   const Bytes data(1 << 20, 0x55);
   const unsigned written = port.write(data.data(), static_cast<unsigned>(data.size()));
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, data.size());
+  EXPECT_TRUE(port.lastError().isTimedOut()) << port.lastError().message();
   EXPECT_EQ(pty.receive(written).size(), written);
+}
+
+// PortWaiter: ports 0 and 1 open on ptys, 2 closed, 3 null.
+class Waiting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(open[i].openDevice(pty[i].devicePath(), kLineSpeed), 1);
+  }
+  std::vector<std::size_t> wait(int timeoutMs) {
+    SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
+    return waiter.wait(ports, timeoutMs);
+  }
+  PtyPair pty[2];
+  SerialPort open[2], closed;
+  PortWaiter waiter;
+};
+
+TEST_F(Waiting, SilenceTimesOutAndAVanishedDeviceIsNeverReady) {
+  EXPECT_TRUE(wait(50).empty());
+  pty[0].closeMaster();
+  EXPECT_TRUE(wait(50).empty());
+  EXPECT_FALSE(waiter.lastError().failed());
+}
+
+TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
+  // Far longer than the test may take: only an arrival ends the wait.
+  constexpr int kLong = 60000;
+  std::thread sender([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty[1].send({1, 2, 3});
+  });
+  std::vector<std::size_t> ready = wait(kLong);
+  sender.join();
+  EXPECT_EQ(ready, std::vector<std::size_t>{1});
+  // All three bytes in port 1's own queue, none left in the kernel.
+  for (int i = 0; i < 5000 && open[1].bytesInQueue() < 3; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(open[1].bytesInQueue(), 3u);
+  EXPECT_EQ(wait(kLong), std::vector<std::size_t>{1});
+  ASSERT_TRUE(pty[0].send({7}));
+  ASSERT_TRUE(pty[0].waitDelivered(1));
+  EXPECT_EQ(wait(kLong), (std::vector<std::size_t>{0, 1}));
 }
 
 }  // namespace

@@ -5,20 +5,36 @@
 // port is open. Reads never wait for data: the caller polls bytesInQueue and
 // reads only what has arrived. Writes are bounded to kWriteWaitLimitMs.
 //
-// The platform backend (posix/ or win32/, chosen by the build) implements
-// the members through the opaque Impl.
+// The port keeps an input queue of its own (kDriverQueueSize bytes):
+// bytesInQueue moves what the device holds into it, so a whole 4096-byte
+// block shows as waiting at once even where the system never reports more
+// than 4095 (FIONREAD on a pseudo-terminal or an 8250 UART, ClearCommError
+// under Wine). All of this is written once (serial_port.cpp); the operating
+// system's part is a SerialDevice (serial_device.h, posix/ or win32/).
+//
+// A failure keeps its reason: lastError() names the system call that failed
+// and the system's error number, sorted into the reasons a front end tells
+// apart (missing device, permission denied, busy, not a serial device, no
+// such COM number, write timed out).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "base/system_error.h"
 #include "serial/input_queue.h"
 
 namespace quorvane {
 
 inline constexpr int kReadWaitLimitMs = 2000;   // a pending read is waited for
 inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length
+
+// What a device says about one of its line settings or modem lines;
+// Unknown where it can't say (a pseudo-terminal has no modem lines).
+enum class LineState { Unknown, Off, On };
+
+class SerialDevice;
 
 class SerialPort {
  public:
@@ -36,6 +52,10 @@ class SerialPort {
   // "COM3"). Same rules as open().
   int openDevice(const std::string& devicePath, int speed);
 
+  // Takes over a device that is open already (a stand-in device in tests),
+  // as openDevice does with the one it opens. 0 for a null device.
+  int attach(std::unique_ptr<SerialDevice> device, const std::string& devicePath);
+
   // Received bytes waiting to be read; 0 when closed. Clears line errors.
   unsigned bytesInQueue();
 
@@ -45,7 +65,8 @@ class SerialPort {
   unsigned read(std::uint8_t* buffer, unsigned limit);
 
   // Writes `length` bytes, giving up after kWriteWaitLimitMs in total.
-  // Returns the count written; 0 when closed or on failure.
+  // Returns the count written; 0 when closed or on failure. A write cut
+  // short by the bound records ErrorKind::TimedOut.
   unsigned write(const std::uint8_t* buffer, unsigned length);
 
   // Sets the "binary" line flag to the lowest bit of `flag`. 1 when the line
@@ -56,20 +77,48 @@ class SerialPort {
   void close();
 
   bool isOpen() const;
+  bool binaryMode() const { return binary_; }
 
   // Total bytes taken from the device since the last open (diagnostics and
   // test drivers: everything the far end sent has arrived when this equals
   // its count of bytes sent).
-  std::uint64_t bytesArrived() const;
+  std::uint64_t bytesArrived() const { return arrived_; }
 
   // The device path of the open port, empty when closed.
-  const std::string& devicePath() const;
+  const std::string& devicePath() const { return devicePath_; }
 
-  struct Impl;
+  // The reason of the last failure: of open, of a write, of setBinaryMode,
+  // or of the device while reading (a vanished device: then bytesInQueue
+  // just shows nothing). Cleared by a successful open.
+  const SystemError& lastError() const { return lastError_; }
+
+  // Line diagnostics of the open port; Unknown when closed or where the
+  // device can't say. Hardware (RTS/CTS) flow control: POSIX CRTSCTS,
+  // Windows fOutxCtsFlow. Clear to send: the CTS modem status line.
+  LineState hardwareFlowControl() const;
+  LineState clearToSend() const;
 
  private:
-  std::unique_ptr<Impl> impl_;
+  friend class PortWaiter;
+
+  std::unique_ptr<SerialDevice> device_;
+  InputQueue input_{kDriverQueueSize};
+  std::uint64_t arrived_ = 0;
+  bool binary_ = false;  // the "binary" line flag as last set
   std::string devicePath_;
+  SystemError lastError_;
 };
+
+// A look at a device without keeping it (`quorvane-cli ports`): whether
+// this user can open it exclusively right now and, if so, its flow control
+// and CTS line. The line settings are left as they are (an open of a real
+// port may still raise DTR and RTS, as any open does).
+struct DeviceProbe {
+  bool openable = false;
+  SystemError error;  // why not, when not openable
+  LineState hardwareFlowControl = LineState::Unknown;
+  LineState clearToSend = LineState::Unknown;
+};
+DeviceProbe probeDevice(const std::string& devicePath);
 
 }  // namespace quorvane

@@ -1,76 +1,79 @@
-#include "base/atomic_file.h"
-
-#include <cerrno>
-#include <cstdio>
+// The atomic file writer's primitives on POSIX: descriptors, mkstemp,
+// fsync and rename.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quorvane {
+#include <cerrno>
+#include <cstdio>
 
-AtomicFileWriter::~AtomicFileWriter() {
-  abandon();
+#include "base/atomic_file_platform.h"
+
+namespace quorvane::atomic_file {
+
+bool checkTarget(const std::string& target, SystemError& error) {
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) != 0) return true;  // nothing there yet
+  if (S_ISDIR(existing.st_mode)) {
+    error = SystemError::fromCode("open", EISDIR);
+    return false;
+  }
+  if (::access(target.c_str(), W_OK) != 0) {
+    error = SystemError::fromLast("access");
+    return false;
+  }
+  return true;
 }
 
-bool AtomicFileWriter::open(const std::string& target) {
-  abandon();
-  // The target is replaced by a rename, which would also swap out a file
-  // the user may not write to, or fail only after everything is written
-  // when a directory stands there. Both are refused here, as creating the
-  // file in place would be.
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 &&
-      (S_ISDIR(existing.st_mode) || ::access(target.c_str(), W_OK) != 0))
+bool createTemporary(const std::string& target, FileHandle& file, std::string& path,
+                     SystemError& error) {
+  std::string name = target + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    error = SystemError::fromLast("mkstemp");
     return false;
-  target_ = target;
-  std::string tmpl = target + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) return false;
+  }
   // mkstemp makes the file private; an image or a configuration file gets
   // the ordinary permissions a newly created file would have.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  fd_ = fd;
-  tempPath_ = tmpl;
+  file = fd;
+  path = name;
   return true;
 }
 
-bool AtomicFileWriter::write(const void* bytes, std::size_t count) {
-  if (fd_ < 0) return false;
-  const auto* p = static_cast<const unsigned char*>(bytes);
-  while (count > 0) {
-    const ssize_t n = ::write(fd_, p, count);
+std::size_t writeSome(FileHandle file, const unsigned char* bytes, std::size_t count,
+                      SystemError& error) {
+  for (;;) {
+    const ssize_t n = ::write(static_cast<int>(file), bytes, count);
+    if (n > 0) return static_cast<std::size_t>(n);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool AtomicFileWriter::commit() {
-  if (fd_ < 0) return false;
-  bool ok = ::fsync(fd_) == 0;
-  ok = (::close(fd_) == 0) && ok;
-  fd_ = -1;
-  if (ok) ok = std::rename(tempPath_.c_str(), target_.c_str()) == 0;
-  if (!ok) {
-    ::unlink(tempPath_.c_str());
-  }
-  tempPath_.clear();
-  return ok;
-}
-
-void AtomicFileWriter::abandon() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (!tempPath_.empty()) {
-    ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    error = n == 0 ? SystemError::fromCode("write", EIO) : SystemError::fromLast("write");
+    return 0;
   }
 }
 
-}  // namespace quorvane
+bool flushToDisk(FileHandle file, SystemError& error) {
+  if (::fsync(static_cast<int>(file)) == 0) return true;
+  error = SystemError::fromLast("fsync");
+  return false;
+}
+
+bool closeFile(FileHandle file, SystemError& error) {
+  if (::close(static_cast<int>(file)) == 0) return true;
+  error = SystemError::fromLast("close");
+  return false;
+}
+
+bool replaceFile(const std::string& from, const std::string& to, SystemError& error) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  error = SystemError::fromLast("rename");
+  return false;
+}
+
+void removeFile(const std::string& path) {
+  ::unlink(path.c_str());
+}
+
+}  // namespace quorvane::atomic_file

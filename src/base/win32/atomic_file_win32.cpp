@@ -1,84 +1,83 @@
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+// The atomic file writer's primitives on Windows: file handles, a unique
+// name tried with CREATE_NEW, FlushFileBuffers and MoveFileExA.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 #include <atomic>
 #include <string>
 
-#include "base/atomic_file.h"
+#include "base/atomic_file_platform.h"
 
-namespace quorvane {
+namespace quorvane::atomic_file {
 
 namespace {
 
 std::atomic<unsigned> g_tempCounter{0};
 
-}  // namespace
-
-AtomicFileWriter::~AtomicFileWriter() {
-  abandon();
+HANDLE handleOf(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
 }
 
-bool AtomicFileWriter::open(const std::string& target) {
-  abandon();
-  // A directory or a read-only file at the target is refused here, as
-  // creating the file in place would be; the rename would replace it.
+}  // namespace
+
+bool checkTarget(const std::string& target, SystemError& error) {
   const DWORD attributes = ::GetFileAttributesA(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
-    return false;
-  target_ = target;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // nothing there yet
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0) return true;
+  error = SystemError::fromCode("GetFileAttributesA", ERROR_ACCESS_DENIED);
+  return false;
+}
+
+bool createTemporary(const std::string& target, FileHandle& file, std::string& path,
+                     SystemError& error) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = target + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" +
                                   std::to_string(g_tempCounter++);
-    const int fd = ::_open(candidate.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                           _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-      fd_ = fd;
-      tempPath_ = candidate;
+    const HANDLE h = ::CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file = reinterpret_cast<FileHandle>(h);
+      path = candidate;
       return true;
     }
-    if (errno != EEXIST) break;
+    error = SystemError::fromLast("CreateFileA");
+    if (error.code != ERROR_FILE_EXISTS && error.code != ERROR_ALREADY_EXISTS) break;
   }
   return false;
 }
 
-bool AtomicFileWriter::write(const void* bytes, std::size_t count) {
-  if (fd_ < 0) return false;
-  const auto* p = static_cast<const unsigned char*>(bytes);
-  while (count > 0) {
-    const unsigned chunk = count > 0x40000000u ? 0x40000000u : static_cast<unsigned>(count);
-    const int n = ::_write(fd_, p, chunk);
-    if (n <= 0) return false;
-    p += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
+std::size_t writeSome(FileHandle file, const unsigned char* bytes, std::size_t count,
+                      SystemError& error) {
+  const DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+  DWORD written = 0;
+  if (::WriteFile(handleOf(file), bytes, chunk, &written, nullptr) && written > 0) return written;
+  error = SystemError::fromLast("WriteFile");
+  return 0;
 }
 
-bool AtomicFileWriter::commit() {
-  if (fd_ < 0) return false;
-  bool ok = ::_commit(fd_) == 0;
-  ok = (::_close(fd_) == 0) && ok;
-  fd_ = -1;
-  if (ok)
-    ok = ::MoveFileExA(tempPath_.c_str(), target_.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) ::DeleteFileA(tempPath_.c_str());
-  tempPath_.clear();
-  return ok;
+bool flushToDisk(FileHandle file, SystemError& error) {
+  if (::FlushFileBuffers(handleOf(file))) return true;
+  error = SystemError::fromLast("FlushFileBuffers");
+  return false;
 }
 
-void AtomicFileWriter::abandon() {
-  if (fd_ >= 0) {
-    ::_close(fd_);
-    fd_ = -1;
-  }
-  if (!tempPath_.empty()) {
-    ::DeleteFileA(tempPath_.c_str());
-    tempPath_.clear();
-  }
+bool closeFile(FileHandle file, SystemError& error) {
+  if (::CloseHandle(handleOf(file))) return true;
+  error = SystemError::fromLast("CloseHandle");
+  return false;
 }
 
-}  // namespace quorvane
+bool replaceFile(const std::string& from, const std::string& to, SystemError& error) {
+  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  error = SystemError::fromLast("MoveFileExA");
+  return false;
+}
+
+void removeFile(const std::string& path) {
+  ::DeleteFileA(path.c_str());
+}
+
+}  // namespace quorvane::atomic_file

@@ -6,10 +6,6 @@
 
 namespace quorvane {
 
-std::string portOverrideVariable(long long portNumber) {
-  return "QUORVANE_COM" + std::to_string(portNumber);
-}
-
 std::optional<std::string> devicePathForPort(long long portNumber) {
   if (portNumber < 1) return std::nullopt;
   const char* chosen = std::getenv(portOverrideVariable(portNumber).c_str());

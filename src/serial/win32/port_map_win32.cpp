@@ -5,10 +5,6 @@
 
 namespace quorvane {
 
-std::string portOverrideVariable(long long portNumber) {
-  return "QUORVANE_COM" + std::to_string(portNumber);
-}
-
 std::optional<std::string> devicePathForPort(long long portNumber) {
   if (portNumber < 1) return std::nullopt;
   return "COM" + std::to_string(portNumber);

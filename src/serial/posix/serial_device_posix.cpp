@@ -1,0 +1,227 @@
+// A serial device on a POSIX terminal.
+//
+// The descriptor is opened non-blocking, so reads never wait and writes wait
+// only in poll(). Exclusive: an advisory lock (flock) refuses any other
+// opener, root or not; TIOCEXCL refuses further opens of the terminal by
+// anyone but root. On Linux a driver that knows ASYNC_LOW_LATENCY (USB
+// adapters) is asked to pass on received bytes at once; the setting is
+// restored at close.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include <cerrno>
+
+#include "serial/serial_device.h"
+
+namespace quorvane {
+
+namespace {
+
+bool speedConstant(int speed, speed_t* out) {
+  struct Entry {
+    int bits;
+    speed_t constant;
+  };
+  static constexpr Entry kSpeeds[] = {
+      {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
+      {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+      {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+      {57600, B57600}, {115200, B115200}, {230400, B230400},
+  };
+  for (const Entry& e : kSpeeds) {
+    if (e.bits == speed) {
+      *out = e.constant;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Every byte value passes unchanged both ways: no echo, no line editing or
+// signals, no CR/LF mapping, no XON/XOFF, no stripping of the eighth bit, no
+// output processing. Parity, stop bits and hardware flow control stay as the
+// device has them. The receiver's cable carries no carrier line, so modem
+// status is ignored (CLOCAL), and reception is enabled (CREAD).
+void makeTransparent(termios& t) {
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXON | IXOFF | IXANY
+#ifdef IUCLC
+                                      | IUCLC
+#endif
+#ifdef IMAXBEL
+                                      | IMAXBEL
+#endif
+  );
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(int fd) : fd_(fd) {}
+
+  ~PosixSerialDevice() override {
+    setLowLatency(false);
+    // The exclusive flag belongs to the terminal, not to our descriptor, and
+    // would outlive it while anyone else keeps the terminal open.
+    if (exclusive_) ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // also drops the lock
+  }
+
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  bool lockExclusively(SystemError& error) {
+    // The lock comes first, so a refused open never touches the holder's
+    // TIOCEXCL flag.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+    error = SystemError::fromLast("flock");
+    return false;
+  }
+
+  bool configure(speed_t speed, termios t, SystemError& error) {
+    if (::ioctl(fd_, TIOCEXCL) != 0) {
+      error = SystemError::fromLast("ioctl(TIOCEXCL)");
+      return false;
+    }
+    exclusive_ = true;
+    makeTransparent(t);
+    if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 ||
+        ::tcsetattr(fd_, TCSANOW, &t) != 0) {
+      error = SystemError::fromLast("tcsetattr");
+      return false;
+    }
+    setLowLatency(true);
+    // A session starts with an empty input queue, as on a freshly opened
+    // port.
+    ::tcflush(fd_, TCIFLUSH);
+    return true;
+  }
+
+  std::size_t readSome(std::span<std::uint8_t> into, SystemError& error) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_, into.data(), into.size());
+      if (n > 0) return static_cast<std::size_t>(n);
+      if (n < 0 && errno == EINTR) continue;
+      // 0: end of file, the far end hung up; EAGAIN: nothing more; EIO etc.:
+      // the device has gone. None of them delivers anything.
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) error = SystemError::fromLast("read");
+      return 0;
+    }
+  }
+
+  std::size_t writeSome(std::span<const std::uint8_t> bytes, int waitMs,
+                        SystemError& error) override {
+    for (;;) {
+      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      if (n > 0) return static_cast<std::size_t>(n);
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        error = n == 0 ? SystemError::fromCode("write", EIO) : SystemError::fromLast("write");
+        return 0;
+      }
+      break;
+    }
+    // The output queue is full: wait until it takes more or the time is up.
+    pollfd p{fd_, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready < 0 && errno != EINTR) error = SystemError::fromLast("poll");
+    if (ready > 0 && !(p.revents & POLLOUT))
+      error = SystemError::fromCode("write", EIO);  // hung up
+    return 0;
+  }
+
+  bool setBinary(bool, SystemError& error) override {
+    // A POSIX line has no end-of-file processing to switch, and open made it
+    // byte-transparent already: the settings are applied again.
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) {
+      error = SystemError::fromLast("tcgetattr");
+      return false;
+    }
+    makeTransparent(t);
+    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return true;
+    error = SystemError::fromLast("tcsetattr");
+    return false;
+  }
+
+  // A device without modem lines (a pseudo-terminal) can't say either.
+  LineState hardwareFlowControl() override {
+    int lines = 0;
+    termios t{};
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0 || ::tcgetattr(fd_, &t) != 0) return LineState::Unknown;
+#ifdef CRTSCTS
+    return (t.c_cflag & CRTSCTS) ? LineState::On : LineState::Off;
+#else
+    return LineState::Unknown;
+#endif
+  }
+
+  LineState clearToSend() override {
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) return LineState::Unknown;
+    return (lines & TIOCM_CTS) ? LineState::On : LineState::Off;
+  }
+
+  ArrivalHandle armArrival() override {
+    return fd_;
+  }
+
+ private:
+  // Low latency on (where the driver supports it and it is off) or back off
+  // (where we turned it on). A driver that refuses is no error.
+  void setLowLatency(bool on) {
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    if (on == lowLatencySet_) return;
+    serial_struct s{};
+    if (::ioctl(fd_, TIOCGSERIAL, &s) != 0) return;
+    if (on && (s.flags & ASYNC_LOW_LATENCY)) return;  // on already: nothing to restore
+    s.flags = on ? (s.flags | ASYNC_LOW_LATENCY) : (s.flags & ~ASYNC_LOW_LATENCY);
+    if (::ioctl(fd_, TIOCSSERIAL, &s) == 0) lowLatencySet_ = on;
+#else
+    (void)on;
+#endif
+  }
+
+  int fd_;
+  bool exclusive_ = false;      // TIOCEXCL set by us
+  bool lowLatencySet_ = false;  // ASYNC_LOW_LATENCY turned on by us
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> openSerialDevice(const std::string& path, int speed,
+                                               DeviceSetup setup, SystemError& error) {
+  speed_t constant = B0;
+  if (setup == DeviceSetup::Configure && !speedConstant(speed, &constant)) {
+    error = SystemError::fromCode("cfsetspeed", EINVAL);
+    return nullptr;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = SystemError::fromLast("open");
+    return nullptr;
+  }
+  auto device = std::make_unique<PosixSerialDevice>(fd);  // closes it on failure
+  if (!device->lockExclusively(error)) return nullptr;
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) {
+    error = SystemError::fromLast("tcgetattr");
+    return nullptr;
+  }
+  if (setup == DeviceSetup::Configure && !device->configure(constant, t, error)) return nullptr;
+  return device;
+}
+
+}  // namespace quorvane

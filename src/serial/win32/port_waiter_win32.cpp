@@ -1,0 +1,47 @@
+// PortWaiter's wait on Windows: WaitForMultipleObjects on the events of the
+// ports' EV_RXCHAR waits, at most MAXIMUM_WAIT_OBJECTS (64) of them.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "serial/serial_device.h"
+
+namespace quorvane {
+
+bool waitForArrival(std::span<const ArrivalHandle> handles, int timeoutMs,
+                    std::vector<bool>& signalled, SystemError& error) {
+  std::vector<HANDLE> events;
+  std::vector<std::size_t> owners;
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (handles[i] == kNoArrivalHandle) continue;
+    events.push_back(reinterpret_cast<HANDLE>(handles[i]));
+    owners.push_back(i);
+  }
+  signalled.assign(handles.size(), false);
+  const DWORD waitMs = static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs);
+  if (events.empty()) {
+    ::Sleep(waitMs);
+    return true;
+  }
+  if (events.size() > MAXIMUM_WAIT_OBJECTS) {
+    error = SystemError::fromCode("WaitForMultipleObjects", ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const DWORD result =
+      ::WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, waitMs);
+  if (result == WAIT_FAILED) {
+    error = SystemError::fromLast("WaitForMultipleObjects");
+    return false;
+  }
+  if (result == WAIT_TIMEOUT) return true;
+  // The result names the first event that is set; others may be set too.
+  for (std::size_t k = 0; k < events.size(); ++k)
+    signalled[owners[k]] = ::WaitForSingleObject(events[k], 0) == WAIT_OBJECT_0;
+  return true;
+}
+
+}  // namespace quorvane

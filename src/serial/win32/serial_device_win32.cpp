@@ -1,0 +1,241 @@
+// A serial device on a Win32 COM port with overlapped I/O.
+//
+// Reads ask only for bytes the driver reports waiting and return at once
+// (the read time-outs say so); a read still pending is waited for at most
+// kReadWaitLimitMs, a write at most the time it is given. A transfer still
+// pending when its wait runs out is cancelled and its end awaited, so the
+// system never touches the caller's buffer after the call has returned and
+// the completion record is free for the next transfer.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+
+#include "serial/serial_device.h"
+
+namespace quorvane {
+
+namespace {
+
+// The name CreateFileA is given. "COM10" and above exist only in the device
+// namespace, which serves COM1..COM9 just as well, so a plain name gets the
+// "\\.\" prefix; a name that already carries a prefix is used as it is.
+std::string deviceName(const std::string& path) {
+  if (path.rfind("\\\\", 0) == 0) return path;
+  return "\\\\.\\" + path;
+}
+
+// Waits for a started transfer and returns the bytes it moved (at most
+// `requested`). Cancels it when the wait runs out, which is no error.
+DWORD finishTransfer(HANDLE device, OVERLAPPED& record, DWORD waitMs, DWORD requested,
+                     const char* call, SystemError& error) {
+  ::WaitForSingleObject(record.hEvent, waitMs);
+  DWORD moved = 0;
+  if (!::GetOverlappedResult(device, &record, &moved, FALSE)) {
+    if (::GetLastError() != ERROR_IO_INCOMPLETE) {
+      error = SystemError::fromLast(call);
+      return 0;
+    }
+    ::CancelIoEx(device, &record);
+    moved = 0;
+    // Blocks until the cancelled transfer has ended; on success or abort it
+    // reports what was moved before the cancel.
+    ::GetOverlappedResult(device, &record, &moved, TRUE);
+  }
+  return std::min(moved, requested);
+}
+
+HANDLE newEvent() {
+  return ::CreateEventA(nullptr, TRUE, FALSE, nullptr);  // manual-reset, not signalled
+}
+
+class Win32SerialDevice final : public SerialDevice {
+ public:
+  explicit Win32SerialDevice(HANDLE device) : device_(device) {}
+
+  ~Win32SerialDevice() override {
+    if (arrivalPending_) {
+      DWORD ignored = 0;
+      ::CancelIoEx(device_, &arrivalRecord_);
+      ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, TRUE);
+    }
+    ::CloseHandle(device_);
+    for (OVERLAPPED* r : {&readRecord_, &writeRecord_, &arrivalRecord_})
+      if (r->hEvent) ::CloseHandle(r->hEvent);
+  }
+
+  Win32SerialDevice(const Win32SerialDevice&) = delete;
+  Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
+
+  // The comm state, read to see that this is a serial device at all.
+  bool readState(DCB& settings, SystemError& error) {
+    settings = DCB{};
+    settings.DCBlength = sizeof(DCB);
+    if (::GetCommState(device_, &settings)) return true;
+    error = SystemError::fromLast("GetCommState");
+    error.kind = ErrorKind::NotATerminal;
+    return false;
+  }
+
+  bool configure(int speed, DCB settings, SystemError& error) {
+    if (speed <= 0) {
+      error = SystemError::fromCode("SetCommState", ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    // Reads return at once with what has arrived; a write gets
+    // kWriteWaitLimitMs in total whatever its length. A failure here is
+    // not fatal.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(kWriteWaitLimitMs);
+    ::SetCommTimeouts(device_, &timeouts);
+
+    readRecord_.hEvent = newEvent();
+    writeRecord_.hEvent = newEvent();
+    if (!readRecord_.hEvent || !writeRecord_.hEvent) {
+      error = SystemError::fromLast("CreateEventA");
+      return false;
+    }
+    // Speed and character size; every other line setting as the device has
+    // it.
+    settings.DCBlength = sizeof(DCB);
+    settings.BaudRate = static_cast<DWORD>(speed);
+    settings.ByteSize = 8;
+    if (!::SetCommState(device_, &settings)) {
+      error = SystemError::fromLast("SetCommState");
+      return false;
+    }
+    const auto queue = static_cast<DWORD>(kDriverQueueSize);
+    if (!::SetupComm(device_, queue, queue)) {
+      error = SystemError::fromLast("SetupComm");
+      return false;
+    }
+    // Arrival waits (PortWaiter) watch for received characters; without
+    // them the port still works, it is only not waited on.
+    if (::SetCommMask(device_, EV_RXCHAR)) arrivalRecord_.hEvent = newEvent();
+    return true;
+  }
+
+  std::size_t readSome(std::span<std::uint8_t> into, SystemError& error) override {
+    // Also clears a line error, so that reception goes on; the flags are not
+    // needed. However few bytes the driver admits to at a time, the caller
+    // asks again until its queue holds all that arrived.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(device_, &errors, &status)) {
+      error = SystemError::fromLast("ClearCommError");
+      return 0;
+    }
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), status.cbInQue));
+    if (wanted == 0) return 0;
+    if (!::ReadFile(device_, into.data(), wanted, nullptr, &readRecord_) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+      error = SystemError::fromLast("ReadFile");
+      return 0;
+    }
+    return finishTransfer(device_, readRecord_, static_cast<DWORD>(kReadWaitLimitMs), wanted,
+                          "ReadFile", error);
+  }
+
+  std::size_t writeSome(std::span<const std::uint8_t> bytes, int waitMs,
+                        SystemError& error) override {
+    const auto length = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
+    if (!::WriteFile(device_, bytes.data(), length, nullptr, &writeRecord_) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+      error = SystemError::fromLast("WriteFile");
+      return 0;
+    }
+    return finishTransfer(device_, writeRecord_, static_cast<DWORD>(std::max(waitMs, 0)), length,
+                          "WriteFile", error);
+  }
+
+  bool setBinary(bool on, SystemError& error) override {
+    DCB settings{};
+    if (!readState(settings, error)) return false;
+    settings.fBinary = on ? 1 : 0;
+    if (::SetCommState(device_, &settings)) return true;
+    error = SystemError::fromLast("SetCommState");
+    return false;
+  }
+
+  LineState hardwareFlowControl() override {
+    SystemError ignored;
+    DCB settings{};
+    if (!readState(settings, ignored)) return LineState::Unknown;
+    return settings.fOutxCtsFlow ? LineState::On : LineState::Off;
+  }
+
+  LineState clearToSend() override {
+    DWORD status = 0;
+    if (!::GetCommModemStatus(device_, &status)) return LineState::Unknown;
+    return (status & MS_CTS_ON) ? LineState::On : LineState::Off;
+  }
+
+  ArrivalHandle armArrival() override {
+    const HANDLE event = arrivalRecord_.hEvent;
+    if (!event || failedArrivals_ >= kArrivalFailureLimit) return kNoArrivalHandle;
+    const auto handle = reinterpret_cast<ArrivalHandle>(event);
+    if (arrivalPending_) {
+      if (::WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return handle;  // still waiting
+      DWORD ignored = 0;
+      const bool completed = ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, FALSE);
+      arrivalPending_ = false;
+      // A driver may abort a wait now and then; one that aborts every wait
+      // (Wine on a pseudo-terminal) can't be waited on, and is polled.
+      failedArrivals_ = completed ? 0 : failedArrivals_ + 1;
+      if (failedArrivals_ >= kArrivalFailureLimit) return kNoArrivalHandle;
+    }
+    // A wait that completes at once reports characters the driver noted
+    // while no wait was pending; the caller's queue check sees their bytes.
+    // Ask again, a few times at most.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      ::ResetEvent(event);
+      arrivalMask_ = 0;
+      if (::WaitCommEvent(device_, &arrivalMask_, &arrivalRecord_)) continue;
+      if (::GetLastError() != ERROR_IO_PENDING) return kNoArrivalHandle;
+      arrivalPending_ = true;
+      return handle;
+    }
+    ::SetEvent(event);  // characters keep coming: the wait returns at once
+    return handle;
+  }
+
+ private:
+  HANDLE device_;
+  OVERLAPPED readRecord_{};     // every read; its event signals completion
+  OVERLAPPED writeRecord_{};    // every write
+  OVERLAPPED arrivalRecord_{};  // the EV_RXCHAR wait of PortWaiter
+  DWORD arrivalMask_ = 0;       // filled in when that wait completes
+  bool arrivalPending_ = false;
+  int failedArrivals_ = 0;  // waits in a row that ended in an error
+  static constexpr int kArrivalFailureLimit = 3;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> openSerialDevice(const std::string& path, int speed,
+                                               DeviceSetup setup, SystemError& error) {
+  // Read and write, no sharing, existing devices only, overlapped I/O.
+  const HANDLE handle =
+      ::CreateFileA(deviceName(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = SystemError::fromLast("CreateFileA");
+    // A COM port another program holds refuses a second opener this way;
+    // serial ports carry no per-user permissions to deny.
+    if (error.code == ERROR_ACCESS_DENIED) error.kind = ErrorKind::Busy;
+    return nullptr;
+  }
+  auto device = std::make_unique<Win32SerialDevice>(handle);  // closes it on failure
+  DCB settings{};
+  if (!device->readState(settings, error)) return nullptr;
+  if (setup == DeviceSetup::Configure && !device->configure(speed, settings, error)) return nullptr;
+  return device;
+}
+
+}  // namespace quorvane
