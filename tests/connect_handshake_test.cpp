@@ -1,6 +1,6 @@
-// The connect handshake against the receiver emulator: whole in the dialog's
-// one tick, its waits counted through the injected sleep, and step by step
-// as an event loop drives it. The faults on both flash sizes: the fault matrix.
+// The connect handshake whole in the dialog's one tick, its waits counted
+// through the injected sleep. Step by step, and the faults on both flash
+// sizes: the fault matrix.
 #include "connection/connect_handshake.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "receiver_emulator.h"
-#include "support/emulator_driver.h"
 #include "support/recording_view.h"
 #include "support/test_support.h"
 
@@ -45,28 +44,6 @@ TEST_F(ConnectHandshakeTest, SilentReceiverGetsTheRequestThenTheStopAfter200Coun
   const FrameBytes request = {'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e', 0x00, 0x10, 0x00, 0x00};
   ASSERT_TRUE(emulator.waitUntil([&] { return emulator.bytesReceived() == 2 * kFrameSize; }));
   EXPECT_EQ(emulator.framesReceived(), (std::vector<FrameBytes>{request, kStopFrame}));
-}
-
-// One poll per step: the request goes out with the first, the answer is
-// taken by the next, then the pause, then the end.
-TEST_F(ConnectHandshakeTest, StepByStepTheWaitsAreTheCallersToSchedule) {
-  ASSERT_TRUE(emulator.start());
-  ConnectHandshake handshake(port, view, PortTarget::device(emulator.devicePath()),
-                             [](int) { ADD_FAILURE() << "the step form never sleeps"; });
-  view.watch(handshake);
-  handshake.start();
-  for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
-    waits.push_back(*wait);
-    ASSERT_TRUE(test::settle(emulator, port));
-  }
-  // The first poll comes right after the request: it finds the answer only
-  // when the receiver was quicker than this thread.
-  ASSERT_TRUE(waits == (std::vector<int>{10, 300}) || waits == std::vector<int>{300});
-  EXPECT_EQ(handshake.ackWait().elapsedMs(), 10u * (waits.size() - 1));
-  EXPECT_TRUE(handshake.succeeded());
-  EXPECT_EQ(
-      Log(view.log.begin() + 3, view.log.end()),
-      (Log{"sent connect request", "answer ack", "bar 100", "finish ok", "finished succeeded"}));
 }
 
 TEST_F(ConnectHandshakeTest, PortThatCannotBeOpenedIsNamedByItsNumberAndLeftClosed) {

@@ -9,37 +9,6 @@ void RecordingView::startTimer(int timerId, int periodMs) {
   add("start timer " + std::to_string(timerId) + " " + std::to_string(periodMs) + "ms");
 }
 
-void RecordingView::stopTimer(int timerId) {
-  timers.erase(timerId);
-  add("stop timer " + std::to_string(timerId));
-}
-
-void RecordingView::showMessage(const Notice& notice) {
-  messages.push_back(notice);
-  add("message " + noticeText(notice));
-}
-
-void RecordingView::showProgress(int percent) {
-  add("bar " + std::to_string(percent));
-}
-
-void RecordingView::finish(bool connected) {
-  add(connected ? "finish ok" : "finish cancel");
-}
-
-void RecordingView::showBlockProgress(unsigned percent, long long done, long long count) {
-  add("progress " + std::to_string(percent) + "% " + blockCounterText(done, count));
-}
-
-void RecordingView::cancel() {
-  timers.clear();
-  add("cancel");
-}
-
-void RecordingView::showUpgradeComplete() {
-  add("complete");
-}
-
 void RecordingView::watch(TickMachine& machine) {
   machine.setObserver([this](const MachineEvent& e) {
     switch (e.kind) {

@@ -36,13 +36,24 @@ struct RecordingView final : ConnectView, TransferView {
   };
 
   void startTimer(int timerId, int periodMs) override;
-  void stopTimer(int timerId) override;
-  void showMessage(const Notice& notice) override;
-  void showProgress(int percent) override;
-  void finish(bool connected) override;
-  void showBlockProgress(unsigned percent, long long done, long long count) override;
-  void cancel() override;
-  void showUpgradeComplete() override;
+  void stopTimer(int timerId) override {
+    timers.erase(timerId);
+    add("stop timer " + std::to_string(timerId));
+  }
+  void showMessage(const Notice& notice) override {
+    messages.push_back(notice);
+    add("message " + noticeText(notice));
+  }
+  void showProgress(int percent) override { add("bar " + std::to_string(percent)); }
+  void finish(bool connected) override { add(connected ? "finish ok" : "finish cancel"); }
+  void showBlockProgress(unsigned percent, long long done, long long count) override {
+    add("progress " + std::to_string(percent) + "% " + blockCounterText(done, count));
+  }
+  void cancel() override {
+    timers.clear();
+    add("cancel");
+  }
+  void showUpgradeComplete() override { add("complete"); }
 
   // Logs the machine's events too.
   void watch(TickMachine& machine);
