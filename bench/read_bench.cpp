@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +30,7 @@
 #include "serial/protocol.h"
 #include "transfer/read_transfer.h"
 #include "transfer/rom_type.h"
-#include "transfer/transfer_view.h"
+#include "support/recording_view.h"
 
 namespace {
 
@@ -39,52 +38,6 @@ using namespace quorvane;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kTarget = 1.08;
-
-// Periodic timers on the steady clock, like a dialog's window timers: a
-// timer fires at start + k * period; a tick that runs late does not make
-// the timer fire twice.
-class BenchView final : public TransferView {
- public:
-  void startTimer(int id, int periodMs) override {
-    timers_[id] = {Clock::now() + std::chrono::milliseconds(periodMs),
-                   std::chrono::milliseconds(periodMs)};
-  }
-  void stopTimer(int id) override { timers_.erase(id); }
-  void showBlockProgress(unsigned, long long done, long long) override { blocks = done; }
-  void cancel() override {
-    timers_.clear();
-    ended = true;
-  }
-  void showMessage(const Notice& notice) override {
-    std::fprintf(stderr, "  message: %s\n", noticeText(notice).c_str());
-  }
-
-  // Sleeps until the next timer is due and returns its id (0: none runs).
-  int waitForTick() {
-    if (timers_.empty()) return 0;
-    auto next = timers_.begin();
-    for (auto it = timers_.begin(); it != timers_.end(); ++it)
-      if (it->second.due < next->second.due) next = it;
-    std::this_thread::sleep_until(next->second.due);
-    Timer& t = next->second;
-    const auto now = Clock::now();
-    t.due += t.period;
-    if (t.due <= now) t.due = now + t.period;
-    ++ticks;
-    return next->first;
-  }
-
-  long long blocks = 0;
-  long long ticks = 0;
-  bool ended = false;
-
- private:
-  struct Timer {
-    Clock::time_point due;
-    std::chrono::milliseconds period;
-  };
-  std::map<int, Timer> timers_;
-};
 
 struct Result {
   bool ok = false;
@@ -107,18 +60,18 @@ Result runRead(int modelNumber, const std::string& dir) {
   const std::string target = dir + "/rom" + std::to_string(modelNumber) + ".bin";
 
   CommandPort port;
-  BenchView view;
+  test::RecordingView view;  // its timers fire as a dialog's window timers do
   ReadTransfer transfer(port, view, PortTarget::device(emulator.devicePath()), target);
   const auto start = Clock::now();
-  if (!transfer.startRead()) return r;
+  transfer.start();
   while (!transfer.finished()) {
-    const int id = view.waitForTick();
+    const int id = view.sleepUntilTick();
     if (id == 0) break;
-    transfer.onReadTick(id);
+    ++r.ticks;
+    transfer.tick(id);
   }
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   r.bound = double(blocks) * double(kBlockSize + kFrameSize) * kLineBitsPerByte / kLineSpeed;
-  r.ticks = view.ticks;
 
   // The file must be the emulator's flash under its tag.
   std::vector<std::uint8_t> file(kTagSize + std::size_t{blocks} * kBlockSize + 1);
@@ -134,6 +87,8 @@ Result runRead(int modelNumber, const std::string& dir) {
          std::memcmp(file.data(), tag.data(), kTagSize) == 0 &&
          std::memcmp(file.data() + kTagSize, flash.data(), flash.size()) == 0;
   if (!r.ok) std::fprintf(stderr, "  read failed or the file differs from the flash\n");
+  for (const Notice& notice : view.messages)
+    std::fprintf(stderr, "  message: %s\n", noticeText(notice).c_str());
   std::filesystem::remove(target);
   return r;
 }

@@ -27,7 +27,7 @@
 #include "serial/port_target.h"
 #include "serial/protocol.h"
 #include "transfer/rom_type.h"
-#include "transfer/transfer_view.h"
+#include "support/recording_view.h"
 #include "transfer/upgrade_transfer.h"
 
 namespace {
@@ -36,18 +36,6 @@ using Clock = std::chrono::steady_clock;
 using namespace quorvane;
 
 constexpr double kTargetFactor = 1.08;
-
-class BenchView final : public TransferView {
- public:
-  void startTimer(int, int) override { running = true; }
-  void stopTimer(int) override { running = false; }
-  void showBlockProgress(unsigned, long long, long long) override {}
-  void cancel() override { running = false; }
-  void showMessage(const Notice& notice) override {
-    std::fprintf(stderr, "  message: %s\n", noticeText(notice).c_str());
-  }
-  bool running = false;
-};
 
 struct Figures {
   bool ok = false;
@@ -88,20 +76,15 @@ Figures runUpload(int tagIndex) {
   }
 
   CommandPort port;
-  BenchView view;
+  test::RecordingView view;  // its timer fires as the dialog's QTimer does
   UpgradeTransfer transfer(port, view, PortTarget::device(emulator.devicePath()), path);
   const Clock::time_point start = Clock::now();
-  if (!transfer.begin()) return fig;
-
-  const auto period = std::chrono::milliseconds(kTickMs);
-  Clock::time_point timeout = start + period;
-  while (view.running && !transfer.finished()) {
-    std::this_thread::sleep_until(timeout);
+  transfer.start();
+  for (int id = view.sleepUntilTick(); id != 0 && !transfer.finished();
+       id = view.sleepUntilTick()) {
     const Clock::time_point fired = Clock::now();
-    timeout += period;
-    if (timeout < fired) timeout = fired + period;
     const std::int32_t before = transfer.blocksSent();
-    transfer.onUpgradeTick(kUpgradeTimerId);
+    transfer.tick(id);
     const double tickMs = std::chrono::duration<double, std::milli>(Clock::now() - fired).count();
     if (tickMs > fig.longestTickMs) fig.longestTickMs = tickMs;
     ++fig.ticks;
@@ -116,6 +99,8 @@ Figures runUpload(int tagIndex) {
   emulator.waitUntil([&] { return emulator.upgradeComplete(); }, 5000);
   const bool identical = emulator.flash() == flash;
   fig.ok = transfer.succeeded() && identical;
+  for (const Notice& notice : view.messages)
+    std::fprintf(stderr, "  message: %s\n", noticeText(notice).c_str());
   if (!identical) std::fprintf(stderr, "  the emulator's flash differs from the image\n");
   std::remove(path.c_str());
   return fig;

@@ -77,15 +77,15 @@ std::optional<MessageId> expectedFailure(const std::vector<std::uint8_t>& file, 
   unsigned blocks = 0;
   if (file.size() == kTagSize + 256 * kBlockSize) blocks = 256;
   if (file.size() == kTagSize + 512 * kBlockSize) blocks = 512;
-  if (blocks == 0) return MessageId::FileSizeError;
+  if (blocks == 0) return MessageId::ImageSizeWrong;
   tagIndex = -1;
   for (const RomImageTag& t : romTypes())
     if (std::memcmp(file.data(), t.tagText.data(), kTagSize) == 0) {
       tagIndex = t.index;
       break;
     }
-  if (tagIndex < 0) return MessageId::FileDataError;
-  if ((tagIndex % 2 == 0 ? 256u : 512u) != blocks) return MessageId::FileSizeError;
+  if (tagIndex < 0) return MessageId::ImageTagUnknown;
+  if ((tagIndex % 2 == 0 ? 256u : 512u) != blocks) return MessageId::ImageSizeWrong;
   return std::nullopt;
 }
 

@@ -4,7 +4,7 @@
 # nothing outside a ui/ folder, widgets/ or app/ includes Qt.
 #
 #   app -> connection/ui transfer/ui remote/ui -> widgets -> base
-#          connection transfer remote -> serial -> base
+#          connection transfer remote -> machine -> serial -> base
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -13,10 +13,11 @@ allowed() {
   case $1 in
     base) echo "base" ;;
     serial) echo "base serial" ;;
+    machine) echo "base serial machine" ;;
     widgets) echo "base widgets" ;;
-    connection | transfer | remote) echo "base serial $1" ;;
-    connection/ui | transfer/ui | remote/ui) echo "base serial widgets ${1%/ui}" ;;
-    app) echo "base serial widgets connection transfer remote app" ;;
+    connection | transfer | remote) echo "base serial machine $1" ;;
+    connection/ui | transfer/ui | remote/ui) echo "base serial machine widgets ${1%/ui}" ;;
+    app) echo "base serial machine widgets connection transfer remote app" ;;
     *) return 1 ;;
   esac
 }

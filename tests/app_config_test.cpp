@@ -49,7 +49,7 @@ TEST(AppConfigFile, NoFileAtThePathLoadsComOneWithoutBlockingAndCannotBeSaved) {
   TempDir dir;
   AppConfig config;
   config.locateConfigIn(dir.file("missing"));
-  EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::SaveConfigInfoError));
+  EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::ConfigOpenFailed));
   config.locateConfigIn(dir.path().string());
   for (const bool fifo : {true, false}) {  // a FIFO without writer would block an open
     const char* path = config.configPath.c_str();
@@ -57,7 +57,7 @@ TEST(AppConfigFile, NoFileAtThePathLoadsComOneWithoutBlockingAndCannotBeSaved) {
     config.portIndex = 5;
     config.loadConfig();
     EXPECT_EQ(config.portIndex, 0);
-    EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::SaveConfigInfoError));
+    EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::ConfigOpenFailed));
     EXPECT_EQ(entriesIn(dir), 1);
     fs::remove(path);
   }
@@ -69,7 +69,7 @@ TEST(AppConfigFile, NoFileAtThePathLoadsComOneWithoutBlockingAndCannotBeSaved) {
       FileSizeLimit limited(limit);
       return config.saveConfig();
     }();
-    EXPECT_EQ(result, Notice::of(MessageId::SaveDataError)) << limit;
+    EXPECT_EQ(result, Notice::of(MessageId::ConfigWriteFailed)) << limit;
     EXPECT_EQ(readFileBytes(config.configPath), (Bytes{1, 0, 0, 0, 5}));
     EXPECT_EQ(entriesIn(dir), 1);
   }
@@ -113,7 +113,7 @@ TEST(AppConfigLocation, CurrentDirectoryOfAnyLengthOrNoneAtTheTimeOfLocating) {
   fs::remove(dir.path() / "gone");  // getcwd now fails: relative to wherever we are
   config.locateConfig();
   EXPECT_EQ(config.configPath, "./Quorvane.cfg");
-  EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::SaveConfigInfoError));
+  EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::ConfigOpenFailed));
   fs::current_path(old);
 }
 

@@ -100,14 +100,14 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   for (const auto& [command, receiver, err] : std::vector<Case>{
            {"connect", nullptr, noticeText(Notice::openPort(3))},
            {"key OK", nullptr, noticeText(Notice::openPort(3))},
-           {"connect", &mute, text(MessageId::NoAnswer)},
-           {"read @rom", &mute, text(MessageId::NoAnswer2)},
-           {"read @rom", &confused, text(MessageId::NoAnswer1)},
-           {"upgrade @img", &confused, text(MessageId::NoAnswerF)},
+           {"connect", &mute, text(MessageId::ConnectNotAcknowledged)},
+           {"read @rom", &mute, text(MessageId::ReadTypeAnswerTimedOut)},
+           {"read @rom", &confused, text(MessageId::ReadTypeAnswerWrong)},
+           {"upgrade @img", &confused, text(MessageId::UpgradeAnswerUnexpectedGroupF)},
            {"verify @img", &fta39, noticeText(mismatchNotice(0, 2))},
            {"upgrade @img", &asCi, noticeText(mismatchNotice(0, 4))},  // answers as "CI 29 1"
-           {"verify @broken", &fine, text(MessageId::FileSizeError)},
-           {"info @broken", &fine, text(MessageId::FileSizeError)},
+           {"verify @broken", &fine, text(MessageId::ImageSizeWrong)},
+           {"info @broken", &fine, text(MessageId::ImageSizeWrong)},
        }) {
     StartedEmulator emu(receiver ? *receiver : fine);
     TempDir dir;
@@ -133,7 +133,7 @@ TEST(CliConnectAndKey, PortFromTheConfigFileTracedAndEveryKindOfKeyName) {
   CliRun r = runCli("--trace connect", env);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.ends_with("COM2 <- 48 61 6C 76 6F 72 6E 65 00 00 00 00  ack\n" +
-                              text(MessageId::ConnectOk) + "\n"))
+                              text(MessageId::Connected) + "\n"))
       << r.out;
   EXPECT_EQ(test::readFileBytes(dir.file("Quorvane.cfg")), config);
 
@@ -203,7 +203,7 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
 
   const auto records = reportOf(dir.file("r.jsonl"));
   ASSERT_EQ(records.size(), emus.size());
-  const std::string failure = text(MessageId::NoAnswer1);
+  const std::string failure = text(MessageId::UpgradeAnswerTimedOut);
   for (std::size_t i = 0; i < emus.size(); ++i) {
     auto& e = emus[i].emulator;
     const bool bad = i == kBad;

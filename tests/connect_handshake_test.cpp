@@ -1,49 +1,46 @@
-// The connect handshake against the receiver emulator, its waits counted
-// through the injected sleep; the faults on both flash sizes: the fault matrix.
+// The connect handshake whole in the dialog's one tick, its waits counted
+// through the injected sleep. Step by step, and the faults on both flash
+// sizes: the fault matrix.
 #include "connection/connect_handshake.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <optional>
 
 #include "receiver_emulator.h"
+#include "support/recording_view.h"
 #include "support/test_support.h"
 
 namespace quorvane {
 namespace {
 
-struct ConnectHandshakeTest : ::testing::Test, ConnectView {
-  void startTimer(int, int) override { timerRuns = true; }
-  void stopTimer(int) override { timerRuns = false; }
-  void showProgress(int) override {}
-  void showMessage(const Notice& n) override {
-    EXPECT_FALSE(timerRuns) << "a second tick could arrive under the box";
-    messages.push_back(noticeText(n));
-  }
-  void finish(bool ok) override { finished = ok; }
-  // A handshake whose waits are recorded, and no time passes.
-  ConnectResult run(const PortTarget& target, CommandPort& port) {
-    messages.clear(), finished.reset();
-    ConnectHandshake handshake(port, *this, [this](int ms) { waits.push_back(ms); });
+using test::Log;
+
+struct ConnectHandshakeTest : ::testing::Test {
+  // The dialog's form: start, then one tick; waits recorded, no time passes.
+  void tickWhole(const PortTarget& target) {
+    ConnectHandshake handshake(port, view, target, [this](int ms) { waits.push_back(ms); });
+    view.watch(handshake);
     handshake.start();
-    return handshake.tick(target);
+    handshake.tick(kConnectTimerId);
+    handshake.tick(kConnectTimerId);  // a second tick does nothing
   }
 
   emu::ReceiverEmulator emulator;
-  bool timerRuns = false;
+  CommandPort port;
+  test::RecordingView view;
   std::vector<int> waits;
-  std::vector<std::string> messages;
-  std::optional<bool> finished;
 };
 
 TEST_F(ConnectHandshakeTest, SilentReceiverGetsTheRequestThenTheStopAfter200CountedPolls) {
   emulator.setFaults({.silence = emu::FaultPoint::afterStart()});
   ASSERT_TRUE(emulator.start());
-  CommandPort port;
-  EXPECT_EQ(run(PortTarget::device(emulator.devicePath()), port), ConnectResult::NoAnswer);
+  tickWhole(PortTarget::device(emulator.devicePath()));
   EXPECT_EQ(waits, std::vector<int>(200, 10));  // counted, no pause after
-  EXPECT_EQ(messages, std::vector<std::string>{"no answer\xEF\xBC\x81"});
+  // The timer is stopped before anything else: no tick arrives under the box.
+  EXPECT_EQ(view.log, (Log{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request",
+                           "sent stop", "message no answer\xEF\xBC\x81", "finish cancel",
+                           "finished failed"}));
   const FrameBytes request = {'H', 'a', 'l', 'v', 'o', 'r', 'n', 'e', 0x00, 0x10, 0x00, 0x00};
   ASSERT_TRUE(emulator.waitUntil([&] { return emulator.bytesReceived() == 2 * kFrameSize; }));
   EXPECT_EQ(emulator.framesReceived(), (std::vector<FrameBytes>{request, kStopFrame}));
@@ -56,10 +53,10 @@ TEST_F(ConnectHandshakeTest, PortThatCannotBeOpenedIsNamedByItsNumberAndLeftClos
       {-1, "open port0 error!"},
       {std::numeric_limits<std::int32_t>::max(), "open port2147483648 error!"}};
   for (const auto& [index, text] : cases) {
-    CommandPort port;
-    EXPECT_EQ(run(PortTarget::fromIndex(index), port), ConnectResult::OpenPortError);
-    EXPECT_EQ(messages, std::vector<std::string>{text});
-    EXPECT_EQ(finished, false);
+    view.log.clear();
+    tickWhole(PortTarget::fromIndex(index));
+    EXPECT_EQ(view.only({"sent", "message", "finish"}),
+              (Log{std::string("message ") + text, "finish cancel", "finished failed"}));
     EXPECT_FALSE(port.isOpen());
   }
 }

@@ -1,11 +1,14 @@
 // Every fault the receiver emulator can inject, against every job it touches
-// (connect, read, upgrade, remote keys) and both flash sizes. Each row names
-// the message, the blocks that crossed the line and whether the device
-// vanished; its job's runner checks from that the frames the receiver heard
-// and the files on disk. After every row the same COM port opens again and a
-// clean connect handshake succeeds. Rows run in lock step (the line settles
-// before each tick), slow-line rows in real time: a tick every 50 ms, skipped
-// ahead only while the line is quiet.
+// (connect, read, upgrade, remote keys) and both flash sizes: a CI receiver
+// of 256 blocks (group C, ModelNumber 5) and an Fta receiver of 512 blocks
+// (group F, ModelNumber 2); under the other-model fault each claims its
+// neighbour's type (6 and 1). Each row names the message, the blocks that
+// crossed the line and whether the device vanished; its job's runner checks
+// from that the frames the receiver heard and the files on disk. After every
+// row the same COM port opens again and a clean connect handshake succeeds.
+// Rows run in lock step (the line settles before each tick or poll),
+// slow-line rows in real time: a tick every 50 ms, skipped ahead only while
+// the line is quiet.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include "receiver_emulator.h"
 #include "remote/remote_session.h"
 #include "support/emulator_driver.h"
+#include "support/recording_view.h"
 #include "support/test_support.h"
 #include "transfer/read_transfer.h"
 #include "transfer/rom_type.h"
@@ -32,65 +36,145 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Frames = std::vector<FrameBytes>;
-using Log = std::vector<std::string>;
+using test::Log;
+using test::RecordingView;
 using Clock = std::chrono::steady_clock;
-using F = emu::FaultPlan;
 using emu::FaultPoint;
 
 constexpr int kCom = 6;  // the receiver answers as COM6 (through a symlink)
 constexpr int kMaxTicks = 5000;
 
 enum class Job { Connect, Read, Upgrade, Keys };
-enum class Drive { LockStep, RealTime };
-
-// A 256-block CI receiver (group C) and a 512-block Fta receiver (group F),
-// each with the type it claims under the other-model fault.
-struct Receiver {
-  int model, otherModel;
-};
-const auto indexOf = [](int model) { return model - 1; };
-const auto blocksOf = [](int model) { return blockCountOfIndex(model - 1); };
-constexpr Receiver kSmall{5, 6};  // "CI 29 1", claims "CI 29 2"
-constexpr Receiver kLarge{2, 1};  // "Fta 29 2", claims "Fta 29 1"
 
 struct Row {
-  std::string name;
   Job job;
-  Receiver receiver;
-  emu::EmulatorOptions options;
-  std::optional<Notice> notice;  // the one message; none: the job ends well
-  unsigned blocks = 0;           // read: blocks taken; upgrade: blocks the receiver took
-  bool vanished = false;         // the device is gone afterwards
-  bool fullAckWait = false;      // connect: all 200 polls before giving up
-  Drive drive = Drive::LockStep;
+  const char* fault;
+  int model;  // the receiver's ModelNumber
+  emu::FaultPlan faults = {};
+  std::optional<MessageId> told{};  // the one message; none: the job ends well
+  unsigned blocks = 0;              // read: blocks taken; upgrade: blocks the receiver took
+  bool fullWait = false;            // connect: all 200 polls before giving up
+  bool gone = false;                // keys: the device vanishes mid-session
+  bool realTime = false;            // a slow line: ticks every 50 ms
+  int baud = 0;                     // the emulator paced at this rate
+  int turnaroundMs = 0;             // or taking this long per block
 };
 
-bool told(const Row& row, MessageId id) {
-  return row.notice && row.notice->id == id;
+using enum Job;
+using enum MessageId;
+constexpr auto kNoAck = ConnectNotAcknowledged;
+constexpr auto kGroupC = UpgradeAnswerUnexpectedGroupC, kGroupF = UpgradeAnswerUnexpectedGroupF;
+
+// clang-format off
+const Row kRows[] = {
+    {.job = Connect, .fault = "NoFault", .model = 5},
+    {.job = Connect, .fault = "SilentAfterStart", .model = 5, .faults = {.silence = FaultPoint::afterStart()}, .told = kNoAck, .fullWait = true},
+    // Twelve bytes that are not the acknowledgement: the stop at once.
+    {.job = Connect, .fault = "WrongAnswer", .model = 5, .faults = {.wrongAnswer = true}, .told = kNoAck},
+    {.job = Connect, .fault = "OtherModel", .model = 5, .faults = {.otherModel = 6}, .told = kNoAck},
+    {.job = Connect, .fault = "SplitAnswer", .model = 5, .faults = {.splitPieces = 3, .splitDelayMs = 2}},
+    // Thirteen or more bytes are never exactly twelve: the wait runs out.
+    {.job = Connect, .fault = "SurplusBytes", .model = 5, .faults = {.surplusBytes = 5}, .told = kNoAck, .fullWait = true},
+    {.job = Connect, .fault = "VanishAfterStart", .model = 5, .faults = {.vanish = FaultPoint::afterStart()}, .told = kNoAck, .fullWait = true},
+    {.job = Connect, .fault = "NoFault", .model = 2},
+    {.job = Connect, .fault = "SilentAfterStart", .model = 2, .faults = {.silence = FaultPoint::afterStart()}, .told = kNoAck, .fullWait = true},
+    {.job = Connect, .fault = "WrongAnswer", .model = 2, .faults = {.wrongAnswer = true}, .told = kNoAck},
+    {.job = Connect, .fault = "OtherModel", .model = 2, .faults = {.otherModel = 1}, .told = kNoAck},
+    {.job = Connect, .fault = "SplitAnswer", .model = 2, .faults = {.splitPieces = 3, .splitDelayMs = 2}},
+    {.job = Connect, .fault = "SurplusBytes", .model = 2, .faults = {.surplusBytes = 5}, .told = kNoAck, .fullWait = true},
+    {.job = Connect, .fault = "VanishAfterStart", .model = 2, .faults = {.vanish = FaultPoint::afterStart()}, .told = kNoAck, .fullWait = true},
+    // The answer well inside the 2 s of polls; or still arriving when the 200 polls are up.
+    {.job = Connect, .fault = "SlowLine1200Baud", .model = 5, .realTime = true, .baud = 1200},
+    {.job = Connect, .fault = "AnswerBeyondTheWait", .model = 5, .faults = {.splitPieces = 2, .splitDelayMs = 8000}, .told = kNoAck, .fullWait = true, .realTime = true},
+
+    // Block numbers near the end: a 512-block transfer goes past 256.
+    {.job = Read, .fault = "NoFault", .model = 5, .blocks = 256},
+    {.job = Read, .fault = "SilentAfterStart", .model = 5, .faults = {.silence = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
+    {.job = Read, .fault = "SilentAfterBlock200", .model = 5, .faults = {.silence = FaultPoint::afterBlock(200)}, .told = ReadBlockTimedOut, .blocks = 201},
+    {.job = Read, .fault = "WrongAnswer", .model = 5, .faults = {.wrongAnswer = true}, .told = ReadTypeAnswerWrong},
+    // The read trusts the type answer: the claimed type's block count
+    // (erased beyond its own flash), saved under the claimed tag.
+    {.job = Read, .fault = "OtherModel", .model = 5, .faults = {.otherModel = 6}, .blocks = 512},
+    {.job = Read, .fault = "SplitAnswer", .model = 5, .faults = {.splitPieces = 4, .splitDelayMs = 2}, .blocks = 256},
+    // No framing around a block and no checksum: surplus bytes shift the
+    // data, a flipped byte goes unnoticed; the image is the stream as it came.
+    {.job = Read, .fault = "SurplusBytes", .model = 5, .faults = {.surplusBytes = 5}, .blocks = 256},
+    {.job = Read, .fault = "CorruptLastByte", .model = 5, .faults = {.corruptBlock = 255, .corruptOffset = kBlockSize - 1}, .blocks = 256},
+    {.job = Read, .fault = "ShortLastBlock", .model = 5, .faults = {.shortBlock = 255, .shortBy = 1}, .told = ReadBlockTimedOut, .blocks = 255},
+    {.job = Read, .fault = "VanishAfterStart", .model = 5, .faults = {.vanish = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
+    // Gone once block 200 is taken: its acknowledgement reaches no one.
+    {.job = Read, .fault = "VanishAfterBlock200", .model = 5, .faults = {.vanish = FaultPoint::afterBlock(200)}, .told = ReadBlockTimedOut, .blocks = 201},
+    {.job = Read, .fault = "NoFault", .model = 2, .blocks = 512},
+    {.job = Read, .fault = "SilentAfterStart", .model = 2, .faults = {.silence = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
+    {.job = Read, .fault = "SilentAfterBlock456", .model = 2, .faults = {.silence = FaultPoint::afterBlock(456)}, .told = ReadBlockTimedOut, .blocks = 457},
+    {.job = Read, .fault = "WrongAnswer", .model = 2, .faults = {.wrongAnswer = true}, .told = ReadTypeAnswerWrong},
+    {.job = Read, .fault = "OtherModel", .model = 2, .faults = {.otherModel = 1}, .blocks = 256},
+    {.job = Read, .fault = "SplitAnswer", .model = 2, .faults = {.splitPieces = 4, .splitDelayMs = 2}, .blocks = 512},
+    {.job = Read, .fault = "SurplusBytes", .model = 2, .faults = {.surplusBytes = 5}, .blocks = 512},
+    {.job = Read, .fault = "CorruptLastByte", .model = 2, .faults = {.corruptBlock = 511, .corruptOffset = kBlockSize - 1}, .blocks = 512},
+    {.job = Read, .fault = "ShortLastBlock", .model = 2, .faults = {.shortBlock = 511, .shortBy = 1}, .told = ReadBlockTimedOut, .blocks = 511},
+    {.job = Read, .fault = "VanishAfterStart", .model = 2, .faults = {.vanish = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
+    {.job = Read, .fault = "VanishAfterBlock456", .model = 2, .faults = {.vanish = FaultPoint::afterBlock(456)}, .told = ReadBlockTimedOut, .blocks = 457},
+    // Two blocks, then silence: no block is given up too early (1.07 s a
+    // block: 21 ticks of the 60; 1.5 s: 30 ticks).
+    {.job = Read, .fault = "SlowLine38400BaudThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .baud = 38400},
+    {.job = Read, .fault = "Turnaround1500msThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .turnaroundMs = 1500},
+    {.job = Read, .fault = "TurnaroundBeyondTheWait", .model = 5, .told = ReadBlockTimedOut, .realTime = true, .turnaroundMs = 60'000},
+
+    // A receiver of another type never gets another block.
+    {.job = Upgrade, .fault = "NoFault", .model = 5, .blocks = 256},
+    {.job = Upgrade, .fault = "SilentAfterStart", .model = 5, .faults = {.silence = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
+    {.job = Upgrade, .fault = "SilentAfterBlock200", .model = 5, .faults = {.silence = FaultPoint::afterBlock(200)}, .told = UpgradeAnswerTimedOut, .blocks = 201},
+    {.job = Upgrade, .fault = "WrongAnswer", .model = 5, .faults = {.wrongAnswer = true}, .told = kGroupC},
+    {.job = Upgrade, .fault = "WrongAnswerAfterBlock200", .model = 5, .faults = {.wrongAnswer = true, .answerFaultAfterBlock = 200}, .told = kGroupC, .blocks = 201},
+    {.job = Upgrade, .fault = "OtherModel", .model = 5, .faults = {.otherModel = 6}, .told = ReceiverModelMismatch},
+    {.job = Upgrade, .fault = "OtherModelAfterBlock200", .model = 5, .faults = {.otherModel = 6, .answerFaultAfterBlock = 200}, .told = ReceiverModelMismatch, .blocks = 201},
+    {.job = Upgrade, .fault = "OtherGroup", .model = 5, .faults = {.otherGroup = true}, .told = kGroupC},
+    {.job = Upgrade, .fault = "SplitAnswer", .model = 5, .faults = {.splitPieces = 3, .splitDelayMs = 1}, .blocks = 256},
+    // One answer (12 bytes) is read a tick: the surplus then leads the next
+    // answer, which no longer matches.
+    {.job = Upgrade, .fault = "SurplusBytes", .model = 5, .faults = {.surplusBytes = 5}, .told = kGroupC, .blocks = 1},
+    {.job = Upgrade, .fault = "VanishAfterStart", .model = 5, .faults = {.vanish = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
+    {.job = Upgrade, .fault = "VanishAfterBlock200", .model = 5, .faults = {.vanish = FaultPoint::afterBlock(200)}, .told = UpgradeAnswerTimedOut, .blocks = 201},
+    {.job = Upgrade, .fault = "NoFault", .model = 2, .blocks = 512},
+    {.job = Upgrade, .fault = "SilentAfterStart", .model = 2, .faults = {.silence = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
+    {.job = Upgrade, .fault = "SilentAfterBlock456", .model = 2, .faults = {.silence = FaultPoint::afterBlock(456)}, .told = UpgradeAnswerTimedOut, .blocks = 457},
+    {.job = Upgrade, .fault = "WrongAnswer", .model = 2, .faults = {.wrongAnswer = true}, .told = kGroupF},
+    {.job = Upgrade, .fault = "WrongAnswerAfterBlock456", .model = 2, .faults = {.wrongAnswer = true, .answerFaultAfterBlock = 456}, .told = kGroupF, .blocks = 457},
+    {.job = Upgrade, .fault = "OtherModel", .model = 2, .faults = {.otherModel = 1}, .told = ReceiverModelMismatch},
+    {.job = Upgrade, .fault = "OtherModelAfterBlock456", .model = 2, .faults = {.otherModel = 1, .answerFaultAfterBlock = 456}, .told = ReceiverModelMismatch, .blocks = 457},
+    {.job = Upgrade, .fault = "OtherGroup", .model = 2, .faults = {.otherGroup = true}, .told = kGroupF},
+    {.job = Upgrade, .fault = "SplitAnswer", .model = 2, .faults = {.splitPieces = 3, .splitDelayMs = 1}, .blocks = 512},
+    {.job = Upgrade, .fault = "SurplusBytes", .model = 2, .faults = {.surplusBytes = 5}, .told = kGroupF, .blocks = 1},
+    {.job = Upgrade, .fault = "VanishAfterStart", .model = 2, .faults = {.vanish = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
+    {.job = Upgrade, .fault = "VanishAfterBlock456", .model = 2, .faults = {.vanish = FaultPoint::afterBlock(456)}, .told = UpgradeAnswerTimedOut, .blocks = 457},
+    {.job = Upgrade, .fault = "SlowLine38400BaudThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = UpgradeAnswerTimedOut, .blocks = 2, .realTime = true, .baud = 38400},
+    {.job = Upgrade, .fault = "Turnaround1500msThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = UpgradeAnswerTimedOut, .blocks = 2, .realTime = true, .turnaroundMs = 1500},
+    {.job = Upgrade, .fault = "TurnaroundBeyondTheWait", .model = 5, .told = UpgradeAnswerTimedOut, .blocks = 1, .realTime = true, .turnaroundMs = 60'000},
+
+    {.job = Keys, .fault = "NoFault", .model = 5},
+    {.job = Keys, .fault = "VanishMidSession", .model = 5, .gone = true},
+    {.job = Keys, .fault = "NoFault", .model = 2},
+    {.job = Keys, .fault = "VanishMidSession", .model = 2, .gone = true},
+    {.job = Keys, .fault = "SlowLine1200Baud", .model = 5, .realTime = true, .baud = 1200},
+};
+// clang-format on
+
+unsigned blocksOf(int model) {
+  return blockCountOfIndex(model - 1);
+}
+bool vanishes(const Row& row) {
+  return row.gone || row.faults.vanish.has_value();
+}
+std::optional<Notice> noticeOf(const Row& row) {
+  if (!row.told) return std::nullopt;
+  if (*row.told == ReceiverModelMismatch)
+    return mismatchNotice(row.model - 1, row.faults.otherModel.value_or(0) - 1);
+  return Notice::of(*row.told);
 }
 void PrintTo(const Row& row, std::ostream* os) {
-  *os << row.name;
+  *os << row.fault;
 }
-
-// Both front ends in one: timers, messages and the order of what happened.
-struct RecordingView final : TransferView, ConnectView {
-  void startTimer(int id, int) override { timer = id; }
-  void stopTimer(int) override { timer.reset(); }
-  void showBlockProgress(unsigned, long long, long long) override {}
-  void showProgress(int) override {}
-  void cancel() override { log.push_back("cancel"); }
-  void showMessage(const Notice& notice) override {
-    messages.push_back(notice);
-    log.push_back("message");
-  }
-  void finish(bool ok) override { finished = ok; }
-  Log tail() const { return Log(log.end() - std::min<long>(3, long(log.size())), log.end()); }
-
-  std::optional<int> timer;
-  std::vector<Notice> messages;
-  Log log;  // cancel, message, stop frame
-  std::optional<bool> finished;
-};
 
 Bytes withTag(int tagIndex, const Bytes& flash, std::size_t flashBytes) {
   const auto tag = romType(tagIndex).tagText;
@@ -102,14 +186,14 @@ Bytes withTag(int tagIndex, const Bytes& flash, std::size_t flashBytes) {
 // The bytes a read receiver puts on the line after its type answer, as the
 // emulator serves them (surplus after the answer and after every block, a
 // flipped byte, erased blocks beyond its own flash).
-Bytes servedStream(const F& f, const Bytes& flash, unsigned blocks) {
+Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks) {
   Bytes s(f.surplusBytes, emu::kSurplusByte);
   for (unsigned k = 0; k < blocks; ++k) {
     const std::size_t at = std::size_t{k} * kBlockSize;
     Bytes block(kBlockSize, 0xFF);
     if (at + kBlockSize <= flash.size())
       block.assign(flash.begin() + long(at), flash.begin() + long(at + kBlockSize));
-    if (f.corruptBlock == k) block[f.corruptOffset] ^= emu::kCorruptMask;
+    if (static_cast<int>(k) == f.corruptBlock) block[f.corruptOffset] ^= emu::kCorruptMask;
     s.insert(s.end(), block.begin(), block.end());
     s.insert(s.end(), f.surplusBytes, emu::kSurplusByte);
   }
@@ -119,10 +203,16 @@ Bytes servedStream(const F& f, const Bytes& flash, unsigned blocks) {
 class FaultMatrix : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
-    options_ = GetParam().options;
+    const Row& row = GetParam();
+    options_.modelNumber = row.model;
+    options_.upgradeAnswer = emu::UpgradeAnswer::Rotate;
+    options_.faults = row.faults;
+    options_.pace = row.baud != 0;
+    if (row.baud) options_.baud = row.baud;
+    options_.blockTurnaroundMs = row.turnaroundMs;
     options_.linkPath = link_;
-    if (GetParam().job == Job::Upgrade)  // an erased receiver, so that what arrives shows
-      options_.flash.assign(std::size_t{blocksOf(options_.modelNumber)} * kBlockSize, 0xFF);
+    if (row.job == Job::Upgrade)  // an erased receiver, so that what arrives shows
+      options_.flash.assign(std::size_t{blocksOf(row.model)} * kBlockSize, 0xFF);
     emulator_ = std::make_unique<emu::ReceiverEmulator>(options_);
     ASSERT_TRUE(emulator_->start());
   }
@@ -133,9 +223,9 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
   void expectAlive(const Row& row);
 
   // Runs before every tick or poll; `next` paces the real-time rows.
-  void step(Drive drive, SerialPort& port, Clock::time_point& next, int periodMs) {
-    ASSERT_TRUE(drive == Drive::RealTime || test::settle(*emulator_, port));
-    if (drive == Drive::LockStep) return;
+  void pace(bool realTime, SerialPort& port, Clock::time_point& next, int periodMs) {
+    ASSERT_TRUE(realTime || test::settle(*emulator_, port));
+    if (!realTime) return;
     next += std::chrono::milliseconds(periodMs);
     port.bytesInQueue();
     if (emulator_->waitIdle(2) && emulator_->outputDelivered()) {
@@ -145,32 +235,47 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     }
     port.bytesInQueue();
   }
-  ConnectResult handshake(CommandPort& port, RecordingView& view, Drive drive, int* polls) {
+  // The handshake step by step as an event loop runs it; `polls` counts the
+  // waits between polls.
+  Outcome connectStepwise(CommandPort& port, RecordingView& view, bool realTime, int& polls) {
+    ConnectHandshake handshake(port, view, PortTarget::comPort(kCom));
+    handshake.start();
     Clock::time_point next = Clock::now();
-    ConnectHandshake h(port, view, [&](int ms) {
-      if (ms != kAckPollIntervalMs) return;  // the pause after success
-      ++*polls;
-      step(drive, port, next, ms);
-    });
-    h.start();
-    return h.tick(PortTarget::comPort(kCom));
-  }
-  template <class Done, class Tick>
-  void tickUntil(const Row& row, SerialPort& port, Done done, Tick tick) {
-    Clock::time_point next = Clock::now();
-    for (int i = 0; i < kMaxTicks && !done(); ++i) {
-      step(row.drive, port, next, kTickMs);
-      tick();
+    for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
+      if (*wait != kAckPollIntervalMs) continue;  // the pause after success
+      ++polls;
+      pace(realTime, port, next, *wait);
     }
-    ASSERT_TRUE(done());
+    return handshake.outcome();
+  }
+  // The handshake whole in one tick, as the dialog runs it.
+  Outcome connectWhole(CommandPort& port, RecordingView& view) {
+    Clock::time_point next;
+    ConnectHandshake handshake(port, view, PortTarget::comPort(kCom), [&](int ms) {
+      if (ms == kAckPollIntervalMs) pace(false, port, next, ms);
+    });
+    handshake.start();
+    handshake.tick(kConnectTimerId);
+    return handshake.outcome();
+  }
+  void tickUntilFinished(const Row& row, SerialPort& port, TickMachine& machine,
+                         const RecordingView& view) {
+    Clock::time_point next = Clock::now();
+    for (int i = 0; i < kMaxTicks && !machine.finished(); ++i) {
+      pace(row.realTime, port, next, kTickMs);
+      machine.tick(view.timer());
+    }
+    ASSERT_TRUE(machine.finished());
   }
   // The one message, told after the stop frame and the cancel (or before).
   static void expectTold(const Row& row, const RecordingView& view, bool messageFirst = false) {
-    EXPECT_EQ(view.messages, row.notice ? std::vector{*row.notice} : std::vector<Notice>{});
-    if (!row.notice) return;
-    Log want{"stop frame", "cancel"};  // the stop goes out even into a vanished device
-    want.insert(messageFirst ? want.begin() : want.end(), "message");
-    EXPECT_EQ(view.tail(), want);
+    const std::optional<Notice> notice = noticeOf(row);
+    EXPECT_EQ(view.messages, notice ? std::vector{*notice} : std::vector<Notice>{});
+    if (!notice) return;
+    Log want{"sent stop", "cancel"};  // the stop goes out even into a vanished device
+    want.insert(messageFirst ? want.begin() : want.end(), "message " + noticeText(*notice));
+    const Log told = view.only({"sent stop", "cancel", "message"});
+    EXPECT_EQ(Log(told.end() - std::min<long>(3, long(told.size())), told.end()), want);
   }
   Frames heard() {
     emulator_->waitIdle();
@@ -195,14 +300,15 @@ void FaultMatrix::runConnect(const Row& row) {
   CommandPort port;
   RecordingView view;
   int polls = 0;
-  EXPECT_EQ(handshake(port, view, row.drive, &polls),
-            row.notice ? ConnectResult::NoAnswer : ConnectResult::Connected);
-  EXPECT_EQ(view.messages, row.notice ? std::vector{*row.notice} : std::vector<Notice>{});
-  EXPECT_EQ(view.finished, !row.notice);
+  EXPECT_EQ(connectStepwise(port, view, row.realTime, polls),
+            row.told ? Outcome::Failed : Outcome::Succeeded);
+  const Log told =
+      row.told ? Log{"message " + noticeText(*noticeOf(row)), "finish cancel"} : Log{"finish ok"};
+  EXPECT_EQ(view.only({"message", "finish "}), told);
   // Either the counted wait runs out, or there is no waiting for the rest of it.
-  EXPECT_EQ(polls == kAckWaitLimitMs / kAckPollIntervalMs, row.fullAckWait) << polls << " polls";
+  EXPECT_EQ(polls == kAckWaitLimitMs / kAckPollIntervalMs, row.fullWait) << polls << " polls";
   Frames expected{kConnectFrame};
-  if (row.notice && !row.vanished) expected.push_back(kStopFrame);
+  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
   EXPECT_EQ(heard(), expected);
 }
 
@@ -213,44 +319,41 @@ void FaultMatrix::runRead(const Row& row) {
   CommandPort port;
   RecordingView view;
   ReadTransfer read(port, view, PortTarget::comPort(kCom), target_);
-  read.setObserver([&](const ReadEvent& ev) {
-    if (ev.kind == ReadEvent::Kind::FrameSent && ev.frame == kStopFrame)
-      view.log.push_back("stop frame");
-  });
-  ASSERT_TRUE(read.startRead());
-  tickUntil(
-      row, port, [&] { return read.finished(); }, [&] { read.onReadTick(*view.timer); });
-  EXPECT_EQ(read.succeeded(), !row.notice);
-  EXPECT_EQ(read.failure(), row.notice);
+  view.watch(read);
+  read.start();
+  ASSERT_FALSE(read.finished());
+  tickUntilFinished(row, port, read, view);
+  EXPECT_EQ(read.succeeded(), !row.told);
+  EXPECT_EQ(read.failure(), noticeOf(row));
   EXPECT_EQ(read.fields().blocksReceived, row.blocks);
   expectTold(row, view);
   // A time-out gives up at exactly the limit.
-  EXPECT_EQ(read.fields().answerWaitMs == kWaitLimitMs, told(row, MessageId::NoAnswer2));
-  EXPECT_EQ(read.fields().blockWaitMs == kWaitLimitMs, told(row, MessageId::NoAnswer));
+  EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
+  EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
 
   // The start, the claimed type's answer back after every block taken
   // (but into a vanished device), then read complete or the stop frame.
-  const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.receiver.model;
-  const unsigned acks = row.vanished && row.blocks ? row.blocks - 1 : row.blocks;
+  const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
+  const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
   Frames expected{kStartReadFrame};
   expected.insert(expected.end(), acks, identFrame(claimed));
-  if (!row.notice) expected.push_back(kReadCompleteFrame);
-  if (row.notice && !row.vanished) expected.push_back(kStopFrame);
+  if (!row.told) expected.push_back(kReadCompleteFrame);
+  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
   EXPECT_EQ(heard(), expected);
 
-  if (row.notice) {
+  if (row.told) {
     EXPECT_EQ(test::readFileBytes(target_), earlier) << "an earlier file stays as it was";
   } else {  // the image of what came, under the claimed tag
     const std::size_t bytes = std::size_t{blocksOf(claimed)} * kBlockSize;
     const Bytes stream = servedStream(options_.faults, flash, blocksOf(claimed));
-    EXPECT_TRUE(test::readFileBytes(target_) == withTag(indexOf(claimed), stream, bytes));
+    EXPECT_TRUE(test::readFileBytes(target_) == withTag(claimed - 1, stream, bytes));
   }
   expectOnlyTarget();
 }
 
 void FaultMatrix::runUpgrade(const Row& row) {
-  const int tagIndex = indexOf(row.receiver.model);
-  Bytes flash(std::size_t{blocksOf(row.receiver.model)} * kBlockSize);
+  const int tagIndex = row.model - 1;
+  Bytes flash(std::size_t{blocksOf(row.model)} * kBlockSize);
   std::mt19937 rng(static_cast<unsigned>(tagIndex));
   for (auto& b : flash) b = static_cast<std::uint8_t>(rng());
   const Bytes image = withTag(tagIndex, flash, flash.size());
@@ -258,26 +361,22 @@ void FaultMatrix::runUpgrade(const Row& row) {
   CommandPort port;
   RecordingView view;
   UpgradeTransfer upgrade(port, view, PortTarget::comPort(kCom), target_);
-  upgrade.setObserver([&](const UpgradeEvent& ev) {
-    if (ev.kind == UpgradeEvent::Kind::FrameSent && ev.frame == kStopFrame)
-      view.log.push_back("stop frame");
-  });
-  ASSERT_TRUE(upgrade.begin());
-  tickUntil(
-      row, port, [&] { return upgrade.finished(); },
-      [&] { upgrade.onUpgradeTick(kUpgradeTimerId); });
-  EXPECT_EQ(upgrade.succeeded(), !row.notice);
-  EXPECT_EQ(upgrade.failure(), row.notice);
+  view.watch(upgrade);
+  upgrade.start();
+  ASSERT_FALSE(upgrade.finished());
+  tickUntilFinished(row, port, upgrade, view);
+  EXPECT_EQ(upgrade.succeeded(), !row.told);
+  EXPECT_EQ(upgrade.failure(), noticeOf(row));
   // A model mismatch is the one failure told before the stop frame.
-  expectTold(row, view, told(row, MessageId::ModelMismatch));
-  EXPECT_EQ(upgrade.waitMs() == kWaitLimitMs, told(row, MessageId::NoAnswer1));
+  expectTold(row, view, row.told == ReceiverModelMismatch);
+  EXPECT_EQ(upgrade.answerWait().expired(), row.told == UpgradeAnswerTimedOut);
   EXPECT_EQ(upgrade.blocksSent(), static_cast<std::int32_t>(row.blocks));
 
   Frames expected{kStartUpgradeFrame};
-  if (!row.vanished) expected.push_back(kStopFrame);
+  if (!vanishes(row)) expected.push_back(kStopFrame);
   EXPECT_EQ(heard(), expected);
   EXPECT_EQ(emulator_->blocksReceived(), row.blocks);
-  EXPECT_EQ(emulator_->upgradeComplete(), !row.notice);
+  EXPECT_EQ(emulator_->upgradeComplete(), !row.told);
   // It took exactly the blocks sent, the rest still erased.
   const Bytes now = emulator_->flash();
   const long took = long(row.blocks * kBlockSize);
@@ -294,7 +393,7 @@ void FaultMatrix::runKeys(const Row& row) {
   ASSERT_FALSE(session.selectPort(kCom, portIndex));
   EXPECT_EQ(portIndex, kCom - 1);
   EXPECT_EQ(session.sendKey(codes[0]), kFrameSize);
-  if (row.vanished) {
+  if (vanishes(row)) {
     ASSERT_TRUE(test::settle(*emulator_, session.port()));
     emulator_->vanish();
     // Nothing arrives and nothing blocks. (Right after the hang-up the
@@ -311,14 +410,14 @@ void FaultMatrix::runKeys(const Row& row) {
 }
 
 // The job's port is gone; the same COM port opens again and a clean
-// handshake succeeds. A vanished device is a port that can't be opened, and
-// a receiver plugged in again at the same place works.
+// handshake, run whole as the dialog runs it, succeeds. A vanished device is
+// a port that can't be opened, and a receiver plugged in again at the same
+// place works.
 void FaultMatrix::expectAlive(const Row& row) {
-  int polls = 0;
-  if (row.vanished) {
+  if (vanishes(row)) {
     CommandPort port;
     RecordingView view;
-    EXPECT_EQ(handshake(port, view, Drive::LockStep, &polls), ConnectResult::OpenPortError);
+    EXPECT_EQ(connectWhole(port, view), Outcome::Failed);
     EXPECT_EQ(view.messages, std::vector<Notice>{Notice::openPort(kCom)});
     options_.faults = {};
     emulator_ = std::make_unique<emu::ReceiverEmulator>(options_);
@@ -329,7 +428,7 @@ void FaultMatrix::expectAlive(const Row& row) {
   expected.push_back(kConnectFrame);
   CommandPort port;
   RecordingView view;
-  EXPECT_EQ(handshake(port, view, Drive::LockStep, &polls), ConnectResult::Connected)
+  EXPECT_EQ(connectWhole(port, view), Outcome::Succeeded)
       << "the port was not released, or the receiver was left out of step";
   EXPECT_TRUE(view.messages.empty());
   EXPECT_EQ(heard(), expected);
@@ -344,125 +443,14 @@ TEST_P(FaultMatrix, EndsAsTheTextSaysAndStaysResponsive) {
   if (!HasFatalFailure()) expectAlive(row);  // with the job's port gone
 }
 
-// ---- the rows --------------------------------------------------------------
-
-std::vector<Row> rows;
-
-Row& add(Job job, Receiver r, const std::string& fault, F faults, std::optional<Notice> notice = {},
-         unsigned blocks = 0) {
-  static const char* const kJobNames[] = {"Connect", "Read", "Upgrade", "Keys"};
-  Row& row = rows.emplace_back();
-  row.name = std::string(kJobNames[int(job)]) + "_" + fault + "_Model" + std::to_string(r.model) +
-             "_" + std::to_string(blocksOf(r.model)) + "Blocks";
-  row.job = job;
-  row.receiver = r;
-  row.options.modelNumber = r.model;
-  row.options.upgradeAnswer = emu::UpgradeAnswer::Rotate;
-  row.options.faults = faults;
-  row.notice = notice;
-  row.blocks = blocks;
-  row.vanished = faults.vanish.has_value();
-  return row;
-}
-// A slow line: the emulator paced at `baud`, or taking `turnaroundMs` a block.
-void slow(Row& row, int baud, int turnaroundMs = 0) {
-  row.options.pace = baud != 0;
-  if (baud) row.options.baud = baud;
-  row.options.blockTurnaroundMs = turnaroundMs;
-  row.drive = Drive::RealTime;
+std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+  static const char* const kJobs[] = {"Connect", "Read", "Upgrade", "Keys"};
+  const Row& r = info.param;
+  return std::string(kJobs[int(r.job)]) + "_" + r.fault + "_Model" + std::to_string(r.model) + "_" +
+         std::to_string(blocksOf(r.model)) + "Blocks";
 }
 
-std::vector<Row> allRows() {
-  const Notice noAnswer = Notice::of(MessageId::NoAnswer);
-  const Notice noAnswer1 = Notice::of(MessageId::NoAnswer1);
-  const Notice noAnswer2 = Notice::of(MessageId::NoAnswer2);
-  for (Receiver r : {kSmall, kLarge}) {
-    const Job c = Job::Connect;
-    add(c, r, "NoFault", {});
-    add(c, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer).fullAckWait =
-        true;
-    // Twelve bytes that are not the acknowledgement: the stop at once.
-    add(c, r, "WrongAnswer", {.wrongAnswer = true}, noAnswer);
-    add(c, r, "OtherModel", {.otherModel = r.otherModel}, noAnswer);
-    add(c, r, "SplitAnswer", {.splitPieces = 3, .splitDelayMs = 2});
-    // Thirteen or more bytes are never exactly twelve: the wait runs out.
-    add(c, r, "SurplusBytes", {.surplusBytes = 5}, noAnswer).fullAckWait = true;
-    add(c, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer).fullAckWait =
-        true;
-
-    // Block numbers near the end: a 512-block transfer goes past 256.
-    const unsigned n = blocksOf(r.model), late = n - 56;
-    const FaultPoint at = FaultPoint::afterBlock(late);
-    const std::string after = "AfterBlock" + std::to_string(late);
-    const Job j = Job::Read;
-    add(j, r, "NoFault", {}, {}, n);
-    add(j, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer2);
-    add(j, r, "Silent" + after, {.silence = at}, noAnswer, late + 1);
-    add(j, r, "WrongAnswer", {.wrongAnswer = true}, noAnswer1);
-    // The read trusts the type answer: the claimed type's block count
-    // (erased beyond its own flash), saved under the claimed tag.
-    add(j, r, "OtherModel", {.otherModel = r.otherModel}, {}, blocksOf(r.otherModel));
-    add(j, r, "SplitAnswer", {.splitPieces = 4, .splitDelayMs = 2}, {}, n);
-    // No framing around a block and no checksum: surplus bytes shift the
-    // data, a flipped byte goes unnoticed; the image is the stream as it came.
-    add(j, r, "SurplusBytes", {.surplusBytes = 5}, {}, n);
-    add(j, r, "CorruptLastByte", {.corruptBlock = n - 1, .corruptOffset = kBlockSize - 1}, {}, n);
-    add(j, r, "ShortLastBlock", {.shortBlock = n - 1, .shortBy = 1}, noAnswer, n - 1);
-    add(j, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer2);
-    // Gone once block `late` is taken: its acknowledgement reaches no one.
-    add(j, r, "Vanish" + after, {.vanish = at}, noAnswer, late + 1);
-
-    const Job u = Job::Upgrade;
-    const Notice group =
-        Notice::of(ackGroupOfIndex(indexOf(r.model)) == AckGroup::C ? MessageId::NoAnswerC
-                                                                    : MessageId::NoAnswerF);
-    // A receiver of another type never gets another block.
-    const Notice mismatch = mismatchNotice(indexOf(r.model), indexOf(r.otherModel));
-    add(u, r, "NoFault", {}, {}, n);
-    add(u, r, "SilentAfterStart", {.silence = FaultPoint::afterStart()}, noAnswer1);
-    add(u, r, "Silent" + after, {.silence = at}, noAnswer1, late + 1);
-    add(u, r, "WrongAnswer", {.wrongAnswer = true}, group);
-    add(u, r, "WrongAnswer" + after, {.wrongAnswer = true, .answerFaultAfterBlock = late}, group,
-        late + 1);
-    add(u, r, "OtherModel", {.otherModel = r.otherModel}, mismatch);
-    add(u, r, "OtherModel" + after, {.otherModel = r.otherModel, .answerFaultAfterBlock = late},
-        mismatch, late + 1);
-    add(u, r, "OtherGroup", {.otherGroup = true}, group);
-    add(u, r, "SplitAnswer", {.splitPieces = 3, .splitDelayMs = 1}, {}, n);
-    // One answer (12 bytes) is read a tick: the surplus then leads the next
-    // answer, which no longer matches.
-    add(u, r, "SurplusBytes", {.surplusBytes = 5}, group, 1);
-    add(u, r, "VanishAfterStart", {.vanish = FaultPoint::afterStart()}, noAnswer1);
-    add(u, r, "Vanish" + after, {.vanish = at}, noAnswer1, late + 1);
-
-    add(Job::Keys, r, "NoFault", {});
-    add(Job::Keys, r, "VanishMidSession", {}).vanished = true;
-  }
-  // Slow lines on the small receiver: the answer well inside the 2 s of
-  // polls; or still arriving when the 200 polls are up.
-  slow(add(Job::Connect, kSmall, "SlowLine1200Baud", {}), 1200);
-  slow(add(Job::Connect, kSmall, "AnswerBeyondTheWait", {.splitPieces = 2, .splitDelayMs = 8000},
-           noAnswer),
-       0);
-  rows.back().fullAckWait = true;
-  slow(add(Job::Keys, kSmall, "SlowLine1200Baud", {}), 1200);
-  // Two blocks each, then silence: no block is given up too early.
-  for (Job j : {Job::Read, Job::Upgrade}) {
-    const Notice silent = j == Job::Read ? noAnswer : noAnswer1;
-    slow(add(j, kSmall, "SlowLine38400BaudThenSilent", {.silence = FaultPoint::afterBlock(1)},
-             silent, 2),
-         38400);  // 1.07 s a block: 21 ticks of the 60
-    slow(add(j, kSmall, "Turnaround1500msThenSilent", {.silence = FaultPoint::afterBlock(1)},
-             silent, 2),
-         0,
-         1500);  // 30 ticks of the 60
-    slow(add(j, kSmall, "TurnaroundBeyondTheWait", {}, silent, j == Job::Upgrade), 0, 60'000);
-  }
-  return rows;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()),
-                         [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(kRows), rowName);
 
 }  // namespace
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 
 #include "connection/connect_handshake.h"
 #include "support/emulator_driver.h"
+#include "support/recording_view.h"
 #include "support/test_support.h"
 #include "transfer/read_transfer.h"
 #include "transfer/rom_image.h"
@@ -21,17 +22,6 @@ namespace {
 
 constexpr int kJobs = 1000;
 constexpr int kModel = 1;  // the emulator's own "Fta 29 1", 256 blocks: enough for every exit
-
-struct QuietView final : TransferView, ConnectView {
-  void startTimer(int id, int) override { timer = id; }
-  void stopTimer(int) override {}
-  void showBlockProgress(unsigned, long long, long long) override {}
-  void showProgress(int) override {}
-  void cancel() override {}
-  void showMessage(const Notice&) override {}
-  void finish(bool) override {}
-  int timer = 0;
-};
 
 long openDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -44,9 +34,9 @@ std::size_t heapInUse() {
 }
 
 enum class Ending { Complete, Fails, FailsAfterBlocks, Cancel, NoPort, Vanish };
-constexpr ConnectResult kConnectEnds[] = {  // by Ending
-    ConnectResult::Connected, ConnectResult::NoAnswer,      ConnectResult::NoAnswer,
-    ConnectResult::Cancelled, ConnectResult::OpenPortError, ConnectResult::NoAnswer};
+constexpr Outcome kOutcomes[] = {  // by Ending
+    Outcome::Succeeded, Outcome::Failed, Outcome::Failed,
+    Outcome::Cancelled, Outcome::Failed, Outcome::Failed};
 
 // Mostly early ends, where something is most easily left behind; one read
 // and one upgrade in fifty run to the end (buffers, image writer and loader).
@@ -65,18 +55,6 @@ class ResourceHygiene : public ::testing::Test {
   }
   void settle(SerialPort& port) { ASSERT_TRUE(test::settle(*emulator_, port)); }
 
-  // Ticks a transfer to its end; a cancel after a read's block 0, an upgrade's block 1.
-  template <class Job, class Tick>
-  void drive(Job& job, Ending ending, SerialPort& port, Tick tick) {
-    for (int i = 0; i < 5000 && !job.finished(); ++i) {
-      settle(port);
-      if (ending == Ending::Cancel && i == 2) job.abandon();
-      if (!job.finished()) tick();
-    }
-    ASSERT_TRUE(job.finished());
-    ASSERT_EQ(job.succeeded(), ending == Ending::Complete);
-  }
-
   void runJob(int job, Ending ending) {
     const bool fails = ending == Ending::Fails, later = ending == Ending::FailsAfterBlocks;
     const int kind = job % 3;  // connect, read, upgrade
@@ -92,25 +70,26 @@ class ResourceHygiene : public ::testing::Test {
     const PortTarget target = PortTarget::device(
         ending == Ending::NoPort ? dir_.file("no-such-device") : emulator_->devicePath());
     CommandPort port;
-    QuietView view;
+    test::RecordingView view;
+    std::unique_ptr<TickMachine> machine;
     if (kind == 0) {
-      ConnectHandshake handshake(port, view, [&](int ms) {
+      machine = std::make_unique<ConnectHandshake>(port, view, target, [&](int ms) {
         if (ms == kAckPollIntervalMs) settle(port);
       });
-      handshake.start();  // a cancel is Esc before the first tick: nothing opened
-      const bool cancelled = ending == Ending::Cancel && handshake.cancel();
-      ASSERT_EQ(cancelled ? ConnectResult::Cancelled : handshake.tick(target),
-                kConnectEnds[int(ending)]);
     } else if (kind == 1) {
-      ReadTransfer read(port, view, target, dir_.file("rom.bin"));
-      ASSERT_EQ(read.startRead(), ending != Ending::NoPort);
-      if (!read.finished()) drive(read, ending, port, [&] { read.onReadTick(view.timer); });
+      machine = std::make_unique<ReadTransfer>(port, view, target, dir_.file("rom.bin"));
     } else {
-      UpgradeTransfer upgrade(port, view, target, imagePath_);
-      ASSERT_EQ(upgrade.begin(), ending != Ending::NoPort);
-      if (!upgrade.finished())
-        drive(upgrade, ending, port, [&] { upgrade.onUpgradeTick(kUpgradeTimerId); });
+      machine = std::make_unique<UpgradeTransfer>(port, view, target, imagePath_);
     }
+    // A cancel: Esc before the connect tick, after a read's block 0, an upgrade's block 1.
+    machine->start();
+    for (int i = 0; i < 5000 && !machine->finished(); ++i) {
+      settle(port);
+      if (ending == Ending::Cancel && i == (kind == 0 ? 0 : 2)) machine->abandon();
+      if (!machine->finished()) machine->tick(view.timer());
+    }
+    ASSERT_TRUE(machine->finished());
+    ASSERT_EQ(machine->outcome(), kOutcomes[int(ending)]);
   }
 
   void run(int jobs) {

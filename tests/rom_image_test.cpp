@@ -113,7 +113,7 @@ TEST(RomImageLoad, UnopenablePathIsNamedVerbatim) {
   EXPECT_EQ(noticeText(*r.failure), "Open file<" + missing + "> error\xEF\xBC\x81");
   r = loadImage(dir.path().string());  // a directory is no image
   ASSERT_TRUE(r.failure);
-  EXPECT_EQ(r.failure->id, MessageId::OpenFileError);
+  EXPECT_EQ(r.failure->id, MessageId::ImageOpenFailed);
 }
 
 }  // namespace

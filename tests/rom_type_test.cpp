@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/notice.h"
+
 namespace quorvane {
 namespace {
 
@@ -17,8 +19,9 @@ TEST(RomTypeTable, EveryRowFollowsItsIndex) {
     const std::string digit = std::to_string(size);
     EXPECT_EQ(t.tagText, "QX_Rom" + std::string(tagField[family]) + (chip ? "SST" : "AMD") + digit);
     EXPECT_EQ(t.modelName, std::string(name[family]) + (chip ? " 39 " : " 29 ") + digit);
-    EXPECT_EQ(t.tagWriteError, "write file error " + std::string(writeErrorField[family]) +
-                                   std::to_string(2 * chip + size) + "!");
+    EXPECT_EQ(noticeText(Notice::writeTag(t.index)), "write file error " +
+                                                         std::string(writeErrorField[family]) +
+                                                         std::to_string(2 * chip + size) + "!");
     EXPECT_EQ(4 * static_cast<int>(t.family) + 2 * static_cast<int>(t.flash) + t.sizeDigit - 1,
               t.index);
     EXPECT_EQ(t.modelNumber, t.index + 1);

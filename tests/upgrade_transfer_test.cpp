@@ -6,30 +6,17 @@
 #include <memory>
 
 #include "support/emulator_driver.h"
+#include "support/recording_view.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
 
 namespace quorvane {
 namespace {
 
-using Log = std::vector<std::string>;
-using Progress = std::array<long long, 3>;  // percent, done, count
+using test::Log;
 
-class UpgradeTransferTest : public ::testing::Test, public TransferView {
+class UpgradeTransferTest : public ::testing::Test {
  protected:
-  // The front end: its calls and the stop frame go into one log.
-  void startTimer(int id, int) override { log.push_back("start timer " + std::to_string(id)); }
-  void stopTimer(int id) override { log.push_back("stop timer " + std::to_string(id)); }
-  void showBlockProgress(unsigned percent, long long done, long long count) override {
-    progress.push_back({percent, done, count});
-  }
-  void cancel() override { log.push_back("cancel"); }
-  void showMessage(const Notice& notice) override {
-    log.push_back("message " + noticeText(notice));
-    tick(ticksInMessage);  // what the dialog's timer would deliver under the box
-  }
-  void showUpgradeComplete() override { log.push_back("complete"); }
-
   // An image of type `model` and a receiver of that type, its flash erased.
   void begin(int model, emu::UpgradeAnswer answer, emu::FaultPlan faults = {}) {
     flash = emu::patternFlash(model);
@@ -41,24 +28,28 @@ class UpgradeTransferTest : public ::testing::Test, public TransferView {
     options.faults = faults;
     emulator = std::make_unique<emu::ReceiverEmulator>(options);
     ASSERT_TRUE(emulator->start());
-    transfer = std::make_unique<UpgradeTransfer>(port, *this,
+    view.log.clear();
+    transfer = std::make_unique<UpgradeTransfer>(port, view,
                                                  PortTarget::device(emulator->devicePath()), image);
-    transfer->setObserver([this](const UpgradeEvent& e) {  // only a sent frame can be a stop
-      if (e.frame == kStopFrame) log.push_back("stop frame");
-    });
-    ASSERT_TRUE(transfer->begin());
+    view.watch(*transfer);
+    transfer->start();
+    ASSERT_FALSE(transfer->finished());
   }
   void tick(int times = 1) {
     for (int i = 0; i < times; ++i) {
       ASSERT_TRUE(test::settle(*emulator, port));
-      transfer->onUpgradeTick(kUpgradeTimerId);
+      transfer->tick(kUpgradeTimerId);
     }
+  }
+  // The view's calls and the stop frame, the blocks and the answers left out.
+  Log calls() const {
+    return view.only({"start", "stop", "cancel", "message", "complete", "sent stop"});
   }
   void expectWholeUpload() {
     tick(2000);
     EXPECT_TRUE(emulator->waitUntil([&] { return emulator->upgradeComplete(); }));
     EXPECT_TRUE(emulator->flash() == flash);
-    EXPECT_EQ(log, (Log{"start timer 1", "complete", "stop frame", "stop timer 1"}));
+    EXPECT_EQ(calls(), (Log{"start timer 1 50ms", "complete", "sent stop", "stop timer 1"}));
   }
 
   test::TempDir dir;
@@ -67,27 +58,27 @@ class UpgradeTransferTest : public ::testing::Test, public TransferView {
   std::unique_ptr<emu::ReceiverEmulator> emulator;
   CommandPort port;
   std::unique_ptr<UpgradeTransfer> transfer;
-  Log log;
-  std::vector<Progress> progress;
-  int ticksInMessage = 0;
+  test::RecordingView view;
 };
 
 TEST_F(UpgradeTransferTest, WholeUploadsCountFrom0Of0ToAllAndThenLeaveTheLineAlone) {
   begin(1, emu::UpgradeAnswer::Rotate);  // all three acknowledgements of group F
   expectWholeUpload();
+  Log progress = view.only({"progress"});
   ASSERT_EQ(progress.size(), 1u + 256 + 1);  // "0/0 blocks" at the start, then as blocks go out
-  EXPECT_EQ((std::vector{progress[0], progress[1], progress[256], progress[257]}),
-            (std::vector<Progress>{{0, 0, 0}, {0, 0, 256}, {99, 255, 256}, {100, 256, 256}}));
+  EXPECT_EQ((Log{progress[0], progress[1], progress[256], progress[257]}),
+            (Log{"progress 0% 0/0 blocks", "progress 0% 0/256 blocks",
+                 "progress 99% 255/256 blocks", "progress 100% 256/256 blocks"}));
   emulator->sendRaw({kAckFrame.begin(), kAckFrame.end()});  // afterwards: not read
   tick();
   EXPECT_EQ(port.bytesInQueue(), kFrameSize);
 
-  log.clear(), progress.clear();
   begin(2, emu::UpgradeAnswer::Ident);  // answered with its own type answer
   expectWholeUpload();
+  progress = view.only({"progress"});
   ASSERT_EQ(progress.size(), 1u + 512 + 1);
-  for (int block = 0; block <= 5; ++block) EXPECT_EQ(progress[1 + block][0], 0) << block;
-  EXPECT_EQ(progress[1 + 6][0], 1);  // 600 / 512
+  EXPECT_EQ(progress[1 + 5], "progress 0% 5/512 blocks");
+  EXPECT_EQ(progress[1 + 6], "progress 1% 6/512 blocks");  // 600 / 512
 }
 
 TEST_F(UpgradeTransferTest, SplitAnswerIsTakenWhenWholeAndEveryBlockGetsItsOwn60Ticks) {
@@ -99,9 +90,10 @@ TEST_F(UpgradeTransferTest, SplitAnswerIsTakenWhenWholeAndEveryBlockGetsItsOwn60
   tick();  // the 59th
   EXPECT_EQ(transfer->blocksSent(), 1);
   tick(59);  // after block 0 the receiver stays silent: 59 ticks pass, the 60th gives up
-  EXPECT_TRUE(transfer->running());
+  EXPECT_FALSE(transfer->finished());
   tick();
-  EXPECT_EQ(log, (Log{"start timer 1", "stop frame", "cancel", "message no answer1\xEF\xBC\x81"}));
+  EXPECT_EQ(calls(),
+            (Log{"start timer 1 50ms", "sent stop", "cancel", "message no answer1\xEF\xBC\x81"}));
 }
 
 TEST_F(UpgradeTransferTest, ModelMismatchIsShownBeforeStopAndNoTickActsBehindTheMessage) {
@@ -111,10 +103,12 @@ TEST_F(UpgradeTransferTest, ModelMismatchIsShownBeforeStopAndNoTickActsBehindThe
   const FrameBytes ci291 = identFrame(5);
   emulator->sendRaw({ci291.begin(), ci291.end()});
   emulator->sendRaw({kAckFrame.begin(), kAckFrame.end()});
-  ticksInMessage = 70;
+  view.onLine = [&](const std::string& line) {
+    if (line.starts_with("message")) tick(70);  // what the dialog's timer delivers under the box
+  };
   tick();
-  EXPECT_EQ(log, (Log{"start timer 1", "message " + noticeText(mismatchNotice(0, 4)), "stop frame",
-                      "cancel"}));
+  EXPECT_EQ(calls(), (Log{"start timer 1 50ms", "message " + noticeText(mismatchNotice(0, 4)),
+                          "sent stop", "cancel"}));
   EXPECT_EQ(emulator->blocksReceived(), 3u);
   EXPECT_EQ(port.bytesInQueue(), kFrameSize);  // the queued answer was never read
 }

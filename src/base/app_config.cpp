@@ -138,11 +138,11 @@ void AppConfig::loadConfig() {
 std::optional<Notice> AppConfig::saveConfig() {
   AtomicFileWriter writer;
   if (configPath.empty() || !targetWritable(configPath) || !writer.open(configPath))
-    return Notice::of(MessageId::SaveConfigInfoError);
+    return Notice::of(MessageId::ConfigOpenFailed);
   FileStoreStream stream(writer);
   serialize(stream);
-  if (!transferOk) return Notice::of(MessageId::SaveDataError);  // writer abandons the file
-  if (!writer.commit()) return Notice::of(MessageId::SaveDataError);
+  if (!transferOk) return Notice::of(MessageId::ConfigWriteFailed);  // writer abandons the file
+  if (!writer.commit()) return Notice::of(MessageId::ConfigWriteFailed);
   return std::nullopt;
 }
 

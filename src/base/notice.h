@@ -9,40 +9,43 @@
 namespace quorvane {
 
 enum class MessageId {
+  // Named by cause; several causes share a text. Texts: notice_text.cpp.
   // port and connection
-  OpenPortError,  // "open port%d error!"            number
-  NoAnswer,       // "no answer！"
-  ConnectOk,      // "connect ok!"
+  PortOpenFailed,          // "open port%d error!"            number
+  ConnectNotAcknowledged,  // "no answer！": silence or another answer
+  Connected,               // "connect ok!"
   // read transfer
-  NoAnswer1,         // "no answer1！"
-  NoAnswer2,         // "no answer2！"
-  AllocMemoryError,  // "alloc memory error！"
-  // upgrade transfer
-  NoAnswerC,      // "no answer C！"
-  NoAnswerF,      // "no answer F！"
-  ModelMismatch,  // the mismatch text           imageModel, receiverModel
+  ReadTypeAnswerTimedOut,  // "no answer2！"
+  ReadTypeAnswerWrong,     // "no answer1！": no receiver type's answer
+  ReadBufferUnavailable,   // "alloc memory error！"
+  ReadBlockTimedOut,       // "no answer！"
+  // upgrade transfer (and verify, for the mismatch)
+  UpgradeAnswerTimedOut,          // "no answer1！"
+  UpgradeAnswerUnexpectedGroupC,  // "no answer C！"
+  UpgradeAnswerUnexpectedGroupF,  // "no answer F！"
+  ReceiverModelMismatch,          // the mismatch text    imageModel, receiverModel
   // image file
-  CreateFileError,    // "create file error!"
-  WriteTagError,      // "write file error F1!" ...  text (the type's own)
-  WriteFileError,     // "write file error!"
-  OpenFileError,      // "Open file<%s> error！"       path
-  FileSizeError,      // "file size error！"
-  ReadFileDataError,  // "read file data error！"
-  FileDataError,      // "file data error！"
+  ImageCreateFailed,    // "create file error!"
+  ImageTagWriteFailed,  // "write file error F1!" ...      number: the tag index
+  ImageWriteFailed,     // "write file error!"
+  ImageOpenFailed,      // "Open file<%s> error！"          path
+  ImageSizeWrong,       // "file size error！"
+  ImageReadFailed,      // "read file data error！"
+  ImageTagUnknown,      // "file data error！"
   // configuration
-  SaveConfigInfoError,  // "save config info error！"
-  SaveDataError,        // "save data error！" (title "error")
+  ConfigOpenFailed,   // "save config info error！"
+  ConfigWriteFailed,  // "save data error！" (title "error")
 };
 
 // A message carries everything its text needs, so that wording it takes
 // nothing from the layers that raised it.
 struct Notice {
-  MessageId id = MessageId::NoAnswer;
-  long long number = 0;       // OpenPortError: the 1-based port number
-  std::string path;           // OpenFileError
-  std::string text;           // WriteTagError: the image type's own message
-  std::string imageModel;     // ModelMismatch: the image's model name
-  std::string receiverModel;  // ModelMismatch: the receiver's model name
+  MessageId id = MessageId::PortOpenFailed;
+  long long number = 0;       // PortOpenFailed: the 1-based port number;
+                              // ImageTagWriteFailed: the tag index
+  std::string path;           // ImageOpenFailed
+  std::string imageModel;     // ReceiverModelMismatch: the image's model name
+  std::string receiverModel;  // ReceiverModelMismatch: the receiver's model name
 
   static Notice of(MessageId id) {
     Notice n;
@@ -51,25 +54,25 @@ struct Notice {
   }
   static Notice openPort(long long portNumber) {
     Notice n;
-    n.id = MessageId::OpenPortError;
+    n.id = MessageId::PortOpenFailed;
     n.number = portNumber;
     return n;
   }
-  static Notice writeTag(std::string message) {
+  static Notice writeTag(int tagIndex) {
     Notice n;
-    n.id = MessageId::WriteTagError;
-    n.text = std::move(message);
+    n.id = MessageId::ImageTagWriteFailed;
+    n.number = tagIndex;
     return n;
   }
   static Notice openFile(std::string filePath) {
     Notice n;
-    n.id = MessageId::OpenFileError;
+    n.id = MessageId::ImageOpenFailed;
     n.path = std::move(filePath);
     return n;
   }
   static Notice mismatch(std::string imageModelName, std::string receiverModelName) {
     Notice n;
-    n.id = MessageId::ModelMismatch;
+    n.id = MessageId::ReceiverModelMismatch;
     n.imageModel = std::move(imageModelName);
     n.receiverModel = std::move(receiverModelName);
     return n;
@@ -83,12 +86,11 @@ inline constexpr const char* kAppTitle = "Quorvane 1.2";
 // "%d/%d blocks" of a transfer's block counter.
 std::string blockCounterText(long long done, long long count);
 // The warning an upgrade shows once the receiver has taken the last block.
-inline constexpr const char* kUpgradeCompleteWarning =
-    "Dont' power off during Saving Data.... The Receiver will Auto Reboot\xEF\xBC\x81";
+extern const char* const kUpgradeCompleteWarning;
 
 // The message text exactly as the user sees it (UTF-8).
 std::string noticeText(const Notice& notice);
-// The message box title: "Quorvane 1.2", or "error" for SaveDataError.
+// The message box title: "Quorvane 1.2", or "error" for ConfigWriteFailed.
 std::string noticeTitle(const Notice& notice);
 
 }  // namespace quorvane

@@ -6,52 +6,94 @@
 
 namespace quorvane {
 
-ConnectHandshake::ConnectHandshake(CommandPort& port, ConnectView& view, SleepFn sleep)
-    : port_(port), view_(view), sleep_(std::move(sleep)) {}
+ConnectHandshake::ConnectHandshake(CommandPort& port, ConnectView& view, PortTarget target,
+                                   SleepFn sleep)
+    : port_(port), view_(view), target_(std::move(target)), sleep_(std::move(sleep)) {
+  if (!sleep_) sleep_ = sleepMilliseconds;
+}
 
 void ConnectHandshake::start() {
-  if (state_ != ConnectState::Created) return;
-  state_ = ConnectState::Waiting;
+  if (phase() != Phase::NotStarted) return;
+  enter(Phase::Armed);
   view_.showProgress(kConnectProgressStart);
   view_.startTimer(kConnectTimerId, kConnectTimerMs);
 }
 
-ConnectResult ConnectHandshake::tick(const PortTarget& target) {
-  if (state_ != ConnectState::Created && state_ != ConnectState::Waiting)
-    return ConnectResult::None;
+void ConnectHandshake::tick(int) {
+  if (phase() != Phase::NotStarted && phase() != Phase::Armed) return;
+  for (std::optional<int> wait = step(); wait; wait = step()) sleep_(*wait);
+}
+
+std::optional<int> ConnectHandshake::step() {
+  switch (phase()) {
+    case Phase::NotStarted:
+    case Phase::Armed:
+      return openAndRequest();
+    case Phase::AwaitingAnswer:
+      return pollAck();
+    case Phase::Pausing:
+      end(Outcome::Succeeded);
+      view_.finish(true);
+      announceFinished();
+      return std::nullopt;
+    case Phase::MovingBlocks:
+    case Phase::Finished:
+      break;
+  }
+  return std::nullopt;
+}
+
+void ConnectHandshake::abandon() {
+  if (phase() != Phase::NotStarted && phase() != Phase::Armed) return;
+  view_.stopTimer(kConnectTimerId);
+  end(Outcome::Cancelled);
+  view_.finish(false);
+  announceFinished();
+}
+
+std::optional<int> ConnectHandshake::openAndRequest() {
   // Stopped first: no second tick arrives while a message box is open.
   view_.stopTimer(kConnectTimerId);
-  state_ = ConnectState::Handshaking;
-  const ConnectResult result = run(target);
-  result_ = result;
-  state_ = ConnectState::Ended;
-  view_.finish(result == ConnectResult::Connected);
-  return result;
-}
-
-bool ConnectHandshake::cancel() {
-  if (state_ != ConnectState::Created && state_ != ConnectState::Waiting) return false;
-  view_.stopTimer(kConnectTimerId);
-  result_ = ConnectResult::Cancelled;
-  state_ = ConnectState::Ended;
-  view_.finish(false);
-  return true;
-}
-
-ConnectResult ConnectHandshake::run(const PortTarget& target) {
-  if (!openTarget(port_, target, kLineSpeed)) {
-    view_.showMessage(Notice::openPort(target.number));
-    return ConnectResult::OpenPortError;
+  if (!openTarget(port_, target_, kLineSpeed)) {
+    fail(Notice::openPort(target_.number));
+    return std::nullopt;
   }
   port_.setBinaryMode(1);  // the line works without it; result not needed
-  port_.sendCommand(kCmdConnect, 0, 0, 0);
-  if (!port_.waitAck(sleep_)) {  // the stop frame has gone out already
-    view_.showMessage(Notice::of(MessageId::NoAnswer));
-    return ConnectResult::NoAnswer;
+  send(port_, kConnectFrame);
+  enter(Phase::AwaitingAnswer);
+  return pollAck();
+}
+
+std::optional<int> ConnectHandshake::pollAck() {
+  // Counted, not clocked: after the last of the 200 waits no poll follows,
+  // and the bytes waiting then stay queued.
+  if (ackWait_.expired()) return unanswered();
+  if (port_.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
+    ackWait_.count();
+    return kAckPollIntervalMs;
   }
+  FrameBytes answer{};
+  const unsigned got = port_.read(answer.data(), static_cast<unsigned>(answer.size()));
+  const bool acknowledged = got == kFrameSize && answer == kAckFrame;
+  notify({.kind = MachineEvent::Kind::AnswerTaken, .frame = answer, .accepted = acknowledged});
+  // Twelve bytes that differ are consumed and end the wait.
+  if (!acknowledged) return unanswered();
   view_.showProgress(kConnectProgressDone);
-  sleep_(kConnectSuccessPauseMs);
-  return ConnectResult::Connected;
+  enter(Phase::Pausing);
+  return kConnectSuccessPauseMs;
+}
+
+std::optional<int> ConnectHandshake::unanswered() {
+  send(port_, kStopFrame);
+  fail(Notice::of(MessageId::ConnectNotAcknowledged));
+  return std::nullopt;
+}
+
+void ConnectHandshake::fail(const Notice& notice) {
+  end(Outcome::Failed, notice);
+  view_.showMessage(notice);
+  view_.finish(false);
+  announceFinished();
 }
 
 }  // namespace quorvane

@@ -1,84 +1,73 @@
 // The connect handshake: open the selected port, send one connection
 // request and wait for the receiver's acknowledgement.
 //
-// The machine is driven from outside: start() when its window comes up, one
-// tick() from the timer it asked for, cancel() for Esc before that tick. It
-// talks to its front end only through ConnectView; the waits (the
-// acknowledgement polls and the pause after success) go through the injected
-// sleep, so a test can count them instead of sleeping.
+// start() when the window comes up puts the bar at 60 and starts the 200 ms
+// connect timer. From its first tick on the handshake runs in steps, one
+// acknowledgement poll per step() (the first step opens the port and sends
+// the request, then polls): each step returns the wait before the next one,
+// 10 ms between polls (200 of them, counted) and the 300 ms pause after the
+// acknowledgement, until the handshake has finished. A front end with an
+// event loop schedules those waits; tick() runs them all at once through the
+// injected sleep, as the connect dialog's one tick does.
 #pragma once
 
-#include "base/notice.h"
+#include <optional>
+
+#include "machine/tick_machine.h"
 #include "serial/command_port.h"
 #include "serial/port_target.h"
 
 namespace quorvane {
 
-// The connect dialog's one timer tick runs the whole handshake.
 inline constexpr int kConnectTimerId = 1;
 inline constexpr int kConnectTimerMs = 200;
 inline constexpr int kConnectProgressStart = 60;
 inline constexpr int kConnectProgressDone = 100;
 inline constexpr int kConnectSuccessPauseMs = 300;
 
-class ConnectView {
+class ConnectView : public MachineView {
  public:
-  virtual ~ConnectView() = default;
-  // Start or stop the window timer `timerId` with period `periodMs`.
-  virtual void startTimer(int timerId, int periodMs) = 0;
-  virtual void stopTimer(int timerId) = 0;
   // The progress bar at `percent` (0..100), repainted at once.
   virtual void showProgress(int percent) = 0;
-  // A modal message with an OK button; returns once the user has closed it.
-  virtual void showMessage(const Notice& notice) = 0;
   // End the window: with OK when the receiver answered, else with Cancel.
   virtual void finish(bool connected) = 0;
 };
 
-enum class ConnectState {
-  Created,      // start() not called yet
-  Waiting,      // timer running, no handshake yet
-  Handshaking,  // inside tick()
-  Ended,        // result() tells how
-};
-
-enum class ConnectResult {
-  None,           // not ended yet
-  Connected,      // acknowledged
-  OpenPortError,  // the port could not be opened; nothing was sent
-  NoAnswer,       // no or wrong answer; the stop frame was sent
-  Cancelled,      // ended before the first tick; nothing was opened
-};
-
-class ConnectHandshake {
+class ConnectHandshake final : public TickMachine {
  public:
-  ConnectHandshake(CommandPort& port, ConnectView& view, SleepFn sleep = sleepMilliseconds);
+  ConnectHandshake(CommandPort& port, ConnectView& view, PortTarget target,
+                   SleepFn sleep = sleepMilliseconds);
 
-  // Progress to its start position and the connect timer started.
-  void start();
+  // Progress at its start position and the connect timer started.
+  void start() override;
 
-  // The timer tick: stops the timer and runs the whole handshake on `target`
-  // once, showing its failure message, then finishes the view. A tick after
-  // the handshake has run (or been cancelled) does nothing and returns
-  // None; otherwise returns the result.
-  ConnectResult tick(const PortTarget& target);
+  // The connect timer's tick (its id is not looked at): the whole handshake
+  // at once, its waits slept through the injected sleep. Only the first
+  // tick acts.
+  void tick(int timerId) override;
+
+  // One step; returns the milliseconds to wait before the next, or nothing
+  // once the handshake has finished (failure shown, view finished).
+  std::optional<int> step();
 
   // Esc before the first tick: stops the timer and finishes the view with
-  // Cancel, no message. True if it did so; false once the handshake has
-  // begun or ended.
-  bool cancel();
+  // Cancel, no message. Ignored once the handshake has begun.
+  void abandon() override;
 
-  ConnectState state() const { return state_; }
-  ConnectResult result() const { return result_; }
+  // The acknowledgement wait: 10 ms a poll, given up at 2000.
+  const CountedWait& ackWait() const { return ackWait_; }
 
  private:
-  ConnectResult run(const PortTarget& target);
+  std::optional<int> openAndRequest();
+  std::optional<int> pollAck();
+  std::optional<int> unanswered();  // stop frame, "no answer！"
+  void fail(const Notice& notice);
 
   CommandPort& port_;
   ConnectView& view_;
+  PortTarget target_;
   SleepFn sleep_;
-  ConnectState state_ = ConnectState::Created;
-  ConnectResult result_ = ConnectResult::None;
+  CountedWait ackWait_{kAckPollIntervalMs, kAckWaitLimitMs};
 };
 
 }  // namespace quorvane

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "transfer/rom_type.h"
-#include "transfer/transfer_view.h"
 
 namespace quorvane {
 
@@ -68,10 +67,6 @@ Notice mismatchNotice(int imageTagIndex, int receiverTagIndex) {
                                                : std::string(romType(index).modelName);
   };
   return Notice::mismatch(name(imageTagIndex), name(receiverTagIndex));
-}
-
-void reportModelMismatch(TransferView& view, int imageTagIndex, int receiverTagIndex) {
-  view.showMessage(mismatchNotice(imageTagIndex, receiverTagIndex));
 }
 
 }  // namespace quorvane

@@ -11,8 +11,6 @@
 
 namespace quorvane {
 
-class TransferView;
-
 // The three acknowledgements an upgrade accepts: group C for families CI
 // and HCI, group F for Fta and T.
 enum class AckGroup { C, F };
@@ -33,12 +31,9 @@ struct UpgradeVerdict {
 
 UpgradeVerdict checkUpgradeAnswer(const std::uint8_t* answer12, int imageTagIndex);
 
-// The mismatch message for an image of type `imageTagIndex` and a receiver
-// of type `receiverTagIndex` (both 0..15; "?" names an index outside).
+// The mismatch message (the image's model first, the receiver's second) for an image of type
+// `imageTagIndex` and a receiver of type `receiverTagIndex` (both 0..15; "?" names an index
+// outside).
 Notice mismatchNotice(int imageTagIndex, int receiverTagIndex);
-
-// Shows the mismatch message (image's model first, receiver's second) and
-// returns once the user has closed it.
-void reportModelMismatch(TransferView& view, int imageTagIndex, int receiverTagIndex);
 
 }  // namespace quorvane

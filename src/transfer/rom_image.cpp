@@ -48,23 +48,22 @@ unsigned blockCountOfFileLength(long long length) {
 std::optional<Notice> writeImage(const std::string& path, int tagIndex, unsigned blockCount,
                                  const std::uint8_t* flash) {
   AtomicFileWriter out;
-  if (!out.open(path)) return Notice::of(MessageId::CreateFileError);
+  if (!out.open(path)) return Notice::of(MessageId::ImageCreateFailed);
 
   // An index outside the table has no tag to write: the plain write failure.
-  if (tagIndex < 0 || tagIndex >= kRomTypeCount) return Notice::of(MessageId::WriteFileError);
+  if (tagIndex < 0 || tagIndex >= kRomTypeCount) return Notice::of(MessageId::ImageWriteFailed);
   const RomImageTag& tag = romType(tagIndex);
-  if (!out.write(tag.tagText.data(), kTagSize))
-    return Notice::writeTag(std::string(tag.tagWriteError));
+  if (!out.write(tag.tagText.data(), kTagSize)) return Notice::writeTag(tagIndex);
 
   // The data must be exactly the tag's flash size: any other count would
   // leave a file that no upgrade accepts.
   if (blockCount != tag.blockCount || flash == nullptr)
-    return Notice::of(MessageId::WriteFileError);
+    return Notice::of(MessageId::ImageWriteFailed);
   for (unsigned block = 0; block < blockCount; ++block) {
     if (!out.write(flash + std::size_t{block} * kBlockSize, kBlockSize))
-      return Notice::of(MessageId::WriteFileError);
+      return Notice::of(MessageId::ImageWriteFailed);
   }
-  if (!out.commit()) return Notice::of(MessageId::WriteFileError);
+  if (!out.commit()) return Notice::of(MessageId::ImageWriteFailed);
   return std::nullopt;
 }
 
@@ -80,7 +79,7 @@ ImageLoadResult loadImage(const std::string& path) {
 
   const long long length = fileLength(file.get());
   const unsigned sizeBlocks = blockCountOfFileLength(length);
-  if (sizeBlocks == 0) return fail(Notice::of(MessageId::FileSizeError));
+  if (sizeBlocks == 0) return fail(Notice::of(MessageId::ImageSizeWrong));
 
   LoadedImage image;
   try {
@@ -90,16 +89,16 @@ ImageLoadResult loadImage(const std::string& path) {
   }
 
   const std::size_t got = std::fread(image.data.data(), 1, image.data.size(), file.get());
-  if (got != image.data.size()) return fail(Notice::of(MessageId::ReadFileDataError));
+  if (got != image.data.size()) return fail(Notice::of(MessageId::ImageReadFailed));
 
   const std::optional<int> tagIndex = findTag(image.data.data());
-  if (!tagIndex) return fail(Notice::of(MessageId::FileDataError));
+  if (!tagIndex) return fail(Notice::of(MessageId::ImageTagUnknown));
 
   // A valid length under the other size digit's tag: the upgrade would send
   // the tag's block count from a buffer of the other size. Refused as a
   // wrong size.
   if (romType(*tagIndex).blockCount != sizeBlocks)
-    return fail(Notice::of(MessageId::FileSizeError));
+    return fail(Notice::of(MessageId::ImageSizeWrong));
 
   image.tagIndex = *tagIndex;
   image.blockCount = sizeBlocks;

@@ -9,8 +9,7 @@ namespace {
 using F = ReceiverFamily;
 using C = FlashType;
 
-constexpr RomImageTag row(int index, std::string_view tag, std::string_view name,
-                          std::string_view writeError) {
+constexpr RomImageTag row(int index, std::string_view tag, std::string_view name) {
   return RomImageTag{index,
                      tag,
                      static_cast<F>(index / 4),
@@ -18,27 +17,26 @@ constexpr RomImageTag row(int index, std::string_view tag, std::string_view name
                      index % 2 + 1,
                      blockCountOfIndex(index),
                      index + 1,
-                     name,
-                     writeError};
+                     name};
 }
 
 constexpr std::array<RomImageTag, kRomTypeCount> kTypes = {{
-    row(0, "QX_RomFtaAMD1", "Fta 29 1", "write file error F1!"),
-    row(1, "QX_RomFtaAMD2", "Fta 29 2", "write file error F2!"),
-    row(2, "QX_RomFtaSST1", "Fta 39 1", "write file error F3!"),
-    row(3, "QX_RomFtaSST2", "Fta 39 2", "write file error F4!"),
-    row(4, "QX_Rom_CIAMD1", "CI 29 1", "write file error C1!"),
-    row(5, "QX_Rom_CIAMD2", "CI 29 2", "write file error C2!"),
-    row(6, "QX_Rom_CISST1", "CI 39 1", "write file error C3!"),
-    row(7, "QX_Rom_CISST2", "CI 39 2", "write file error C4!"),
-    row(8, "QX_RomHCIAMD1", "HCI 29 1", "write file error HC1!"),
-    row(9, "QX_RomHCIAMD2", "HCI 29 2", "write file error HC2!"),
-    row(10, "QX_RomHCISST1", "HCI 39 1", "write file error HC3!"),
-    row(11, "QX_RomHCISST2", "HCI 39 2", "write file error HC4!"),
-    row(12, "QX_Rom_T_AMD1", "T 29 1", "write file error T1!"),
-    row(13, "QX_Rom_T_AMD2", "T 29 2", "write file error T2!"),
-    row(14, "QX_Rom_T_SST1", "T 39 1", "write file error T3!"),
-    row(15, "QX_Rom_T_SST2", "T 39 2", "write file error T4!"),
+    row(0, "QX_RomFtaAMD1", "Fta 29 1"),
+    row(1, "QX_RomFtaAMD2", "Fta 29 2"),
+    row(2, "QX_RomFtaSST1", "Fta 39 1"),
+    row(3, "QX_RomFtaSST2", "Fta 39 2"),
+    row(4, "QX_Rom_CIAMD1", "CI 29 1"),
+    row(5, "QX_Rom_CIAMD2", "CI 29 2"),
+    row(6, "QX_Rom_CISST1", "CI 39 1"),
+    row(7, "QX_Rom_CISST2", "CI 39 2"),
+    row(8, "QX_RomHCIAMD1", "HCI 29 1"),
+    row(9, "QX_RomHCIAMD2", "HCI 29 2"),
+    row(10, "QX_RomHCISST1", "HCI 39 1"),
+    row(11, "QX_RomHCISST2", "HCI 39 2"),
+    row(12, "QX_Rom_T_AMD1", "T 29 1"),
+    row(13, "QX_Rom_T_AMD2", "T 29 2"),
+    row(14, "QX_Rom_T_SST1", "T 39 1"),
+    row(15, "QX_Rom_T_SST2", "T 39 2"),
 }};
 
 static_assert(kTypes[10].family == F::HCI && kTypes[10].flash == C::SST &&

@@ -33,11 +33,10 @@ struct RomImageTag {
   std::string_view tagText;  // 13 ASCII characters, no terminator
   ReceiverFamily family;
   FlashType flash;
-  int sizeDigit;                   // 1 = 1 MiB, 2 = 2 MiB
-  unsigned blockCount;             // 256 or 512
-  int modelNumber;                 // index + 1
-  std::string_view modelName;      // "Fta 29 1" ...
-  std::string_view tagWriteError;  // the writer's message when the tag fails
+  int sizeDigit;               // 1 = 1 MiB, 2 = 2 MiB
+  unsigned blockCount;         // 256 or 512
+  int modelNumber;             // index + 1
+  std::string_view modelName;  // "Fta 29 1" ...
 };
 
 // The complete table, in index order.

@@ -5,20 +5,13 @@
 // front end calls its tick when a timer it started fires.
 #pragma once
 
-#include "base/notice.h"
+#include "machine/tick_machine.h"
 #include "transfer/transfer_timing.h"
 
 namespace quorvane {
 
-class TransferView {
+class TransferView : public MachineView {
  public:
-  virtual ~TransferView() = default;
-
-  // Start or stop the periodic timer `timerId` (kTickMs). Stopping a timer
-  // that does not run does nothing.
-  virtual void startTimer(int timerId, int periodMs) = 0;
-  virtual void stopTimer(int timerId) = 0;
-
   // The progress bar at `percent` (0..100) and the counter "%d/%d blocks"
   // with `done` and `count`, both repainted at once.
   virtual void showBlockProgress(unsigned percent, long long done, long long count) = 0;
@@ -28,9 +21,6 @@ class TransferView {
   // current tick returns, so a message shown after this still has it as its
   // owner.
   virtual void cancel() = 0;
-
-  // A modal message with an OK button; returns once the user has closed it.
-  virtual void showMessage(const Notice& notice) = 0;
 
   // Upgrade only: the upload is complete. Rename button 2 to "Close", show
   // the warning text, and repaint the whole dialog.

@@ -1,7 +1,6 @@
 #include "transfer/upgrade_transfer.h"
 
-#include <algorithm>
-
+#include "serial/protocol.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
 
@@ -9,22 +8,19 @@ namespace quorvane {
 
 UpgradeTransfer::UpgradeTransfer(CommandPort& port, TransferView& view, PortTarget target,
                                  std::string imagePath)
-    : port_(port), view_(view), target_(std::move(target)), imagePath_(std::move(imagePath)) {}
+    : TransferMachine(port, view, std::move(target)), imagePath_(std::move(imagePath)) {}
 
-bool UpgradeTransfer::finished() const {
-  return state_ != UpgradeState::Idle && state_ != UpgradeState::Loaded &&
-         state_ != UpgradeState::Running;
-}
-
-bool UpgradeTransfer::begin() {
-  showBlockProgress(0);
-  if (load() && startUpgrade()) return true;
-  view_.cancel();
-  return false;
+void UpgradeTransfer::start() {
+  if (phase() != Phase::NotStarted) return;
+  showBlockProgress(0, 0);  // "0/0 blocks" until the first block
+  if (!load() || !openPort()) return;
+  send(port_, kStartUpgradeFrame);  // no acknowledgement awaited here
+  enter(Phase::AwaitingAnswer);
+  view_.startTimer(kUpgradeTimerId, kTickMs);
 }
 
 bool UpgradeTransfer::load() {
-  ImageLoadResult result = quorvane::loadImage(imagePath_);
+  ImageLoadResult result = loadImage(imagePath_);
   if (result.ok()) {
     LoadedImage& image = *result.image;
     const bool known = image.tagIndex >= 0 && image.tagIndex < kRomTypeCount &&
@@ -36,72 +32,33 @@ bool UpgradeTransfer::load() {
       tagIndex_ = image.tagIndex;
       blockCount_ = static_cast<std::int32_t>(image.blockCount);
       imageData_ = std::move(image.data);
-      state_ = UpgradeState::Loaded;
       return true;
     }
-    result.failure = Notice::of(MessageId::FileSizeError);
+    result.failure = Notice::of(MessageId::ImageSizeWrong);
   }
-  finish(UpgradeState::LoadFailed);
-  if (result.failure) showFailure(*result.failure);
-  emitFinished();
+  failAtStart(result.failure);
   return false;
 }
 
-int UpgradeTransfer::startUpgrade() {
-  if (state_ != UpgradeState::Loaded) return 0;
-  if (!openTarget(port_, target_, kLineSpeed)) {
-    finish(UpgradeState::OpenPortFailed);
-    showFailure(Notice::openPort(target_.number));
-    emitFinished();
-    return 0;
-  }
-  port_.setBinaryMode(1);
-  sendFrame(kStartUpgradeFrame);  // no acknowledgement awaited here
-  state_ = UpgradeState::Running;
-  view_.startTimer(kUpgradeTimerId, kTickMs);
-  return 1;
-}
-
-void UpgradeTransfer::onUpgradeTick(int timerId) {
-  if (timerId != kUpgradeTimerId || state_ != UpgradeState::Running) return;
+void UpgradeTransfer::tick(int timerId) {
+  if (timerId != kUpgradeTimerId || phase() != Phase::AwaitingAnswer) return;
 
   if (port_.bytesInQueue() < kFrameSize) {
-    waitMs_ += kWaitStepMs;
-    if (waitMs_ >= kWaitLimitMs) fail(UpgradeState::TimedOut, Notice::of(MessageId::NoAnswer1));
+    if (answerWait_.count()) failInTick(Notice::of(MessageId::UpgradeAnswerTimedOut));
     return;
   }
-
-  // One answer; bytes beyond its twelve stay queued for the next tick.
-  FrameBytes answer{};
-  const unsigned got = port_.read(answer.data(), static_cast<unsigned>(kFrameSize));
-  UpgradeVerdict verdict = checkUpgradeAnswer(answer.data(), tagIndex_);
-  if (got != kFrameSize) {
-    // The port announced a whole answer but gave less: never guess the rest.
-    verdict = UpgradeVerdict{};
-    verdict.kind = UpgradeVerdict::Kind::Unexpected;
-    verdict.group = ackGroupOfIndex(tagIndex_);
-  }
-  notify({.kind = UpgradeEvent::Kind::AnswerReceived, .frame = answer, .verdict = verdict});
-
+  const UpgradeVerdict verdict = takeAnswer();
   switch (verdict.kind) {
     case UpgradeVerdict::Kind::ModelMismatch:
-      // From here on no tick acts, so ticks delivered while the message is
-      // open neither write into the wrong receiver nor stack a message.
-      finish(UpgradeState::ModelMismatch);
-      failure_ = mismatchNotice(tagIndex_, verdict.receiverIndex);
-      reportModelMismatch(view_, tagIndex_, verdict.receiverIndex);
-      sendFrame(kStopFrame);
-      view_.cancel();
-      emitFinished();
-      return;
+      // The one failure told before the stop frame.
+      return failInTick(mismatchNotice(tagIndex_, verdict.receiverIndex), Tell::First);
     case UpgradeVerdict::Kind::Unexpected:
-      fail(UpgradeState::UnexpectedAnswer,
-           Notice::of(verdict.group == AckGroup::C ? MessageId::NoAnswerC : MessageId::NoAnswerF));
-      return;
+      return failInTick(Notice::of(verdict.group == AckGroup::C
+                                       ? MessageId::UpgradeAnswerUnexpectedGroupC
+                                       : MessageId::UpgradeAnswerUnexpectedGroupF));
     case UpgradeVerdict::Kind::Accepted:
       break;
   }
-
   if (static_cast<std::uint32_t>(blocksSent_) < static_cast<std::uint32_t>(blockCount_)) {
     writeNextBlock();
   } else {
@@ -109,62 +66,42 @@ void UpgradeTransfer::onUpgradeTick(int timerId) {
   }
 }
 
+UpgradeVerdict UpgradeTransfer::takeAnswer() {
+  // One answer; bytes beyond its twelve stay queued for the next tick.
+  FrameBytes answer{};
+  const unsigned got = port_.read(answer.data(), static_cast<unsigned>(kFrameSize));
+  UpgradeVerdict verdict = checkUpgradeAnswer(answer.data(), tagIndex_);
+  if (got != kFrameSize) {
+    // The port announced a whole answer but gave less: never guess the rest.
+    verdict = {.kind = UpgradeVerdict::Kind::Unexpected, .group = ackGroupOfIndex(tagIndex_)};
+  }
+  notify({.kind = MachineEvent::Kind::AnswerTaken,
+          .frame = answer,
+          .accepted = verdict.kind == UpgradeVerdict::Kind::Accepted});
+  return verdict;
+}
+
 void UpgradeTransfer::writeNextBlock() {
-  const long long block = blocksSent_;
+  const std::int32_t block = blocksSent_;
   const std::uint8_t* data = imageData_.data() + kTagSize + kBlockSize * std::size_t(block);
   // The result is not looked at: the answer that follows decides.
   const unsigned written = port_.write(data, static_cast<unsigned>(kBlockSize));
   ++blocksSent_;
-  notify({.kind = UpgradeEvent::Kind::BlockSent, .block = block, .written = written});
-  showBlockProgress(block);
-  waitMs_ = 0;
+  notify({.kind = MachineEvent::Kind::BlockMoved,
+          .block = block,
+          .bytes = written,
+          .blockCount = blockCount_});
+  showBlockProgress(block, blockCount_);  // the index of the block just written
+  answerWait_.restart();
 }
 
 void UpgradeTransfer::complete() {
-  finish(UpgradeState::Succeeded);
-  showBlockProgress(blockCount_);
+  end(Outcome::Succeeded);
+  showBlockProgress(blockCount_, blockCount_);
   view_.showUpgradeComplete();
-  sendFrame(kStopFrame);
+  send(port_, kStopFrame);
   view_.stopTimer(kUpgradeTimerId);
-  emitFinished();
-}
-
-void UpgradeTransfer::showBlockProgress(long long n) {
-  const unsigned count = static_cast<unsigned>(blockCount_);
-  const unsigned done = static_cast<unsigned>(std::clamp<long long>(n, 0, count));
-  view_.showBlockProgress(progressPercent(done, count), n, blockCount_);
-}
-
-void UpgradeTransfer::abandon() {
-  if (finished()) return;
-  finish(UpgradeState::Cancelled);
-  emitFinished();
-}
-
-void UpgradeTransfer::sendFrame(const FrameBytes& frame) {
-  port_.sendFrame(frame);
-  notify({.kind = UpgradeEvent::Kind::FrameSent, .frame = frame});
-}
-
-void UpgradeTransfer::finish(UpgradeState state) {
-  state_ = state;
-}
-
-void UpgradeTransfer::emitFinished() {
-  notify({.kind = UpgradeEvent::Kind::Finished, .state = state_});
-}
-
-void UpgradeTransfer::fail(UpgradeState state, const Notice& notice) {
-  finish(state);
-  sendFrame(kStopFrame);
-  view_.cancel();
-  showFailure(notice);
-  emitFinished();
-}
-
-void UpgradeTransfer::showFailure(const Notice& notice) {
-  failure_ = notice;
-  view_.showMessage(notice);
+  announceFinished();
 }
 
 }  // namespace quorvane

@@ -1,6 +1,5 @@
 // Everything quorvane-cli prints: results on stdout, failures and progress
-// on stderr, trace lines on stdout. Thread-safe (a connect handshake runs
-// its blocking wait on a worker thread).
+// on stderr, trace lines on stdout. Thread-safe.
 #pragma once
 
 #include <chrono>

@@ -11,9 +11,8 @@
 namespace quorvane::cli {
 
 namespace {
-// While a job waits for something outside the timers (a handshake on its
-// worker thread), the loop looks again after this long.
-constexpr auto kIdlePoll = std::chrono::milliseconds(2);
+// The longest the loop sleeps before it looks at Ctrl-C again.
+constexpr auto kLongestSleep = std::chrono::milliseconds(20);
 }  // namespace
 
 Clock::duration Timing::real(int protocolMs) const {
@@ -53,19 +52,14 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     bool anyRunning = false;
     Clock::time_point next = Clock::time_point::max();
     for (Job* job : jobs) {
-      if (!job->done()) job->poll();
       if (job->done()) continue;
       anyRunning = true;
       for (const auto& [id, timer] : job->timers_) next = std::min(next, timer.due);
     }
     if (!anyRunning) return;
     const Clock::time_point now = Clock::now();
-    // Never sleep long: Ctrl-C and worker threads are looked at in between.
-    const Clock::time_point wake = std::min(next, now + std::chrono::milliseconds(20));
-    if (next == Clock::time_point::max()) {
-      std::this_thread::sleep_for(kIdlePoll);
-      continue;
-    }
+    // Never sleep long: Ctrl-C is looked at in between.
+    const Clock::time_point wake = std::min(next, now + kLongestSleep);
     if (wake > now) std::this_thread::sleep_until(wake);
     if (Clock::now() < next) continue;
 

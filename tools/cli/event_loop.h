@@ -37,9 +37,6 @@ class Job {
   virtual bool done() const = 0;
   // Ctrl-C: end the job as the dialog's Cancel does (nothing sent).
   virtual void interrupt() = 0;
-  // Called between ticks; a job whose state machine works off the loop's
-  // thread looks after it here.
-  virtual void poll() {}
 
   // The timers of the job, started and stopped by its state machine.
   // Starting a running timer restarts its period.

@@ -11,7 +11,6 @@
 #include "transfer/model_check.h"
 #include "transfer/read_transfer.h"
 #include "transfer/rom_type.h"
-#include "transfer/transfer_view.h"
 #include "transfer/upgrade_transfer.h"
 
 namespace quorvane::cli {
@@ -35,156 +34,137 @@ void describeType(JobRecord& record, int tagIndex) {
   record.modelName = std::string(t.modelName);
 }
 
-// A transfer's front end: the job's timers, its progress line, its
-// failure messages.
-class JobTransferView final : public TransferView {
+// A job that runs one tick machine: the machine's timers are the job's, its
+// messages go to stderr at once, its events make the trace and the
+// progress line, and its Finished event concludes the job.
+class MachineJob : public ReceiverJob, protected ConnectView, protected TransferView {
  public:
-  using ProgressFn = std::function<void(long long, long long)>;
-  using MessageFn = std::function<void(const Notice&)>;
-  JobTransferView(Job& job, ProgressFn progress, MessageFn message)
-      : job_(job), progress_(std::move(progress)), message_(std::move(message)) {}
-
-  void startTimer(int timerId, int periodMs) override { job_.startTimer(timerId, periodMs); }
-  void stopTimer(int timerId) override { job_.stopTimer(timerId); }
-  void showBlockProgress(unsigned, long long done, long long count) override {
-    progress_(done, count);
+  void begin() override { machine_->start(); }
+  void onTimer(int timerId) override { machine_->tick(timerId); }
+  void interrupt() override {
+    Job::stopAllTimers();
+    machine_->abandon();
   }
-  void cancel() override {
-    job_.stopAllTimers();
-    cancelled = true;
-  }
-  void showMessage(const Notice& notice) override { message_(notice); }
-  void showUpgradeComplete() override { upgradeComplete = true; }
 
-  bool cancelled = false;
-  bool upgradeComplete = false;
+ protected:
+  MachineJob(RunContext& run, JobTarget target, std::string command)
+      : ReceiverJob(run, std::move(target), std::move(command)) {}
+
+  void watch(TickMachine& machine) {
+    machine_ = &machine;
+    machine.setObserver([this](const MachineEvent& e) { onEvent(e); });
+  }
+  virtual void onEvent(const MachineEvent& e) = 0;
+
+  // The views of every machine.
+  void startTimer(int timerId, int periodMs) override { Job::startTimer(timerId, periodMs); }
+  void stopTimer(int timerId) override { Job::stopTimer(timerId); }
+  void showMessage(const Notice& notice) override { fail(notice); }
+  void showProgress(int) override {}
+  void finish(bool) override {}
+  void showBlockProgress(unsigned, long long, long long) override {}
+  void cancel() override { Job::stopAllTimers(); }
+
+  CommandPort port_;
 
  private:
-  Job& job_;
-  ProgressFn progress_;
-  MessageFn message_;
+  TickMachine* machine_ = nullptr;
 };
 
 // ---- connect ---------------------------------------------------------------
 
-class ConnectJob final : public ReceiverJob, private ConnectView {
+constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
+
+class ConnectJob final : public MachineJob {
  public:
   ConnectJob(RunContext& run, JobTarget target)
-      : ReceiverJob(run, std::move(target), "connect"),
-        handshake_(port_, *this, [this](int ms) { sleep(ms); }) {}
-  ~ConnectJob() override {
-    if (worker_.joinable()) worker_.join();
+      : MachineJob(run, std::move(target), "connect"),
+        handshake_(port_, static_cast<ConnectView&>(*this), target_.port) {
+    watch(handshake_);
   }
 
-  void begin() override { handshake_.start(); }
-
-  void onTimer(int timerId) override {
-    if (timerId != kConnectTimerId || worker_.joinable()) return;
-    // The handshake stops its timer first; done here, on the loop's thread.
-    stopTimer(kConnectTimerId);
-    onWorker_ = true;
-    worker_ = std::thread([this] {
-      handshake_.tick(target_.port);
-      finished_ = true;
-    });
+  // From the connect timer's tick on, one step of the handshake per tick;
+  // the wait it asks for is the wait timer's period.
+  void onTimer(int) override {
+    if (const std::optional<int> wait = handshake_.step())
+      Job::startTimer(kConnectWaitTimerId, *wait);
+    else
+      Job::stopTimer(kConnectWaitTimerId);
   }
 
-  void poll() override {
-    if (!worker_.joinable() || !finished_) return;
-    worker_.join();
-    onWorker_ = false;
-    const bool ok = handshake_.result() == ConnectResult::Connected;
-    if (ok) run_.console.result(target_.prefix, noticeText(Notice::of(MessageId::ConnectOk)));
-    conclude(ok);
-  }
-
-  void interrupt() override {
-    // Before the tick: Esc of the dialog. A handshake under way runs out.
-    if (handshake_.cancel()) conclude(false, true);
-  }
+  // Before the first tick: Esc of the dialog. A handshake under way runs out.
+  void interrupt() override { handshake_.abandon(); }
 
  private:
-  // ConnectView
-  void startTimer(int timerId, int periodMs) override { Job::startTimer(timerId, periodMs); }
-  void stopTimer(int timerId) override {
-    if (!onWorker_) Job::stopTimer(timerId);
-  }
-  void showProgress(int percent) override {
-    if (percent == kConnectProgressDone) {  // the acknowledgement has arrived
-      traceRequest();
-      traceFrame(kReceived, kAckFrame);
+  // The trace tells the outcome of the wait, not the bytes of a wrong answer.
+  void onEvent(const MachineEvent& e) override {
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        if (e.frame == kStopFrame) traceLine(kReceived, "no acknowledgement");
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        if (e.accepted) traceFrame(kReceived, e.frame);
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        break;
+      case MachineEvent::Kind::Finished:
+        if (handshake_.succeeded())
+          run_.console.result(target_.prefix, noticeText(Notice::of(MessageId::Connected)));
+        conclude(handshake_.succeeded(), e.outcome == Outcome::Cancelled);
+        break;
     }
   }
-  void showMessage(const Notice& notice) override {
-    if (notice.id == MessageId::NoAnswer) {  // the wait failed: stop sent
-      traceRequest();
-      traceLine(kReceived, "no acknowledgement");
-      traceFrame(kSent, kStopFrame);
-    }
-    fail(notice);
-  }
-  void finish(bool) override {}
 
-  // The handshake's waits: the first one comes right after the request.
-  void sleep(int ms) {
-    traceRequest();
-    std::this_thread::sleep_for(run_.timing.real(ms));
-  }
-  void traceRequest() {
-    if (requestTraced_) return;
-    requestTraced_ = true;
-    traceFrame(kSent, kConnectFrame);
-  }
-
-  CommandPort port_;
   ConnectHandshake handshake_;
-  std::thread worker_;
-  std::atomic<bool> finished_{false};
-  std::atomic<bool> onWorker_{false};
-  bool requestTraced_ = false;
 };
 
 // ---- read and verify -------------------------------------------------------
 
-class ReadJob final : public ReceiverJob {
+class ReadJob final : public MachineJob {
  public:
   ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image)
-      : ReceiverJob(run, std::move(target), image ? "verify" : "read"),
-        view_(
-            *this, [this](long long d, long long c) { progress(d, c); },
-            [this](const Notice& n) { fail(n); }),
-        transfer_(port_, view_, target_.port, image ? std::string() : path),
+      : MachineJob(run, std::move(target), image ? "verify" : "read"),
+        transfer_(port_, static_cast<TransferView&>(*this), target_.port,
+                  image ? std::string() : path),
         image_(image) {
     record_.imagePath = std::move(path);
+    if (image_) transfer_.verifyAgainst(image_->tagIndex);
+    watch(transfer_);
   }
 
   void begin() override {
     startProgress();
-    if (run_.trace) transfer_.setObserver([this](const ReadEvent& e) { trace(e); });
-    if (image_) transfer_.verifyAgainst(image_->tagIndex);
-    if (!transfer_.startRead()) view_.cancel();
-    check();
-  }
-
-  void onTimer(int timerId) override {
-    transfer_.onReadTick(timerId);
-    check();
-  }
-
-  void interrupt() override {
-    stopAllTimers();
-    transfer_.abandon();
-    check();
+    transfer_.start();
   }
 
  private:
-  void check() {
-    if (!transfer_.finished() || concluded_) return;
+  void onEvent(const MachineEvent& e) override {
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        traceFrame(kReceived, e.frame);
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        traceLine(kReceived, "block " + std::to_string(e.block) + " (" +
+                                 std::to_string(kBlockSize) + " bytes)");
+        progress(e.block + 1, e.blockCount);  // as the dialog's counter: blocks taken
+        break;
+      case MachineEvent::Kind::Finished:
+        wrapUp();
+        break;
+    }
+  }
+
+  // The record, the verify's comparison, the result.
+  void wrapUp() {
     const ReadFields& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
     const bool mismatch =
-        transfer_.failure() && transfer_.failure()->id == MessageId::ModelMismatch;
+        transfer_.failure() && transfer_.failure()->id == MessageId::ReceiverModelMismatch;
     if (f.blockCount != 0 || mismatch) describeType(record_, f.tagIndex);
     bool ok = transfer_.succeeded();
     if (ok) record_.sha256 = dataSha(f.flashData, 0);
@@ -199,101 +179,76 @@ class ReadJob final : public ReceiverJob {
                             blockCounterText(f.blocksReceived, f.blockCount) + " identical");
       }
     }
-    conclude(ok, transfer_.outcome() == ReadOutcome::Cancelled);
+    conclude(ok, transfer_.outcome() == Outcome::Cancelled);
   }
 
-  void trace(const ReadEvent& e) {
-    switch (e.kind) {
-      case ReadEvent::Kind::FrameSent:
-        traceFrame(kSent, e.frame);
-        break;
-      case ReadEvent::Kind::AnswerTaken:
-        traceFrame(kReceived, e.frame);
-        break;
-      case ReadEvent::Kind::BlockTaken:
-        traceLine(kReceived, "block " + std::to_string(e.block) + " (" +
-                                 std::to_string(kBlockSize) + " bytes)");
-        break;
-    }
-  }
-
-  CommandPort port_;
-  JobTransferView view_;
   ReadTransfer transfer_;
   const LoadedImage* image_;
 };
 
 // ---- upgrade ---------------------------------------------------------------
 
-class UpgradeJob final : public ReceiverJob {
+// The verdict on an upgrade answer, for the trace.
+std::string verdictNote(const FrameBytes& answer, bool accepted, int tagIndex) {
+  if (accepted) return "accepted";
+  const UpgradeVerdict verdict = checkUpgradeAnswer(answer.data(), tagIndex);
+  if (verdict.kind == UpgradeVerdict::Kind::ModelMismatch)
+    return "model mismatch: " + std::string(romType(verdict.receiverIndex).modelName);
+  // Also an answer the port gave only in part, whatever its bytes.
+  return ackGroupOfIndex(tagIndex) == AckGroup::C ? "unexpected for group C"
+                                                  : "unexpected for group F";
+}
+
+class UpgradeJob final : public MachineJob {
  public:
   UpgradeJob(RunContext& run, JobTarget target, std::string path)
-      : ReceiverJob(run, std::move(target), "upgrade"),
-        view_(
-            *this, [this](long long d, long long c) { progress(d, c); },
-            [this](const Notice& n) { fail(n); }),
-        transfer_(port_, view_, target_.port, path) {
+      : MachineJob(run, std::move(target), "upgrade"),
+        transfer_(port_, static_cast<TransferView&>(*this), target_.port, path) {
     record_.imagePath = std::move(path);
+    watch(transfer_);
   }
 
   void begin() override {
     startProgress();
-    if (run_.trace) transfer_.setObserver([this](const UpgradeEvent& e) { trace(e); });
-    transfer_.begin();
-    check();
-  }
-
-  void onTimer(int timerId) override {
-    transfer_.onUpgradeTick(timerId);
-    check();
-  }
-
-  void interrupt() override {
-    stopAllTimers();
-    transfer_.abandon();
-    check();
+    progress(0, 0);  // the counter's "0/0 blocks"
+    transfer_.start();
   }
 
  private:
-  void check() {
-    if (!transfer_.finished() || concluded_) return;
+  void onEvent(const MachineEvent& e) override {
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        traceFrame(kReceived, e.frame, verdictNote(e.frame, e.accepted, transfer_.tagIndex()));
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        traceLine(kSent, "block " + std::to_string(e.block) + " (" + std::to_string(e.bytes) + "/" +
+                             std::to_string(kBlockSize) + " bytes written)");
+        progress(e.block, e.blockCount);  // as the dialog's counter: the block just written
+        break;
+      case MachineEvent::Kind::Finished:
+        wrapUp();
+        break;
+    }
+  }
+
+  void wrapUp() {
     record_.blocksDone = transfer_.blocksSent();
     record_.blockCount = transfer_.blockCount();
-    if (transfer_.state() != UpgradeState::LoadFailed) {
+    if (!transfer_.imageData().empty()) {  // the image was loaded
       describeType(record_, transfer_.tagIndex());
       record_.sha256 = dataSha(transfer_.imageData(), kTagSize);
     }
     const bool ok = transfer_.succeeded();
-    if (ok) run_.console.result(target_.prefix, kUpgradeCompleteWarning);
-    conclude(ok, transfer_.state() == UpgradeState::Cancelled);
-  }
-
-  void trace(const UpgradeEvent& e) {
-    switch (e.kind) {
-      case UpgradeEvent::Kind::FrameSent:
-        traceFrame(kSent, e.frame);
-        break;
-      case UpgradeEvent::Kind::AnswerReceived: {
-        std::string verdict = "accepted";
-        if (e.verdict.kind == UpgradeVerdict::Kind::ModelMismatch)
-          verdict = "model mismatch: " + std::string(romType(e.verdict.receiverIndex).modelName);
-        else if (e.verdict.kind == UpgradeVerdict::Kind::Unexpected)
-          verdict =
-              e.verdict.group == AckGroup::C ? "unexpected for group C" : "unexpected for group F";
-        traceFrame(kReceived, e.frame, verdict);
-        break;
-      }
-      case UpgradeEvent::Kind::BlockSent:
-        traceLine(kSent, "block " + std::to_string(e.block) + " (" + std::to_string(e.written) +
-                             "/" + std::to_string(kBlockSize) + " bytes written)");
-        break;
-      case UpgradeEvent::Kind::Finished:
-        break;
+    if (ok) {
+      progress(transfer_.blockCount(), transfer_.blockCount());
+      run_.console.result(target_.prefix, kUpgradeCompleteWarning);
     }
+    conclude(ok, transfer_.outcome() == Outcome::Cancelled);
   }
 
-  CommandPort port_;
-  JobTransferView view_;
   UpgradeTransfer transfer_;
 };
 
@@ -388,6 +343,7 @@ void ReceiverJob::progress(long long done, long long count) {
 
 void ReceiverJob::traceFrame(const char* direction, const FrameBytes& frame,
                              const std::string& note) {
+  if (!run_.trace) return;
   std::string text = hexBytes(frame.data(), frame.size()) + "  " + frameMeaning(frame);
   if (!note.empty()) text += " [" + note + "]";
   traceLine(direction, text);

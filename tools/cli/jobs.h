@@ -2,11 +2,9 @@
 // its own view, and what the run reports about it.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/notice.h"
@@ -69,9 +67,9 @@ class ReceiverJob : public Job {
 // A frame's meaning for a trace: describeFrame plus model or key name.
 std::string frameMeaning(const FrameBytes& frame);
 
-// connect: the connection handshake. Its one tick blocks (the counted
-// acknowledgement wait and the pause after success), so it runs on a worker
-// thread and the other receivers' ticks go on meanwhile.
+// connect: the connection handshake, one acknowledgement poll per tick of
+// the loop, its counted waits and the pause after success scheduled as
+// timers, so that the other receivers' ticks go on meanwhile.
 std::unique_ptr<ReceiverJob> makeConnectJob(RunContext& run, JobTarget target);
 
 // read FILE / verify FILE. For verify, `image` is the loaded image the

@@ -36,6 +36,6 @@ std::unique_ptr<QWidget> makeNoticeBox(quorvane::MessageId id) {
 }  // namespace
 
 QUORVANE_RENDER_SCENE("save_config_info_error",
-                      [] { return makeNoticeBox(quorvane::MessageId::SaveConfigInfoError); });
+                      [] { return makeNoticeBox(quorvane::MessageId::ConfigOpenFailed); });
 QUORVANE_RENDER_SCENE("save_data_error",
-                      [] { return makeNoticeBox(quorvane::MessageId::SaveDataError); });
+                      [] { return makeNoticeBox(quorvane::MessageId::ConfigWriteFailed); });

@@ -100,7 +100,7 @@ void CommSetupDialog::accept() {
   {
     ConnectDialog connectDialog(this, connectOptions_);
     if (connectDialog.exec() == QDialog::Accepted)
-      showNotice(Notice::of(MessageId::ConnectOk), this);
+      showNotice(Notice::of(MessageId::Connected), this);
   }  // the connect dialog, and with it the port, goes here
   QDialog::accept();
 }

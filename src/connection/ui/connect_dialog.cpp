@@ -35,7 +35,8 @@ ConnectDialog::ConnectDialog(QWidget* owner, ConnectDialogOptions options)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       runTimer_(options.runTimer),
       timers_(this, [this](int) { tick(); }),
-      handshake_(port_, *this, std::move(options.sleep)) {
+      handshake_(port_, *this, PortTarget::fromIndex(AppConfig::instance().portIndex),
+                 std::move(options.sleep)) {
   setWindowTitle(QString::fromUtf8(kTitle));
   setupDialog(this, kWidth, kHeight);
 
@@ -53,11 +54,11 @@ ConnectDialog::~ConnectDialog() = default;
 
 void ConnectDialog::tick() {
   const WaitCursor busy;
-  handshake_.tick(PortTarget::fromIndex(AppConfig::instance().portIndex));
+  handshake_.tick(kConnectTimerId);
 }
 
 void ConnectDialog::reject() {
-  handshake_.cancel();
+  handshake_.abandon();
 }
 
 void ConnectDialog::startTimer(int timerId, int periodMs) {

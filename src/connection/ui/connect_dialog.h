@@ -28,7 +28,8 @@ class ConnectDialog : public QDialog, private ConnectView {
   ~ConnectDialog() override;
 
   // The timer's tick (the timer id is not looked at): the handshake on
-  // COM(portIndex + 1), with the wait cursor shown until it returns.
+  // COM(portIndex + 1) as it was when the dialog was made, with the wait
+  // cursor shown until it returns.
   void tick();
 
   // Esc: ends with Rejected before the first tick, ignored after it.

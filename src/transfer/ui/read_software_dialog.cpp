@@ -27,16 +27,12 @@ bool ReadSoftwareDialog::initialize() {
   }
   transfer_.emplace(port(), static_cast<TransferView&>(*this),
                     PortTarget::fromIndex(AppConfig::instance().portIndex), path->toStdString());
-  transfer_->showBlockProgress(0);  // "0/0 blocks" until the first block
-  if (!transfer_->startRead()) {
-    cancel();
-    return false;
-  }
-  return true;
+  transfer_->start();  // on failure it has run the Cancel command
+  return !transfer_->finished();
 }
 
 void ReadSoftwareDialog::step(int timerId) {
-  if (transfer_) transfer_->onReadTick(timerId);
+  if (transfer_) transfer_->tick(timerId);
 }
 
 void ReadSoftwareDialog::abandonTransfer() {

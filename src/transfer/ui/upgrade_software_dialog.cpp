@@ -45,11 +45,12 @@ bool UpgradeSoftwareDialog::initialize() {
   transfer_ = std::make_unique<UpgradeTransfer>(
       port(), *this, PortTarget::fromIndex(AppConfig::instance().portIndex),
       imagePath_.toStdString());
-  return transfer_->begin();
+  transfer_->start();  // on failure it has run the Cancel command
+  return !transfer_->finished();
 }
 
 void UpgradeSoftwareDialog::step(int timerId) {
-  if (transfer_) transfer_->onUpgradeTick(timerId);
+  if (transfer_) transfer_->tick(timerId);
 }
 
 void UpgradeSoftwareDialog::abandonTransfer() {

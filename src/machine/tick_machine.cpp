@@ -1,0 +1,28 @@
+#include "machine/tick_machine.h"
+
+#include "serial/command_port.h"
+
+namespace quorvane {
+
+void TickMachine::abandon() {
+  if (finished()) return;
+  end(Outcome::Cancelled);
+  announceFinished();
+}
+
+void TickMachine::end(Outcome outcome, std::optional<Notice> failure) {
+  phase_ = Phase::Finished;
+  outcome_ = outcome;
+  failure_ = std::move(failure);
+}
+
+void TickMachine::announceFinished() const {
+  notify({.kind = MachineEvent::Kind::Finished, .outcome = outcome_});
+}
+
+void TickMachine::send(CommandPort& port, const FrameBytes& frame) const {
+  port.sendFrame(frame);
+  notify({.kind = MachineEvent::Kind::FrameSent, .frame = frame});
+}
+
+}  // namespace quorvane

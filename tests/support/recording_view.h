@@ -1,0 +1,81 @@
+// The one front end of every test and benchmark of the tick machines: it
+// answers the connect view and the transfer view and writes every call, and
+// (once it watches a machine) every event, as a line of one log:
+//
+//   start timer 1 50ms   stop timer 1   bar 60   progress 1% 3/256 blocks
+//   cancel   message no answer！   finish ok   finish cancel   complete
+//   sent stop   answer ident model 5   answer ack refused   block 17
+//   finished succeeded | failed | cancelled
+//
+// It also keeps the running timers, with the deadlines a window timer
+// would have, for the benchmarks that tick in real time.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connection/connect_handshake.h"
+#include "machine/tick_machine.h"
+#include "transfer/transfer_view.h"
+
+namespace quorvane::test {
+
+using Log = std::vector<std::string>;
+
+struct RecordingView final : ConnectView, TransferView {
+  using Clock = std::chrono::steady_clock;
+  struct Timer {
+    int periodMs = 0;
+    Clock::time_point due;
+  };
+
+  void startTimer(int timerId, int periodMs) override;
+  void stopTimer(int timerId) override {
+    timers.erase(timerId);
+    add("stop timer " + std::to_string(timerId));
+  }
+  void showMessage(const Notice& notice) override {
+    messages.push_back(notice);
+    add("message " + noticeText(notice));
+  }
+  void showProgress(int percent) override { add("bar " + std::to_string(percent)); }
+  void finish(bool connected) override { add(connected ? "finish ok" : "finish cancel"); }
+  void showBlockProgress(unsigned percent, long long done, long long count) override {
+    add("progress " + std::to_string(percent) + "% " + blockCounterText(done, count));
+  }
+  void cancel() override {
+    timers.clear();
+    add("cancel");
+  }
+  void showUpgradeComplete() override { add("complete"); }
+
+  // Logs the machine's events too.
+  void watch(TickMachine& machine);
+
+  // The lines that begin with one of `prefixes`, in order.
+  Log only(std::initializer_list<std::string_view> prefixes) const;
+  // The running timer (the lowest id when several run); 0 when none runs.
+  int timer() const { return timers.empty() ? 0 : timers.begin()->first; }
+  // Sleeps until the earliest running timer is due and returns its id (0:
+  // none runs). The next deadline is one period later, or one period from
+  // now when that has passed already: missed periods are skipped.
+  int sleepUntilTick();
+
+  Log log;
+  std::map<int, Timer> timers;
+  std::vector<Notice> messages;
+  // Called with each line once it is logged: for a message, what the
+  // message box's own loop would do meanwhile (deliver ticks, say).
+  std::function<void(const std::string&)> onLine;
+
+ private:
+  void add(std::string line);
+};
+
+}  // namespace quorvane::test
