@@ -1,5 +1,6 @@
 // quorvane-cli, the real executable, against receiver emulators over ptys, on a shortened tick
 // (QUORVANE_CLI_TEST_TICK_MS; waits are counted in ticks): what it prints, exits with, reports.
+// Its option parsing and progress lines also as functions of the library.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "base/notice.h"
+#include "cli.h"
+#include "console.h"
 #include "serial/protocol.h"
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
@@ -75,11 +78,124 @@ std::vector<nlohmann::json> reportOf(const std::string& path) {
   return records;
 }
 
+// A receiver's final progress line on stderr (not a terminal: one line per receiver).
+std::string progressLineOf(const std::string& err, const std::string& device) {
+  for (const std::string& line : split(err, '\n'))
+    if (line.starts_with(device + ": ") && line.find(" blocks ") != std::string::npos) return line;
+  return {};
+}
+
+// "21/256 blocks " as the report record counts.
+std::string countsOf(const nlohmann::json& record) {
+  return std::to_string(record["blocks_done"].get<long long>()) + "/" +
+         std::to_string(record["block_count"].get<long long>()) + " blocks ";
+}
+
+TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
+  struct Case {
+    const char* line;
+    std::string expected;  // "command|args|port|devices|quiet trace|keys" or "error: ..."
+  };
+  for (const auto& [line, expected] : std::vector<Case>{
+           {"--port 1 connect", "connect||1||00|"},
+           {"connect --port 1", "connect||1||00|"},
+           {"read --device /dev/a rom.bin --quiet", "read|rom.bin|-|/dev/a|10|"},
+           {"--device=/dev/a verify --device /dev/b x.bin", "verify|x.bin|-|/dev/a /dev/b|00|"},
+           {"key MENU --trace OK", "key|MENU OK|-||01|29 6"},
+           {"info a -- -b --quiet", "info|a -b --quiet|-||00|"},
+           {"connect --bogus", "error: unknown option --bogus"},
+           {"info -b", "error: unknown option -b"},
+           {"connect --trace=1", "error: unknown option --trace=1"},
+           {"connect --port", "error: --port needs a COM number"},
+           {"-- --port 1 connect", "error: unknown command --port"},
+           {"connect -- extra", "error: connect: too many arguments"},
+           {"ports --port 1 --device /dev/a", "error: --port and --device exclude each other"},
+       }) {
+    const cli::ParseResult parsed = cli::parseCommandLine(split(line, ' '), cli::commandTable());
+    std::string got = "error: " + parsed.error;
+    if (const auto& o = parsed.options) {
+      auto join = [](const auto& items) {
+        std::string text;
+        for (const auto& item : items) text += (text.empty() ? "" : " ") + std::string(item);
+        return text;
+      };
+      std::vector<std::string> keys;
+      for (const std::uint8_t k : o->keys) keys.push_back(std::to_string(k));
+      got = std::string(o->command->name) + "|" + join(o->args) + "|" +
+            (o->port ? std::to_string(*o->port) : "-") + "|" + join(o->devices) + "|" +
+            char('0' + o->quiet) + char('0' + o->trace) + "|" + join(keys);
+    }
+    EXPECT_EQ(got, expected) << line;
+  }
+}
+
+TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
+  const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  cli::ProgressState p;
+  p.done = 120;
+  p.count = 256;
+  p.bytesPerSecond = 10240;
+  p.secondsLeft = 54;
+  p.ended = p.started + std::chrono::milliseconds(102400);
+  EXPECT_EQ(cli::liveProgressLine("/dev/ttyUSB0", p, false, "", 80),
+            "/dev/ttyUSB0: 120/256 blocks [###########.............] 10240 B/s left 0:54");
+  EXPECT_EQ(cli::liveProgressLine(byId, p, false, "", 200).find(byId + ": 120/256 blocks [#"), 0u);
+  auto width = [](const std::string& s) {
+    return std::count_if(s.begin(), s.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
+  };
+  for (const std::size_t columns : {80u, 60u, 40u, 12u}) {
+    for (const bool finished : {false, true}) {
+      const std::string line =
+          cli::liveProgressLine(byId, p, finished, finished ? "ok" : "", columns);
+      EXPECT_LT(width(line), std::ptrdiff_t(columns)) << line;
+      EXPECT_EQ(line.find("/de"), 0u) << line;
+      if (columns < 60) continue;  // narrower still: cut at the end as well
+      EXPECT_NE(line.find("..."), std::string::npos) << line;
+      EXPECT_NE(line.find("-if00-port0: 120/256 blocks "), std::string::npos) << line;
+    }
+  }
+  // The console redraws its rows with these lines.
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* drawn = open_memstream(&buffer, &size);
+  {
+    cli::ConsoleSettings settings;
+    settings.live = true;
+    settings.columns = 40;
+    settings.err = drawn;
+    cli::Console console(settings);
+    const int row = console.addProgress(byId);
+    console.updateProgress(row, 256, 256, cli::Clock::now());
+    console.finishProgress(row, "ok", cli::Clock::now(), 256, 256);
+  }
+  std::fclose(drawn);
+  const auto rows = split(std::string(buffer, size), '\n');
+  std::free(buffer);
+  ASSERT_EQ(rows.size(), 3u);  // drawn, cleared, drawn again
+  EXPECT_NE(rows.back().find("-port0: 256/256 blocks "), std::string::npos) << rows.back();
+  for (const std::string& row : rows) EXPECT_LT(width(row.substr(row.rfind("\033[K") + 3)), 40);
+
+  const std::string umlauts = "\xC3\x84\xC3\x96";  // two characters, four bytes
+  using Cut = std::tuple<std::string, std::size_t, std::string>;
+  const std::vector<Cut> cuts = {{"abcdefghij", 10, "abcdefghij"},
+                                 {"abcdefghij", 7, "a...hij"},
+                                 {umlauts + "bcdefgh", 8, umlauts.substr(0, 2) + "...efgh"},
+                                 {"abcdef", 2, "ab"}};
+  for (const auto& [label, columns, expected] : cuts)
+    EXPECT_EQ(cli::shortenMiddle(label, columns), expected) << label << " " << columns;
+
+  // Redrawn in place only on a terminal that can: not on a dumb one, nor into a file.
+  EXPECT_TRUE(cli::redrawable(true, "xterm-256color"));
+  for (const auto& [terminal, term] : std::vector<std::pair<bool, const char*>>{
+           {true, "dumb"}, {true, ""}, {true, nullptr}, {false, "xterm"}})
+    EXPECT_FALSE(cli::redrawable(terminal, term)) << (term ? term : "(unset)");
+}
+
 TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
   for (const char* args :
        {"", "frobnicate", "read", "connect extra", "--port two connect",
         "--port 1 --device /dev/null connect", "--device /dev/a --device /dev/a connect",
-        "--bogus connect", "key MENU NOSUCHKEY", "key 0x20"}) {
+        "--bogus connect", "connect --bogus", "info -x.bin", "key MENU NOSUCHKEY", "key 0x20"}) {
     const CliRun r = runCli(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("usage: quorvane-cli"), std::string::npos) << args;
@@ -136,6 +252,9 @@ TEST(CliConnectAndKey, PortFromTheConfigFileTracedAndEveryKindOfKeyName) {
                               text(MessageId::Connected) + "\n"))
       << r.out;
   EXPECT_EQ(test::readFileBytes(dir.file("Quorvane.cfg")), config);
+  r = runCli("connect --port 2", env);  // an option after the command
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, text(MessageId::ConnectOk) + "\n");
 
   r = runCli("--trace key MENU OK CH\xE2\x96\xB2 ch- FAV- P/N/S 7 0x00 <--VOL", env);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -216,10 +335,34 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
     EXPECT_EQ(records[i]["result"], bad ? "failed" : "ok") << i;
     EXPECT_EQ(records[i]["message"], bad ? failure : "") << i;
     EXPECT_EQ(records[i]["blocks_done"], bad ? 21 : 256) << i;
+    EXPECT_EQ(
+        progressLineOf(r.err, e.devicePath()).find(e.devicePath() + ": " + countsOf(records[i])),
+        0u)
+        << r.err;
   }
   EXPECT_EQ(split(r.out, '\n').size(), emus.size() - 1) << r.out;
   const auto errLines = split(r.err, '\n');
   EXPECT_EQ(std::count(errLines.begin(), errLines.end(), emus[kBad].path() + ": " + failure), 1);
+}
+
+// The final progress line counts the blocks taken or sent of the known total, as the report does.
+TEST(CliFailures, TheFinalLineCountsWhatTheReportCounts) {
+  const emu::EmulatorOptions confused{.faults = {.wrongAnswer = true}},
+      stalls{.faults = {.silentAfterBlock = 5}};
+  using Case = std::tuple<const char*, const emu::EmulatorOptions*, const char*>;
+  for (const auto& [command, receiver, counts] : std::vector<Case>{
+           {"upgrade", &confused, "0/256 blocks "}, {"read", &stalls, "6/256 blocks "}}) {
+    StartedEmulator emu(*receiver);
+    TempDir dir;
+    test::writeFileBytes(dir.file("rom.bin"), imageOf(1, emu::patternFlash(1)));
+    const CliRun r = runCli("--device " + emu.path() + " --report " + dir.file("r.jsonl") + " " +
+                            command + " " + dir.file(*command == 'r' ? "new.bin" : "rom.bin"));
+    EXPECT_EQ(r.status, 1) << command;
+    const auto records = reportOf(dir.file("r.jsonl"));
+    ASSERT_EQ(records.size(), 1u) << command;
+    EXPECT_EQ(countsOf(records[0]), counts) << command;
+    EXPECT_EQ(progressLineOf(r.err, emu.path()).find(emu.path() + ": " + counts), 0u) << r.err;
+  }
 }
 
 }  // namespace

@@ -1,17 +1,15 @@
 #include "cli.h"
 
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 
 #include "base/app_config.h"
 #include "base/notice.h"
-#include "cli_options.h"
 #include "console.h"
 #include "event_loop.h"
 #include "jobs.h"
@@ -37,8 +35,30 @@ extern "C" void onInterrupt(int) {
   gInterrupted = true;
 }
 
+// While it lives, Ctrl-C and SIGTERM end the running jobs as Cancel does.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptGuard() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
 int usageError(const std::string& what) {
-  std::fprintf(stderr, "quorvane-cli: %s\n%s", what.c_str(), usageText());
+  std::fprintf(stderr, "quorvane-cli: %s\n%s", what.c_str(), usageText(commandTable()).c_str());
   return kExitUsage;
 }
 
@@ -52,80 +72,214 @@ void replaceAll(std::string& s, const std::string& what, const std::string& with
     s.replace(at, what.size(), with);
 }
 
-// The receivers of a run, from --device, --port or Quorvane.cfg.
-std::vector<JobTarget> targetsOf(const Options& o) {
+// Quorvane.cfg, read only: this tool never saves it.
+void readConfig(AppConfig& config) {
+  config.locateConfig();
+  config.loadConfig();
+}
+
+// ---- receivers -----------------------------------------------------------------
+
+// The receiver of --port, or of portIndex in Quorvane.cfg.
+JobTarget comTarget(const Options& o) {
+  long long number = 0;
+  if (o.port) {
+    number = *o.port;
+  } else {
+    AppConfig config;
+    readConfig(config);
+    number = portNumberFromIndex(config.portIndex);
+  }
+  const std::string label = "COM" + std::to_string(number);
+  return {PortTarget::comPort(number), label, devicePathForPort(number).value_or(label), number,
+          ""};
+}
+
+// The receivers of a run, once the report file is known to be writable;
+// none after a usage error.
+std::optional<std::vector<JobTarget>> receiversOf(const Options& o) {
   std::vector<JobTarget> targets;
   const bool several = o.devices.size() > 1;
-  for (const std::string& d : o.devices) {
-    JobTarget t{PortTarget::device(d), d, d, std::nullopt, several ? d + ": " : ""};
-    targets.push_back(std::move(t));
-  }
-  if (targets.empty()) {
-    long long number = 0;
-    if (o.port) {
-      number = *o.port;
-    } else {
-      AppConfig config;  // read only: this tool never saves it
-      config.locateConfig();
-      config.loadConfig();
-      number = portNumberFromIndex(config.portIndex);
-    }
-    const std::string label = "COM" + std::to_string(number);
-    targets.push_back({PortTarget::comPort(number), label,
-                       devicePathForPort(number).value_or(label), number, ""});
+  for (const std::string& d : o.devices)
+    targets.push_back({PortTarget::device(d), d, d, std::nullopt, several ? d + ": " : ""});
+  if (targets.empty()) targets.push_back(comTarget(o));
+  if (!o.reportPath.empty() && !reportWritable(o.reportPath)) {
+    usageError("cannot write the report file " + o.reportPath);
+    return std::nullopt;
   }
   return targets;
 }
 
+// Each receiver's file for `read`; none after a usage error.
+std::optional<std::vector<std::string>> readPathsOf(const std::string& file,
+                                                    const std::vector<JobTarget>& targets) {
+  std::vector<std::string> paths;
+  std::set<std::string> seen;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    paths.push_back(readTargetPath(file, i + 1, targets[i].label, targets.size() > 1));
+    if (!seen.insert(paths.back()).second) {
+      usageError("two receivers would be read into " + paths.back());
+      return std::nullopt;
+    }
+  }
+  return paths;
+}
+
+// The image of upgrade and verify, checked once before any port is opened:
+// a refused image is one message (and a failed record per receiver).
+std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
+                                       const std::vector<JobTarget>& targets) {
+  ImageLoadResult loaded = loadImage(o.args[0]);
+  if (loaded.ok()) return std::move(loaded.image);
+  const std::string message = loaded.failure ? noticeText(*loaded.failure) : "";
+  if (!message.empty()) console.failure("", message);
+  for (const JobTarget& t : targets) {
+    JobRecord r;
+    r.device = t.device;
+    r.port = t.portNumber;
+    r.command = o.command->name;
+    r.imagePath = o.args[0];
+    r.result = "failed";
+    r.message = message;
+    r.start = std::chrono::system_clock::now();
+    if (!o.reportPath.empty()) appendRecord(o.reportPath, r);
+  }
+  return std::nullopt;
+}
+
+using JobMaker =
+    std::function<std::unique_ptr<ReceiverJob>(RunContext&, const JobTarget&, std::size_t)>;
+
+// The report records and the exit status of the ended jobs.
+int concludeJobs(const Options& o, Console& console,
+                 const std::vector<std::unique_ptr<ReceiverJob>>& jobs) {
+  bool allOk = true;
+  for (const auto& j : jobs) {
+    allOk = allOk && j->succeeded();
+    if (!o.reportPath.empty() && !appendRecord(o.reportPath, j->record()))
+      console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
+  }
+  return allOk ? kExitOk : kExitFailed;
+}
+
+// One job per receiver, all in one event loop until every one has ended.
+int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& targets,
+            const JobMaker& make) {
+  RunContext run{console, Timing::fromEnvironment(), o.trace, Clock::now()};
+  std::vector<std::unique_ptr<ReceiverJob>> jobs;
+  std::vector<Job*> loopJobs;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    jobs.push_back(make(run, targets[i], i));
+    loopJobs.push_back(jobs.back().get());
+  }
+  {
+    const InterruptGuard guard;
+    EventLoop loop;
+    loop.run(loopJobs, &gInterrupted);
+  }
+  return concludeJobs(o, console, jobs);
+}
+
+// ---- commands on receivers -------------------------------------------------------
+
+int runConnect(const Options& o, Console& console) {
+  const auto targets = receiversOf(o);
+  if (!targets) return kExitUsage;
+  return runJobs(o, console, *targets, [](RunContext& run, const JobTarget& t, std::size_t) {
+    return makeConnectJob(run, t);
+  });
+}
+
+int runRead(const Options& o, Console& console) {
+  const auto targets = receiversOf(o);
+  if (!targets) return kExitUsage;
+  const auto paths = readPathsOf(o.args[0], *targets);
+  if (!paths) return kExitUsage;
+  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t i) {
+    return makeReadJob(run, t, (*paths)[i]);
+  });
+}
+
+int runUpgrade(const Options& o, Console& console) {
+  const auto targets = receiversOf(o);
+  if (!targets) return kExitUsage;
+  if (!imageForAll(o, console, *targets)) return kExitFailed;
+  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
+    return makeUpgradeJob(run, t, o.args[0]);
+  });
+}
+
+int runVerify(const Options& o, Console& console) {
+  const auto targets = receiversOf(o);
+  if (!targets) return kExitUsage;
+  const std::optional<LoadedImage> image = imageForAll(o, console, *targets);
+  if (!image) return kExitFailed;
+  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
+    return makeVerifyJob(run, t, o.args[0], *image);
+  });
+}
+
+int runKey(const Options& o, Console& console) {
+  const auto targets = receiversOf(o);
+  if (!targets) return kExitUsage;
+  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
+    return makeKeyJob(run, t, o.keys, o.args);
+  });
+}
+
 // ---- info --------------------------------------------------------------------
+
+// Tag, model, family, flash and block count from the file's first bytes.
+std::string tagFacts(const std::vector<std::uint8_t>& bytes) {
+  const std::optional<int> tag =
+      bytes.size() >= kTagSize ? findTag(bytes.data()) : std::optional<int>();
+  if (!tag) return "  tag: none\n";
+  const RomImageTag& t = romType(*tag);
+  return "  tag: " + std::string(t.tagText) + "\n" +                      //
+         "  model: " + std::string(t.modelName) + "\n" +                  //
+         "  family: " + std::string(familyName(t.family)) + "\n" +        //
+         "  flash type: " + std::string(flashTypeName(t.flash)) +         //
+         (t.flash == FlashType::AMD ? " (29-series)" : " (39-series)") +  //
+         "\n  flash size: " + std::to_string(t.sizeDigit) + " MiB\n" +    //
+         "  blocks: " + std::to_string(t.blockCount) + "\n";
+}
+
+// What `info` says about one file, but for whether it loads.
+std::string fileFacts(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (!ec && size <= kImageFileSizeLarge) {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return "file: " + path + "\n" + tagFacts(bytes) +
+         "  file size: " + (ec ? std::string("-") : std::to_string(size) + " bytes") + "\n" +
+         "  sha256: " +
+         (bytes.size() > kTagSize ? sha256Hex(bytes.data() + kTagSize, bytes.size() - kTagSize)
+                                  : std::string("-")) +
+         " (flash data, without the tag)\n";
+}
 
 int runInfo(const Options& o, Console& console) {
   bool allLoad = true;
   const bool several = o.args.size() > 1;
   for (const std::string& path : o.args) {
-    std::vector<std::uint8_t> bytes;
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (!ec && size <= kImageFileSizeLarge) {
-      std::ifstream in(path, std::ios::binary);
-      bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::string out = "file: " + path + "\n";
-    const std::optional<int> tag =
-        bytes.size() >= kTagSize ? findTag(bytes.data()) : std::optional<int>();
-    if (tag) {
-      const RomImageTag& t = romType(*tag);
-      out += "  tag: " + std::string(t.tagText) + "\n";
-      out += "  model: " + std::string(t.modelName) + "\n";
-      out += "  family: " + std::string(familyName(t.family)) + "\n";
-      out += "  flash type: " + std::string(flashTypeName(t.flash)) +
-             (t.flash == FlashType::AMD ? " (29-series)" : " (39-series)") + "\n";
-      out += "  flash size: " + std::to_string(t.sizeDigit) + " MiB\n";
-      out += "  blocks: " + std::to_string(t.blockCount) + "\n";
-    } else {
-      out += "  tag: none\n";
-    }
-    out += "  file size: " + (ec ? std::string("-") : std::to_string(size) + " bytes") + "\n";
-    out += "  sha256: " +
-           (bytes.size() > kTagSize ? sha256Hex(bytes.data() + kTagSize, bytes.size() - kTagSize)
-                                    : std::string("-")) +
-           " (flash data, without the tag)\n";
+    const std::string facts = fileFacts(path);
     const ImageLoadResult loaded = loadImage(path);
     const std::string message = loaded.failure ? noticeText(*loaded.failure) : "";
-    out += "  loads: " + std::string(loaded.ok() ? "yes" : "no") +
-           (message.empty() ? "" : " (" + message + ")");
-    console.result("", out);
-    if (!loaded.ok()) {
-      allLoad = false;
-      if (!message.empty()) console.failure(several ? path + ": " : "", message);
-    }
+    console.result("", facts + "  loads: " + (loaded.ok() ? "yes" : "no") +
+                           (message.empty() ? "" : " (" + message + ")"));
+    if (loaded.ok()) continue;
+    allLoad = false;
+    if (!message.empty()) console.failure(several ? path + ": " : "", message);
   }
   return allLoad ? kExitOk : kExitFailed;
 }
 
 // ---- ports -------------------------------------------------------------------
 
-int runPorts(Console& console) {
+std::string comPortLines() {
   std::string out = "COM ports:\n";
   for (long long n = 1; n <= 4; ++n) {
     const std::string path = devicePathForPort(n).value_or("-");
@@ -136,14 +290,13 @@ int runPorts(Console& console) {
            (set && *set ? portOverrideVariable(n) : std::string("default")) + ", " +
            (present ? "present" : "absent") + ")\n";
   }
-  {
-    AppConfig config;
-    config.locateConfig();
-    config.loadConfig();
-    out += "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) +
-           " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
-  }
-  out += "serial devices:\n";
+  AppConfig config;
+  readConfig(config);
+  return out + "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) +
+         " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
+}
+
+std::string serialDeviceLines() {
   std::set<std::string> found;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
@@ -156,14 +309,59 @@ int runPorts(Console& console) {
     for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
       if (name.rfind(prefix, 0) == 0) found.insert(e.path().string());
   }
+  std::string out = "serial devices:\n";
   for (const std::string& f : found) out += "  " + f + "\n";
   if (found.empty()) out += "  none\n";
   out.pop_back();
-  console.result("", out);
+  return out;
+}
+
+int runPorts(const Options&, Console& console) {
+  console.result("", comPortLines() + serialDeviceLines());
   return kExitOk;
 }
 
+// ---- the table -----------------------------------------------------------------
+
+constexpr CommandSpec kCommands[] = {
+    {"connect", 0, 0, false, "connect",
+     "the connection handshake; prints \"connect ok!\" on success", runConnect},
+    {"read", 1, 1, false, "read FILE",
+     "Read Software: the receiver's whole flash into the ROM image FILE\n"
+     "(written completely or not at all). With several devices FILE may\n"
+     "hold {n} (1, 2, ... in --device order) or {device} (the device's\n"
+     "file name); without either, \"-<device>\" is put before the\n"
+     "extension: rom.bin -> rom-ttyUSB0.bin",
+     runRead},
+    {"upgrade", 1, 1, false, "upgrade FILE",
+     "Upgrade Software: write the ROM image FILE into the receiver,\n"
+     "refusing a receiver of another type; prints the completion warning",
+     runUpgrade},
+    {"verify", 1, 1, false, "verify FILE",
+     "read the receiver's flash and compare it with FILE: first the\n"
+     "receiver's type against the file's tag, then every block; prints\n"
+     "the differing block ranges (\"blocks 17-17 differ\"); writes nothing",
+     runVerify},
+    {"key", 1, -1, true, "key KEY...",
+     "send remote keys, one per 50 ms tick. KEY is a button caption\n"
+     "(MENU, OK, \"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
+     runKey},
+    {"info", 1, -1, false, "info FILE...",
+     "tag, model name, family, flash type, size, block count and SHA-256\n"
+     "of each image, and whether it would load (with the loader's message\n"
+     "when not); opens no port",
+     runInfo},
+    {"ports", 0, 0, false, "ports",
+     "the COM1..COM4 map and the serial devices present\n"
+     "(/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*); opens no port",
+     runPorts},
+};
+
 }  // namespace
+
+std::span<const CommandSpec> commandTable() {
+  return kCommands;
+}
 
 std::string readTargetPath(const std::string& file, std::size_t n, const std::string& device,
                            bool several) {
@@ -182,11 +380,11 @@ std::string readTargetPath(const std::string& file, std::size_t n, const std::st
 }
 
 int runCli(const std::vector<std::string>& args) {
-  const ParseResult parsed = parseCommandLine(args);
+  const ParseResult parsed = parseCommandLine(args, commandTable());
   if (!parsed.options) return usageError(parsed.error);
   const Options& o = *parsed.options;
   if (o.help) {
-    std::fputs(helpText().c_str(), stdout);
+    std::fputs(helpText(commandTable()).c_str(), stdout);
     return kExitOk;
   }
   if (o.version) {
@@ -196,99 +394,10 @@ int runCli(const std::vector<std::string>& args) {
 
   ConsoleSettings settings;
   settings.quiet = o.quiet;
-  settings.live = ::isatty(STDERR_FILENO) == 1 && !o.trace;
+  // Trace lines go to stdout, which may be the same terminal: no redrawing then.
+  settings.live = !o.trace && redrawable(stderr);
   Console console(settings);
-  if (o.command == Command::Info) return runInfo(o, console);
-  if (o.command == Command::Ports) return runPorts(console);
-
-  std::vector<JobTarget> targets = targetsOf(o);
-  if (!o.reportPath.empty() && !reportWritable(o.reportPath))
-    return usageError("cannot write the report file " + o.reportPath);
-
-  std::vector<std::string> readPaths;
-  if (o.command == Command::Read) {
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      readPaths.push_back(readTargetPath(o.args[0], i + 1, targets[i].label, targets.size() > 1));
-      if (!seen.insert(readPaths.back()).second)
-        return usageError("two receivers would be read into " + readPaths.back());
-    }
-  }
-
-  RunContext run{console, Timing::fromEnvironment(), o.trace, Clock::now()};
-
-  // An image is checked once, before any port is opened: a refused image
-  // is one message, not one per receiver.
-  std::optional<LoadedImage> image;
-  if (o.command == Command::Upgrade || o.command == Command::Verify) {
-    ImageLoadResult loaded = loadImage(o.args[0]);
-    if (!loaded.ok()) {
-      const std::string message = loaded.failure ? noticeText(*loaded.failure) : "";
-      if (!message.empty()) console.failure("", message);
-      for (const JobTarget& t : targets) {
-        JobRecord r;
-        r.device = t.device;
-        r.port = t.portNumber;
-        r.command = commandName(o.command);
-        r.imagePath = o.args[0];
-        r.result = "failed";
-        r.message = message;
-        r.start = std::chrono::system_clock::now();
-        if (!o.reportPath.empty()) appendRecord(o.reportPath, r);
-      }
-      return kExitFailed;
-    }
-    image = std::move(loaded.image);
-  }
-
-  std::vector<std::unique_ptr<ReceiverJob>> jobs;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    JobTarget& t = targets[i];
-    switch (o.command) {
-      case Command::Connect:
-        jobs.push_back(makeConnectJob(run, t));
-        break;
-      case Command::Read:
-        jobs.push_back(makeReadJob(run, t, readPaths[i]));
-        break;
-      case Command::Verify:
-        jobs.push_back(makeVerifyJob(run, t, o.args[0], *image));
-        break;
-      case Command::Upgrade:
-        jobs.push_back(makeUpgradeJob(run, t, o.args[0]));
-        break;
-      case Command::Key:
-        jobs.push_back(makeKeyJob(run, t, o.keys, o.args));
-        break;
-      case Command::Info:
-      case Command::Ports:
-        break;
-    }
-  }
-
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-
-  std::vector<Job*> loopJobs;
-  for (auto& j : jobs) loopJobs.push_back(j.get());
-  EventLoop loop;
-  loop.run(loopJobs, &gInterrupted);
-
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
-
-  bool allOk = true;
-  for (const auto& j : jobs) {
-    allOk = allOk && j->succeeded();
-    if (!o.reportPath.empty() && !appendRecord(o.reportPath, j->record()))
-      console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
-  }
-  return allOk ? kExitOk : kExitFailed;
+  return o.command->run(o, console);
 }
 
 }  // namespace quorvane::cli

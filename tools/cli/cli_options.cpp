@@ -1,5 +1,8 @@
 #include "cli_options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -10,19 +13,28 @@ namespace quorvane::cli {
 
 namespace {
 
-struct CommandInfo {
-  const char* name;
-  Command command;
-  int minArgs;
-  int maxArgs;  // -1: any
-};
+enum OptionId : int { kPort = 256, kDevice, kReport, kTrace, kQuiet, kVersion, kHelp = 'h' };
 
-constexpr CommandInfo kCommands[] = {
-    {"connect", Command::Connect, 0, 0}, {"read", Command::Read, 1, 1},
-    {"upgrade", Command::Upgrade, 1, 1}, {"verify", Command::Verify, 1, 1},
-    {"key", Command::Key, 1, -1},        {"info", Command::Info, 1, -1},
-    {"ports", Command::Ports, 0, 0},
+const option kLongOptions[] = {
+    {"port", required_argument, nullptr, kPort},
+    {"device", required_argument, nullptr, kDevice},
+    {"report", required_argument, nullptr, kReport},
+    {"trace", no_argument, nullptr, kTrace},
+    {"quiet", no_argument, nullptr, kQuiet},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
 };
+// "-": the command and its arguments come back in order as code 1, wherever
+// they stand among the options (also under POSIXLY_CORRECT); ":": a missing
+// value comes back as ':'.
+constexpr char kShortOptions[] = "-:h";
+
+constexpr const char* kUsageLine =
+    "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
+    "                    COMMAND [ARGS]\n";
+constexpr std::size_t kTextWidth = 79;
+constexpr std::size_t kSynopsisWidth = 16;
 
 std::optional<long long> parseInteger(const std::string& text) {
   long long value = 0;
@@ -32,13 +44,162 @@ std::optional<long long> parseInteger(const std::string& text) {
   return value;
 }
 
-}  // namespace
-
-const char* commandName(Command command) {
-  for (const CommandInfo& info : kCommands)
-    if (info.command == command) return info.name;
-  return "?";
+std::string missingValue(int id) {
+  switch (id) {
+    case kPort:
+      return "--port needs a COM number";
+    case kDevice:
+      return "--device needs a device path";
+    default:
+      return "--report needs a file name";
+  }
 }
+
+// Applies one option; returns the usage error, or "".
+std::string setOption(Options& o, int id, const std::string& value) {
+  switch (id) {
+    case kPort: {
+      const auto n = parseInteger(value);
+      if (!n) return "--port needs a COM number, not \"" + value + "\"";
+      if (o.port) return "--port given twice";
+      o.port = *n;
+      break;
+    }
+    case kDevice:
+      if (value.empty()) return missingValue(kDevice);
+      if (std::find(o.devices.begin(), o.devices.end(), value) != o.devices.end())
+        return "device " + value + " given twice";
+      o.devices.push_back(value);
+      break;
+    case kReport:
+      if (value.empty()) return missingValue(kReport);
+      o.reportPath = value;
+      break;
+    case kTrace:
+      o.trace = true;
+      break;
+    case kQuiet:
+      o.quiet = true;
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+// Takes the options from anywhere in `argv` and the command with its
+// arguments, in order, into `operands`; returns the usage error, or "".
+std::string readOptions(const std::vector<std::string>& argv, Options& o,
+                        std::vector<std::string>& operands) {
+  std::vector<std::string> words{"quorvane-cli"};
+  words.insert(words.end(), argv.begin(), argv.end());
+  std::vector<char*> pointers;
+  for (std::string& w : words) pointers.push_back(w.data());
+  pointers.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  optind = 0;  // start a fresh scan
+  opterr = 0;  // the messages are ours
+  for (;;) {
+    const std::size_t at = static_cast<std::size_t>(std::max(optind, 1));  // the word looked at
+    const int id = getopt_long(argc, pointers.data(), kShortOptions, kLongOptions, nullptr);
+    if (id == -1) break;
+    if (id == 1) {
+      operands.emplace_back(optarg);
+    } else if (id == kHelp) {
+      o.help = true;
+      return {};
+    } else if (id == kVersion) {
+      o.version = true;
+      return {};
+    } else if (id == ':') {
+      return missingValue(optopt);
+    } else if (id == '?') {
+      return "unknown option " + words[at];
+    } else if (std::string error = setOption(o, id, optarg ? optarg : ""); !error.empty()) {
+      return error;
+    }
+  }
+  // After "--": all operands.
+  for (int i = optind; i < argc; ++i) operands.push_back(words[static_cast<std::size_t>(i)]);
+  return {};
+}
+
+// The command and its arguments; returns the usage error, or "".
+std::string takeCommand(const std::vector<std::string>& operands,
+                        std::span<const CommandSpec> commands, Options& o) {
+  const std::string& name = operands.front();
+  for (const CommandSpec& c : commands)
+    if (name == c.name) o.command = &c;
+  if (!o.command) return "unknown command " + name;
+  o.args.assign(operands.begin() + 1, operands.end());
+  const int n = static_cast<int>(o.args.size());
+  if (n < o.command->minArgs) return name + ": missing argument";
+  if (o.command->maxArgs >= 0 && n > o.command->maxArgs) return name + ": too many arguments";
+  for (const std::string& a : o.args)
+    if (a.empty()) return name + ": empty argument";
+  if (!o.command->keyArgs) return {};
+  for (const std::string& a : o.args) {
+    const auto code = parseKeyName(a);
+    if (!code) return "unknown key " + a;
+    o.keys.push_back(*code);
+  }
+  return {};
+}
+
+// "commands: connect | read FILE | ...", wrapped.
+std::string commandList(std::span<const CommandSpec> commands) {
+  const std::string head = "commands:";
+  std::string text, line = head;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    const std::string piece =
+        std::string(commands[i].synopsis) + (i + 1 < commands.size() ? " |" : "");
+    if (line != head && line.size() + 1 + piece.size() > kTextWidth) {
+      text += line + "\n";
+      line = std::string(head.size(), ' ');
+    }
+    line += " " + piece;
+  }
+  return text + line + "\n";
+}
+
+// "  read FILE       Read Software: ..." with the further lines indented.
+std::string commandHelp(std::span<const CommandSpec> commands) {
+  std::string text;
+  for (const CommandSpec& c : commands) {
+    const std::string synopsis = c.synopsis;
+    text += "  " + synopsis +
+            std::string(kSynopsisWidth - std::min(kSynopsisWidth - 1, synopsis.size()), ' ');
+    const std::string help = c.help;
+    for (std::size_t from = 0;;) {
+      const std::size_t end = help.find('\n', from);
+      text += help.substr(from, end - from) + "\n";
+      if (end == std::string::npos) break;
+      from = end + 1;
+      text += std::string(kSynopsisWidth + 2, ' ');
+    }
+  }
+  return text;
+}
+
+// "  0x1D  MENU       " and the key's aliases, one key a line.
+std::string keyTable() {
+  std::string text;
+  for (const remote::RemoteKey& key : remote::remoteKeys()) {
+    std::string aliases;
+    for (const remote::KeyAlias& alias : remote::keyAliases())
+      if (alias.code == key.code) aliases += std::string(aliases.empty() ? "" : ", ") + alias.name;
+    // Pad by characters, not bytes: captions such as "CH▲" are UTF-8.
+    const std::string caption = remote::displayCaption(key);
+    std::size_t width = 0;
+    for (const unsigned char c : caption) width += (c & 0xC0) != 0x80;
+    char code[16];
+    std::snprintf(code, sizeof code, "  0x%02X  ", key.code);
+    text += code + caption + std::string(width < 11 ? 11 - width : 1, ' ') + aliases + "\n";
+  }
+  return text;
+}
+
+}  // namespace
 
 std::optional<std::uint8_t> parseKeyName(const std::string& name) {
   if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
@@ -53,157 +214,64 @@ std::optional<std::uint8_t> parseKeyName(const std::string& name) {
   return std::nullopt;
 }
 
-ParseResult parseCommandLine(const std::vector<std::string>& argv) {
+ParseResult parseCommandLine(const std::vector<std::string>& argv,
+                             std::span<const CommandSpec> commands) {
   Options o;
-  std::size_t i = 0;
-  auto fail = [](std::string error) { return ParseResult{std::nullopt, std::move(error)}; };
-  // Options come before the command; "--" ends them.
-  for (; i < argv.size(); ++i) {
-    std::string arg = argv[i];
-    if (arg == "--") {
-      ++i;
-      break;
-    }
-    if (arg.size() < 2 || arg[0] != '-') break;
-    std::optional<std::string> inlineValue;
-    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = arg.substr(eq + 1);
-      arg.resize(eq);
-    }
-    auto value = [&]() -> std::optional<std::string> {
-      if (inlineValue) return inlineValue;
-      if (i + 1 < argv.size()) return argv[++i];
-      return std::nullopt;
-    };
-    if (arg == "--help" || arg == "-h") {
-      o.help = true;
-      return ParseResult{o, {}};
-    } else if (arg == "--version" && !inlineValue) {
-      o.version = true;
-      return ParseResult{o, {}};
-    } else if (arg == "--trace" && !inlineValue) {
-      o.trace = true;
-    } else if (arg == "--quiet" && !inlineValue) {
-      o.quiet = true;
-    } else if (arg == "--port") {
-      const auto v = value();
-      if (!v) return fail("--port needs a COM number");
-      const auto n = parseInteger(*v);
-      if (!n) return fail("--port needs a COM number, not \"" + *v + "\"");
-      if (o.port) return fail("--port given twice");
-      o.port = *n;
-    } else if (arg == "--device") {
-      const auto v = value();
-      if (!v || v->empty()) return fail("--device needs a device path");
-      for (const std::string& d : o.devices)
-        if (d == *v) return fail("device " + *v + " given twice");
-      o.devices.push_back(*v);
-    } else if (arg == "--report") {
-      const auto v = value();
-      if (!v || v->empty()) return fail("--report needs a file name");
-      o.reportPath = *v;
-    } else {
-      return fail("unknown option " + argv[i]);
-    }
+  std::vector<std::string> operands;
+  std::string error = readOptions(argv, o, operands);
+  if (error.empty() && !o.help && !o.version) {
+    if (o.port && !o.devices.empty())
+      error = "--port and --device exclude each other";
+    else if (operands.empty())
+      error = "no command";
+    else
+      error = takeCommand(operands, commands, o);
   }
-  if (o.port && !o.devices.empty()) return fail("--port and --device exclude each other");
-  if (i >= argv.size()) return fail("no command");
-
-  const std::string name = argv[i++];
-  const CommandInfo* info = nullptr;
-  for (const CommandInfo& s : kCommands)
-    if (name == s.name) info = &s;
-  if (!info) return fail("unknown command " + name);
-  o.command = info->command;
-  o.args.assign(argv.begin() + static_cast<long>(i), argv.end());
-  const int n = static_cast<int>(o.args.size());
-  if (n < info->minArgs) return fail(name + ": missing argument");
-  if (info->maxArgs >= 0 && n > info->maxArgs) return fail(name + ": too many arguments");
-  for (const std::string& a : o.args)
-    if (a.empty()) return fail(name + ": empty argument");
-
-  if (o.command == Command::Key) {
-    for (const std::string& a : o.args) {
-      const auto code = parseKeyName(a);
-      if (!code) return fail("unknown key " + a);
-      o.keys.push_back(*code);
-    }
-  }
-  return ParseResult{o, {}};
+  if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
+  return ParseResult{std::move(o), {}};
 }
 
-const char* usageText() {
-  return "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
-         "                    COMMAND [ARGS]\n"
-         "commands: connect | read FILE | upgrade FILE | verify FILE | key KEY... |\n"
-         "          info FILE... | ports\n"
-         "quorvane-cli --help tells more.\n";
+std::string usageText(std::span<const CommandSpec> commands) {
+  return kUsageLine + commandList(commands) + "quorvane-cli --help tells more.\n";
 }
 
-std::string helpText() {
-  std::string text =
-      "quorvane-cli: the Quorvane service tool for digital satellite receivers, from the\n"
-      "command line. Same line protocol, 50 ms tick, counted waits and messages as the\n"
-      "desktop program.\n"
-      "\n"
-      "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
-      "                    COMMAND [ARGS]\n"
-      "\n"
-      "Commands:\n"
-      "  connect         the connection handshake; prints \"connect ok!\" on success\n"
-      "  read FILE       Read Software: the receiver's whole flash into the ROM image FILE\n"
-      "                  (written completely or not at all). With several devices FILE may\n"
-      "                  hold {n} (1, 2, ... in --device order) or {device} (the device's\n"
-      "                  file name); without either, \"-<device>\" is put before the\n"
-      "                  extension: rom.bin -> rom-ttyUSB0.bin\n"
-      "  upgrade FILE    Upgrade Software: write the ROM image FILE into the receiver,\n"
-      "                  refusing a receiver of another type; prints the completion warning\n"
-      "  verify FILE     read the receiver's flash and compare it with FILE: first the\n"
-      "                  receiver's type against the file's tag, then every block; prints\n"
-      "                  the differing block ranges (\"blocks 17-17 differ\"); writes nothing\n"
-      "  key KEY...      send remote keys, one per 50 ms tick. KEY is a button caption\n"
-      "                  (MENU, OK, \"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F\n"
-      "  info FILE...    tag, model name, family, flash type, size, block count and SHA-256\n"
-      "                  of each image, and whether it would load (with the loader's message\n"
-      "                  when not); opens no port\n"
-      "  ports           the COM1..COM4 map and the serial devices present\n"
-      "                  (/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*); opens no port\n"
-      "\n"
-      "Options:\n"
-      "  --port N        COM port N through the program's map: QUORVANE_COM<N> if set,\n"
-      "                  else /dev/ttyS<N-1>. Default: portIndex + 1 from \"Quorvane.cfg\" in\n"
-      "                  the current directory (read, never written; COM1 without it)\n"
-      "  --device PATH   a serial device by path; repeat it to run the job on several\n"
-      "                  receivers at once, each on its own port\n"
-      "  --trace         print every frame sent and received on stdout: time, device,\n"
-      "                  direction, hex and meaning; a flash block as one line\n"
-      "  --report FILE   append one JSON object per receiver and job to FILE (JSON Lines):\n"
-      "                  device, command, image, tag, model, sha256 (flash data without the\n"
-      "                  tag), blocks_done, block_count, result, message, start_time (UTC),\n"
-      "                  duration_s\n"
-      "  --quiet         print nothing but failures\n"
-      "  --help, -h      this text\n"
-      "  --version       the program's name and version\n"
-      "\n"
-      "Output: results on stdout; failures on stderr, one per receiver, in the program's own\n"
-      "words, after \"<device>: \" when there are several devices; progress on stderr, a live\n"
-      "line per receiver on a terminal, else one final line per receiver.\n"
-      "Exit status: 0 every job succeeded, 1 a job failed, 2 usage error.\n"
-      "\n"
-      "Key names (code  caption  alias):\n";
-  for (const remote::RemoteKey& key : remote::remoteKeys()) {
-    std::string aliases;
-    for (const remote::KeyAlias& alias : remote::keyAliases())
-      if (alias.code == key.code) aliases += std::string(aliases.empty() ? "" : ", ") + alias.name;
-    // Pad by characters, not bytes: captions such as "CH▲" are UTF-8.
-    const std::string caption = remote::displayCaption(key);
-    std::size_t width = 0;
-    for (const unsigned char c : caption) width += (c & 0xC0) != 0x80;
-    char code[16];
-    std::snprintf(code, sizeof code, "  0x%02X  ", key.code);
-    text += code + caption + std::string(width < 11 ? 11 - width : 1, ' ') + aliases + "\n";
-  }
-  return text;
+std::string helpText(std::span<const CommandSpec> commands) {
+  return "quorvane-cli: the Quorvane service tool for digital satellite receivers, from the\n"
+         "command line. Same line protocol, 50 ms tick, counted waits and messages as the\n"
+         "desktop program.\n"
+         "\n" +
+         std::string(kUsageLine) +
+         "\n"
+         "Commands:\n" +
+         commandHelp(commands) +
+         "\n"
+         "Options:\n"
+         "  --port N        COM port N through the program's map: QUORVANE_COM<N> if set,\n"
+         "                  else /dev/ttyS<N-1>. Default: portIndex + 1 from \"Quorvane.cfg\" in\n"
+         "                  the current directory (read, never written; COM1 without it)\n"
+         "  --device PATH   a serial device by path; repeat it to run the job on several\n"
+         "                  receivers at once, each on its own port\n"
+         "  --trace         print every frame sent and received on stdout: time, device,\n"
+         "                  direction, hex and meaning; a flash block as one line\n"
+         "  --report FILE   append one JSON object per receiver and job to FILE (JSON Lines):\n"
+         "                  device, command, image, tag, model, sha256 (flash data without the\n"
+         "                  tag), blocks_done, block_count, result, message, start_time (UTC),\n"
+         "                  duration_s\n"
+         "  --quiet         print nothing but failures\n"
+         "  --help, -h      this text\n"
+         "  --version       the program's name and version\n"
+         "Options may come before or after the command and its arguments; \"--\" ends the\n"
+         "options, so that an argument after it may begin with \"-\".\n"
+         "\n"
+         "Output: results on stdout; failures on stderr, one per receiver, in the program's own\n"
+         "words, after \"<device>: \" when there are several devices; progress on stderr, a live\n"
+         "line per receiver on a terminal (fitted to its width; none when TERM is dumb), else\n"
+         "one final line per receiver. The final line counts the blocks taken or sent, as the\n"
+         "report's blocks_done and block_count do.\n"
+         "Exit status: 0 every job succeeded, 1 a job failed, 2 usage error.\n"
+         "\n"
+         "Key names (code  caption  alias):\n" +
+         keyTable();
 }
 
 }  // namespace quorvane::cli

@@ -1,16 +1,31 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] COMMAND [ARGS]
+// Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace quorvane::cli {
 
-enum class Command { Connect, Read, Upgrade, Verify, Key, Info, Ports };
+class Console;
+struct Options;
+
+// One command: its name, the arguments it takes, what --help says about it
+// and the function that runs it (returns the exit status).
+struct CommandSpec {
+  const char* name;
+  int minArgs;
+  int maxArgs;           // -1: any number
+  bool keyArgs;          // the arguments are key names, parsed into Options::keys
+  const char* synopsis;  // "read FILE"
+  const char* help;      // the --help text, lines separated by "\n"
+  int (*run)(const Options&, Console&);
+};
 
 struct Options {
   std::optional<long long> port;     // --port N
@@ -20,9 +35,9 @@ struct Options {
   std::string reportPath;  // --report FILE; empty: none
   bool help = false;
   bool version = false;  // --version
-  Command command = Command::Connect;
-  std::vector<std::string> args;   // the command's arguments
-  std::vector<std::uint8_t> keys;  // key: the codes, in order
+  const CommandSpec* command = nullptr;  // an entry of the table parsed with
+  std::vector<std::string> args;         // the command's arguments
+  std::vector<std::uint8_t> keys;        // keyArgs: the codes, in order
 };
 
 struct ParseResult {
@@ -30,16 +45,17 @@ struct ParseResult {
   std::string error;  // set when the command line is not usable
 };
 
-ParseResult parseCommandLine(const std::vector<std::string>& argv);
+// Parses the arguments (without the program name) against `commands`.
+// Uses getopt_long, so it is not reentrant.
+ParseResult parseCommandLine(const std::vector<std::string>& argv,
+                             std::span<const CommandSpec> commands);
 
 // The key code a command-line key names: a caption ("CH▲", "MENU"), an ASCII
 // alias ("CH+", "POWER"), or a code "0x00".."0x1F".
 std::optional<std::uint8_t> parseKeyName(const std::string& name);
 
-const char* commandName(Command command);
-
 // The short usage printed with a usage error, and the whole --help text.
-const char* usageText();
-std::string helpText();
+std::string usageText(std::span<const CommandSpec> commands);
+std::string helpText(std::span<const CommandSpec> commands);
 
 }  // namespace quorvane::cli

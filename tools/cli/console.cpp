@@ -1,6 +1,12 @@
 #include "console.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "base/notice.h"
 #include "serial/protocol.h"
@@ -8,8 +14,12 @@
 namespace quorvane::cli {
 
 namespace {
-constexpr int kBarWidth = 24;
+constexpr std::size_t kBarWidth = 24;
+constexpr std::size_t kMinBarWidth = 10;
+constexpr std::size_t kMinLabelColumns = 12;  // with less room the bar goes
+constexpr std::size_t kDefaultColumns = 80;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+const std::string kEllipsis = "...";
 
 std::string formatSeconds(double s) {
   if (s < 0) return "--:--";
@@ -18,7 +28,109 @@ std::string formatSeconds(double s) {
   std::snprintf(text, sizeof text, "%lld:%02lld", t / 60, t % 60);
   return text;
 }
+
+// Characters, not bytes: a device name may hold UTF-8.
+std::size_t columnsOf(const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The byte offset of character `n` (the size when there are fewer).
+std::size_t offsetOfColumn(const std::string& text, std::size_t n) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (seen++ == n) return i;
+  }
+  return text.size();
+}
+
+// "120/256 blocks [####....] 10240 B/s left 0:54" (no bar for width 0), or
+// once ended "256/256 blocks 10240 B/s in 102.4 s".
+std::string progressText(const ProgressState& p, std::size_t barWidth, bool ended) {
+  std::string text = blockCounterText(p.done, p.count);
+  if (barWidth > 0) {
+    const long long done = std::clamp<long long>(p.done, 0, p.count);
+    const std::size_t filled =
+        p.count > 0 ? static_cast<std::size_t>(done * static_cast<long long>(barWidth) / p.count)
+                    : 0;
+    text += " [" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]";
+  }
+  char rate[96];
+  std::snprintf(rate, sizeof rate, " %.0f B/s", p.bytesPerSecond);
+  text += rate;
+  if (!ended) return text + " left " + formatSeconds(p.secondsLeft);
+  const Clock::time_point end = p.ended == Clock::time_point{} ? Clock::now() : p.ended;
+  char took[48];
+  std::snprintf(took, sizeof took, " in %.1f s",
+                std::chrono::duration<double>(end - p.started).count());
+  return text + took;
+}
 }  // namespace
+
+// ---- lines -------------------------------------------------------------------
+
+std::string shortenMiddle(const std::string& text, std::size_t columns) {
+  const std::size_t have = columnsOf(text);
+  if (have <= columns) return text;
+  if (columns <= kEllipsis.size()) return text.substr(0, offsetOfColumn(text, columns));
+  const std::size_t keep = columns - kEllipsis.size();
+  const std::size_t head = keep / 3;
+  return text.substr(0, offsetOfColumn(text, head)) + kEllipsis +
+         text.substr(offsetOfColumn(text, have - (keep - head)));
+}
+
+std::string finalProgressLine(const std::string& label, const ProgressState& p,
+                              const std::string& outcome) {
+  return label + ": " + progressText(p, 0, true) + (outcome.empty() ? "" : " " + outcome);
+}
+
+std::string liveProgressLine(const std::string& label, const ProgressState& p, bool finished,
+                             const std::string& outcome, std::size_t columns) {
+  // The last column is left free: some terminals wrap as soon as it is written.
+  const std::size_t room = columns > 1 ? columns - 1 : 1;
+  const std::string tail = outcome.empty() ? "" : " " + outcome;
+  const std::size_t labelColumns = columnsOf(label);
+  const std::string separator = ": ";
+  std::size_t bar = finished ? 0 : kBarWidth;
+  std::string text = progressText(p, bar, finished) + tail;
+  const std::size_t wanted = labelColumns + separator.size() + text.size();
+  if (bar > 0 && wanted > room) {
+    bar = kBarWidth - std::min(wanted - room, kBarWidth - kMinBarWidth);
+    text = progressText(p, bar, finished) + tail;
+    if (text.size() + separator.size() + kMinLabelColumns > room) {
+      bar = 0;
+      text = progressText(p, bar, finished) + tail;
+    }
+  }
+  const std::size_t labelRoom =
+      room > text.size() + separator.size() ? room - text.size() - separator.size() : 0;
+  const std::string line =
+      shortenMiddle(label, std::max(labelRoom, std::min(labelColumns, kMinLabelColumns))) +
+      separator + text;
+  return line.substr(0, offsetOfColumn(line, room));  // a terminal narrower than anything
+}
+
+bool redrawable(bool isTerminal, const char* term) {
+  return isTerminal && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+bool redrawable(std::FILE* stream) {
+  return redrawable(::isatty(::fileno(stream)) == 1, std::getenv("TERM"));
+}
+
+std::size_t terminalColumns(int fd) {
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    char* end = nullptr;
+    const long n = std::strtol(columns, &end, 10);
+    if (end != columns && *end == '\0' && n > 0) return static_cast<std::size_t>(n);
+  }
+  return kDefaultColumns;
+}
+
+// ---- Console -------------------------------------------------------------------
 
 Console::Console(ConsoleSettings settings) : settings_(settings) {}
 
@@ -71,14 +183,17 @@ void Console::updateProgress(int row, long long done, long long count, Clock::ti
   redrawLive();
 }
 
-void Console::finishProgress(int row, const std::string& outcome, Clock::time_point now) {
+void Console::finishProgress(int row, const std::string& outcome, Clock::time_point now,
+                             long long done, long long count) {
   std::lock_guard lock(mutex_);
   Row& r = rows_.at(static_cast<std::size_t>(row));
   if (r.finished) return;
   r.finished = true;
   r.outcome = outcome;
+  r.state.done = done;
+  r.state.count = count;
   const double elapsed = std::chrono::duration<double>(now - r.state.started).count();
-  if (elapsed > 0) r.state.bytesPerSecond = double(r.state.done) * double(kBlockSize) / elapsed;
+  if (elapsed > 0) r.state.bytesPerSecond = double(done) * double(kBlockSize) / elapsed;
   r.state.secondsLeft = 0;
   r.state.ended = now;
   if (settings_.quiet) return;
@@ -87,34 +202,8 @@ void Console::finishProgress(int row, const std::string& outcome, Clock::time_po
     redrawLive();
     return;
   }
-  std::string line = progressLine(r.label, r.state, false);
-  if (!outcome.empty()) line += " " + outcome;
-  std::fprintf(settings_.err, "%s\n", line.c_str());
+  std::fprintf(settings_.err, "%s\n", finalProgressLine(r.label, r.state, outcome).c_str());
   std::fflush(settings_.err);
-}
-
-std::string Console::progressLine(const std::string& label, const ProgressState& p, bool withBar) {
-  std::string line = label + ": " + blockCounterText(p.done, p.count);
-  if (withBar) {
-    const int filled =
-        p.count > 0 ? static_cast<int>(std::min<long long>(p.done, p.count) * kBarWidth / p.count)
-                    : 0;
-    line += " [" + std::string(std::size_t(filled), '#') +
-            std::string(std::size_t(kBarWidth - filled), '.') + "]";
-  }
-  char rate[96];
-  std::snprintf(rate, sizeof rate, " %.0f B/s", p.bytesPerSecond);
-  line += rate;
-  if (withBar) {
-    line += " left " + formatSeconds(p.secondsLeft);
-  } else {
-    const Clock::time_point end = p.ended == Clock::time_point{} ? Clock::now() : p.ended;
-    const double elapsed = std::chrono::duration<double>(end - p.started).count();
-    char took[48];
-    std::snprintf(took, sizeof took, " in %.1f s", elapsed);
-    line += took;
-  }
-  return line;
 }
 
 void Console::clearLive() {
@@ -127,9 +216,10 @@ void Console::clearLive() {
 
 void Console::redrawLive() {
   if (!settings_.live || settings_.quiet || rows_.empty()) return;
+  const std::size_t columns =
+      settings_.columns > 0 ? settings_.columns : terminalColumns(::fileno(settings_.err));
   for (const Row& r : rows_) {
-    std::string line = progressLine(r.label, r.state, !r.finished);
-    if (r.finished && !r.outcome.empty()) line += " " + r.outcome;
+    const std::string line = liveProgressLine(r.label, r.state, r.finished, r.outcome, columns);
     std::fprintf(settings_.err, "\r\033[K%s\n", line.c_str());
   }
   drawn_ = static_cast<int>(rows_.size());

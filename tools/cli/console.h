@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 
 struct ConsoleSettings {
   bool quiet = false;
-  bool live = false;  // stderr is a terminal: redraw a line per receiver
+  bool live = false;        // redraw a line per receiver (see redrawable)
+  std::size_t columns = 0;  // live: the terminal's width; 0: ask the terminal
   std::FILE* out = stdout;
   std::FILE* err = stderr;
 };
@@ -42,13 +43,13 @@ class Console {
 
   // A progress line for a receiver; returns its row.
   int addProgress(const std::string& label);
+  // The counter as the transfer shows it while it runs.
   void updateProgress(int row, long long done, long long count, Clock::time_point now);
   // The receiver's job has ended: its line is final (printed on stderr when
-  // not live, frozen when live). `outcome` follows the counter ("ok", ...).
-  void finishProgress(int row, const std::string& outcome, Clock::time_point now);
-
-  // The text of a progress line (also used for the final lines).
-  static std::string progressLine(const std::string& label, const ProgressState& p, bool withBar);
+  // not live, frozen when live). `done` of `count` are the blocks actually
+  // taken or sent, as the report has them; `outcome` follows ("ok", ...).
+  void finishProgress(int row, const std::string& outcome, Clock::time_point now, long long done,
+                      long long count);
 
   bool quiet() const { return settings_.quiet; }
 
@@ -68,5 +69,29 @@ class Console {
   int drawn_ = 0;  // live rows currently on screen
   Clock::time_point lastDraw_{};
 };
+
+// Whether progress may be redrawn in place on a stream: a terminal whose
+// TERM is set and not "dumb".
+bool redrawable(bool isTerminal, const char* term);
+bool redrawable(std::FILE* stream);
+
+// The width of the terminal on `fd`: its window size, else COLUMNS, else 80.
+std::size_t terminalColumns(int fd);
+
+// "<label>: 256/256 blocks 10240 B/s in 102.4 s <outcome>", the final line
+// when progress is not redrawn.
+std::string finalProgressLine(const std::string& label, const ProgressState& p,
+                              const std::string& outcome);
+
+// A redrawn line, "<label>: 120/256 blocks [####....] 10240 B/s left 0:54"
+// (or the final line once `finished`), that never wraps on a terminal of
+// `columns` columns: the bar narrows first, then the label loses its middle.
+std::string liveProgressLine(const std::string& label, const ProgressState& p, bool finished,
+                             const std::string& outcome, std::size_t columns);
+
+// `text` in at most `columns` characters: when longer, the middle gives way
+// to "...", keeping a third of the room for the start and the rest for the
+// end, where device names differ ("/dev/seri..._A50285BI-if00-port0").
+std::string shortenMiddle(const std::string& text, std::size_t columns);
 
 }  // namespace quorvane::cli

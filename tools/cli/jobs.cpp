@@ -330,7 +330,9 @@ void ReceiverJob::conclude(bool ok, bool cancelled) {
   const Clock::time_point now = Clock::now();
   record_.result = ok ? "ok" : cancelled ? "cancelled" : "failed";
   record_.durationSeconds = std::chrono::duration<double>(now - started_).count();
-  if (progressRow_ >= 0) run_.console.finishProgress(progressRow_, record_.result, now);
+  if (progressRow_ >= 0)
+    run_.console.finishProgress(progressRow_, record_.result, now, record_.blocksDone,
+                                record_.blockCount);
 }
 
 void ReceiverJob::startProgress() {
