@@ -1,8 +1,5 @@
 #include "cli.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +9,7 @@
 #include "app/app_config.h"
 #include "app/notice.h"
 #include "cli_options.h"
+#include "cli_platform.h"
 #include "console.h"
 #include "event_loop.h"
 #include "jobs.h"
@@ -30,11 +28,6 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-std::atomic<bool> gInterrupted{false};
-extern "C" void onInterrupt(int) {
-  gInterrupted = true;
-}
 
 int usageError(const std::string& what) {
   std::fprintf(stderr, "quorvane-cli: %s\n%s", what.c_str(), usageText());
@@ -129,8 +122,7 @@ int runPorts(Console& console) {
   for (long long n = 1; n <= 4; ++n) {
     const std::string path = devicePathForPort(n).value_or("-");
     const char* set = std::getenv(portOverrideVariable(n).c_str());
-    std::error_code ec;
-    const bool present = fs::exists(path, ec);
+    const bool present = serialDevicePresent(path);
     out += "  COM" + std::to_string(n) + "  " + path + "  (" +
            (set && *set ? portOverrideVariable(n) : std::string("default")) + ", " +
            (present ? "present" : "absent") + ")\n";
@@ -143,18 +135,7 @@ int runPorts(Console& console) {
            " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
   }
   out += "serial devices:\n";
-  std::set<std::string> found;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
-    std::error_code ec2;
-    const fs::path target = fs::canonical(e.path(), ec2);
-    found.insert(e.path().string() + (ec2 ? "" : " -> " + target.string()));
-  }
-  for (const auto& e : fs::directory_iterator("/dev", ec)) {
-    const std::string name = e.path().filename().string();
-    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
-      if (name.rfind(prefix, 0) == 0) found.insert(e.path().string());
-  }
+  const std::vector<std::string> found = serialDevicesPresent();
   for (const std::string& f : found) out += "  " + f + "\n";
   if (found.empty()) out += "  none\n";
   out.pop_back();
@@ -191,7 +172,8 @@ int runCli(const std::vector<std::string>& args) {
 
   ConsoleSettings settings;
   settings.quiet = o.quiet;
-  settings.live = ::isatty(STDERR_FILENO) == 1 && !o.trace;
+  settings.live = stderrIsTerminal() && !o.trace;
+  settings.columns = terminalColumns();
   Console console(settings);
   if (o.command == Command::Info) return runInfo(o, console);
   if (o.command == Command::Ports) return runPorts(console);
@@ -261,21 +243,14 @@ int runCli(const std::vector<std::string>& args) {
     }
   }
 
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-
   std::vector<Job*> loopJobs;
   for (auto& j : jobs) loopJobs.push_back(j.get());
-  EventLoop loop;
-  loop.run(loopJobs, &gInterrupted);
-
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  {
+    std::atomic<bool> interrupted{false};
+    InterruptCatcher catcher(interrupted);
+    EventLoop loop;
+    loop.run(loopJobs, &interrupted);
+  }
 
   bool allOk = true;
   for (const auto& j : jobs) {

@@ -11,6 +11,21 @@ namespace {
 constexpr int kBarWidth = 24;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
+// A live line cut to fit the terminal: a line that wrapped would take two
+// rows, and the cursor would no longer go back to the first line.
+std::string fitted(std::string line, int columns) {
+  if (columns < 2) return line;
+  std::size_t shown = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (++shown == static_cast<std::size_t>(columns)) {
+      line.resize(i);
+      break;
+    }
+  }
+  return line;
+}
+
 std::string formatSeconds(double s) {
   if (s < 0) return "--:--";
   const long long t = std::llround(s);
@@ -130,7 +145,7 @@ void Console::redrawLive() {
   for (const Row& r : rows_) {
     std::string line = progressLine(r.label, r.state, !r.finished);
     if (r.finished && !r.outcome.empty()) line += " " + r.outcome;
-    std::fprintf(settings_.err, "\r\033[K%s\n", line.c_str());
+    std::fprintf(settings_.err, "\r\033[K%s\n", fitted(line, settings_.columns).c_str());
   }
   drawn_ = static_cast<int>(rows_.size());
   std::fflush(settings_.err);

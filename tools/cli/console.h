@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 struct ConsoleSettings {
   bool quiet = false;
   bool live = false;  // stderr is a terminal: redraw a line per receiver
+  int columns = 0;    // the terminal's width; 0: unknown
   std::FILE* out = stdout;
   std::FILE* err = stderr;
 };

@@ -1,0 +1,88 @@
+// Console and Ctrl-C on Windows. The standard streams are switched to
+// binary mode, so that a message's own CR LF is written as it is and "\n"
+// stays one byte; a console is switched to the UTF-8 code page for the
+// run (and back at exit), so that "！" and "：" show as such.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli_platform.h"
+
+namespace quorvane::cli {
+
+namespace {
+
+UINT gEarlierCodePage = 0;
+std::atomic<bool>* gFlag = nullptr;
+
+bool consoleMode(DWORD stream, DWORD* mode) {
+  const HANDLE handle = ::GetStdHandle(stream);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, mode);
+}
+
+void restoreCodePage() {
+  if (gEarlierCodePage != 0) ::SetConsoleOutputCP(gEarlierCodePage);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && gFlag) {
+    gFlag->store(true);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void prepareConsole() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+
+  DWORD mode = 0;
+  if (consoleMode(STD_OUTPUT_HANDLE, &mode) || consoleMode(STD_ERROR_HANDLE, &mode)) {
+    const UINT earlier = ::GetConsoleOutputCP();
+    if (earlier != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+      gEarlierCodePage = earlier;
+      std::atexit(restoreCodePage);
+    }
+  }
+  // Live progress lines move the cursor with escape sequences; consoles
+  // that can't be taught them get the final lines only.
+  if (consoleMode(STD_ERROR_HANDLE, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0)
+    ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+bool stderrIsTerminal() {
+  DWORD mode = 0;
+  return consoleMode(STD_ERROR_HANDLE, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int terminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+InterruptCatcher::InterruptCatcher(std::atomic<bool>& flag) {
+  gFlag = &flag;
+  ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+InterruptCatcher::~InterruptCatcher() {
+  ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+  gFlag = nullptr;
+}
+
+}  // namespace quorvane::cli
