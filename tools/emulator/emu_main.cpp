@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
     if (sig > 0) break;
     if (cmd.parentPid > 0 && kill(pid_t(cmd.parentPid), 0) != 0 && errno == ESRCH) break;
   }
+  // Frames the tool wrote just before it ended are taken in and logged
+  // before the emulator goes.
+  emulator.waitIdle(1000);
   emulator.stop();
   if (log && log != stderr) std::fclose(log);
   return 0;
