@@ -2,8 +2,9 @@
 # elsewhere. Included once from the top-level CMakeLists.txt.
 #
 #  - quorvane_windows_resources(target description): the program icon
-#    (resources/quorvane.ico) and version information from the project's
-#    version, compiled into the executable.
+#    (resources/quorvane.ico), version information from the project's
+#    version and the manifest (resources/quorvane.manifest: UTF-8 as the
+#    code page of byte strings), compiled into the executable.
 #  - At the end of the top-level folder: the desktop program becomes a GUI
 #    executable; install rules put the programs in one folder, with the Qt
 #    libraries beside the desktop program (windeployqt, where found); CPack
@@ -20,10 +21,16 @@ function(quorvane_windows_resources target description)
   set(QUORVANE_RC_DESCRIPTION "${description}")
   set(QUORVANE_RC_ICON "${QUORVANE_WINDOWS_DIR}/resources/quorvane.ico")
   set(QUORVANE_RC_VERSION_TEXT "${PROJECT_VERSION}")
-  set(QUORVANE_RC_VERSION_NUMBERS "0,0,0,0")
   string(REGEX MATCHALL "[0-9]+" parts "${PROJECT_VERSION}.0.0.0.0")
   list(SUBLIST parts 0 4 parts)
   list(JOIN parts "," QUORVANE_RC_VERSION_NUMBERS)
+  set(manifest "${QUORVANE_WINDOWS_DIR}/resources/quorvane.manifest")
+  if(MSVC)
+    set(QUORVANE_RC_MANIFEST "")
+    target_sources(${target} PRIVATE ${manifest})
+  else()
+    set(QUORVANE_RC_MANIFEST "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${manifest}\"")
+  endif()
   configure_file(${QUORVANE_WINDOWS_DIR}/resources/quorvane.rc.in
                  ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)

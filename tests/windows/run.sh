@@ -306,6 +306,16 @@ run_side linux verify-other "--model 5 --flash $e2e/flash.bin" "$com1" -- --port
 run_side windows verify-other "--model 5 --flash $e2e/flash.bin" -- --port 1 verify fta.bin
 check verify-other same_on_both verify-other 1 "" "$mismatch"
 
+# Arguments reach the program as UTF-8 (its manifest): a usage error names
+# the full-width colon as it was typed.
+run_side linux utf8-argument "--model 5" -- key $'\xEF\xBC\x9A'
+run_side windows utf8-argument "--model 5" -- key $'\xEF\xBC\x9A'
+utf8_case() {
+  same_on_both utf8-argument 2 "" "$(without_progress "$e2e/utf8-argument/linux/err")" &&
+    grep -q $'unknown key \xEF\xBC\x9A$' "$e2e/utf8-argument/windows/err"
+}
+check utf8-argument utf8_case
+
 keys_case() {
   same_on_both key 0 "" "" || return 1
   [[ $(grep -c ' key 0x' "$e2e/key/windows/frames") == 4 ]] || { echo "not 4 key frames" >&2; return 1; }

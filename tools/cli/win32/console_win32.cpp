@@ -1,7 +1,10 @@
 // Console and Ctrl-C on Windows. The standard streams are switched to
 // binary mode, so that a message's own CR LF is written as it is and "\n"
-// stays one byte; a console is switched to the UTF-8 code page for the
-// run (and back at exit), so that "！" and "：" show as such.
+// stays one byte. A console is switched to the UTF-8 code page for the run
+// (and back at exit), and its streams are buffered: the runtime writes an
+// unbuffered stream a byte at a time, and a console shows each part of a
+// split UTF-8 character ("！", "：") as a replacement character. Every
+// message is flushed whole.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -22,6 +25,8 @@ namespace quorvane::cli {
 
 namespace {
 
+constexpr std::size_t kConsoleBuffer = 64 * 1024;  // more than any one message
+
 UINT gEarlierCodePage = 0;
 std::atomic<bool>* gFlag = nullptr;
 
@@ -31,6 +36,8 @@ bool consoleMode(DWORD stream, DWORD* mode) {
 }
 
 void restoreCodePage() {
+  std::fflush(stdout);  // what is still buffered goes out in UTF-8
+  std::fflush(stderr);
   if (gEarlierCodePage != 0) ::SetConsoleOutputCP(gEarlierCodePage);
 }
 
@@ -51,7 +58,11 @@ void prepareConsole() {
   ::_setmode(::_fileno(stderr), _O_BINARY);
 
   DWORD mode = 0;
-  if (consoleMode(STD_OUTPUT_HANDLE, &mode) || consoleMode(STD_ERROR_HANDLE, &mode)) {
+  const bool outConsole = consoleMode(STD_OUTPUT_HANDLE, &mode);
+  const bool errConsole = consoleMode(STD_ERROR_HANDLE, &mode);
+  if (outConsole) std::setvbuf(stdout, nullptr, _IOFBF, kConsoleBuffer);
+  if (errConsole) std::setvbuf(stderr, nullptr, _IOFBF, kConsoleBuffer);
+  if (outConsole || errConsole) {
     const UINT earlier = ::GetConsoleOutputCP();
     if (earlier != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
       gEarlierCodePage = earlier;
