@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libssl-dev
   fonts-arphic-uming
   xvfb xauth
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 )
 
 missing=()
