@@ -66,6 +66,7 @@ emu=$(find "$linux" -name quorvane-emu -type f -perm -u+x | head -1)
 cli=$(find "$linux" -name quorvane-cli -type f -perm -u+x | head -1)
 
 cmake -S tests/windows -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release \
   -DQUORVANE_WERROR=ON >"$build.log" 2>&1 || { cat "$build.log"; fail cross-build configure; stop; }
 nice cmake --build "$build" -j2 >>"$build.log" 2>&1 || { cat "$build.log"; fail cross-build build; stop; }
 rm -f "$build.log"
