@@ -71,8 +71,12 @@ cmake -S tests/windows -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/
 nice cmake --build "$build" -j2 >>"$build.log" 2>&1 || { cat "$build.log"; fail cross-build build; stop; }
 rm -f "$build.log"
 exe=$build/quorvane-cli.exe
+# One file with nothing beside it (no MinGW runtime DLL), with its icon,
+# version information and manifest.
 if x86_64-w64-mingw32-objdump -p "$exe" | grep -qiE 'DLL Name: *(lib|.*pthread)'; then
   fail standalone-exe "quorvane-cli.exe needs a MinGW DLL beside it"
+elif ! x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.rsrc'; then
+  fail standalone-exe "quorvane-cli.exe has no resources"
 else
   pass standalone-exe
 fi
