@@ -311,6 +311,30 @@ run_side linux verify-other "--model 5 --flash $e2e/flash.bin" "$com1" -- --port
 run_side windows verify-other "--model 5 --flash $e2e/flash.bin" -- --port 1 verify fta.bin
 check verify-other same_on_both verify-other 1 "" "$mismatch"
 
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) in the middle
+# of an upgrade: the job ends as a Cancel does, with exit status 1.
+interrupt_case() {
+  local dir=$e2e/ctrl-c
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  start_emulator --model 5
+  (cd "$dir" && exec wine "$exe" --port 1 --report report.jsonl upgrade "$e2e/input/upgrade.bin" \
+    >out 2>err) &
+  local tool=$!
+  for _ in $(seq 600); do  # until the first block has arrived
+    grep -q '<- block 0 ' "$e2e/emu.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$tool"
+  wait "$tool"
+  local status=$?
+  stop_emulator
+  [[ $status == 1 ]] || { echo "status $status" >&2; return 1; }
+  grep -q '"result":"cancelled"' "$dir/report.jsonl" || { echo "not reported cancelled" >&2; return 1; }
+  grep -q ' cancelled$' "$dir/err" || { echo "no cancelled line" >&2; return 1; }
+}
+check ctrl-c interrupt_case
+
 # Arguments reach the program as UTF-8 (its manifest): a usage error names
 # the full-width colon as it was typed.
 run_side linux utf8-argument "--model 5" -- key $'\xEF\xBC\x9A'
