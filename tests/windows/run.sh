@@ -17,7 +17,7 @@
 # are used (default build-test; configured here without Qt if missing).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 
 linux=$(realpath -m "${1:-build-test}")
 build=$root/build-windows
@@ -88,6 +88,7 @@ fi
 export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX" "$e2e"
+: >"$build/wineserver.log"
 server_pid=
 start_wineserver() {
   wineserver -f -p >>"$build/wineserver.log" 2>&1 &
