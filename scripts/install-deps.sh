@@ -12,6 +12,7 @@ packages=(
   fonts-arphic-uming
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db bash-completion
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 )
 
 missing=()

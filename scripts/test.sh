@@ -2,7 +2,9 @@
 # Installs what is needed, builds, and runs every test:
 #   1. the whole suite in a normal build (warnings as errors),
 #   2. the whole suite again under AddressSanitizer + UBSan,
-#   3. each fuzz target for a fixed number of inputs.
+#   3. the Windows leg: core, quorvane-cli.exe and tests cross-built with
+#      MinGW-w64 and run under Wine (tests/windows/run.sh),
+#   4. each fuzz target for a fixed number of inputs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -27,12 +29,8 @@ bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON -DC
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-  echo "== Windows core build (MinGW-w64 cross-compiler found)"
-  cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF -DQUORVANE_WERROR=ON
-  cmake --build build-win32 -j"$jobs"
-fi
+echo "== Windows leg (MinGW-w64 build, tests and quorvane-cli.exe under Wine)"
+bash tests/windows/run.sh build-test
 
 if [[ -f scripts/package-test.sh ]]; then
   echo "== Debian package"

@@ -254,7 +254,7 @@ TEST(CliConnectAndKey, PortFromTheConfigFileTracedAndEveryKindOfKeyName) {
   EXPECT_EQ(test::readFileBytes(dir.file("Quorvane.cfg")), config);
   r = runCli("connect --port 2", env);  // an option after the command
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, text(MessageId::ConnectOk) + "\n");
+  EXPECT_EQ(r.out, text(MessageId::Connected) + "\n");
 
   r = runCli("--trace key MENU OK CH\xE2\x96\xB2 ch- FAV- P/N/S 7 0x00 <--VOL", env);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -348,7 +348,7 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
 // The final progress line counts the blocks taken or sent of the known total, as the report does.
 TEST(CliFailures, TheFinalLineCountsWhatTheReportCounts) {
   const emu::EmulatorOptions confused{.faults = {.wrongAnswer = true}},
-      stalls{.faults = {.silentAfterBlock = 5}};
+      stalls{.faults = {.silence = emu::FaultPoint::afterBlock(5)}};
   using Case = std::tuple<const char*, const emu::EmulatorOptions*, const char*>;
   for (const auto& [command, receiver, counts] : std::vector<Case>{
            {"upgrade", &confused, "0/256 blocks "}, {"read", &stalls, "6/256 blocks "}}) {

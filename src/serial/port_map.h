@@ -2,7 +2,8 @@
 //
 // POSIX: COM n is /dev/ttyS<n-1> unless the environment variable
 // QUORVANE_COM<n> names another device path (a USB adapter, a symlink under
-// /dev/serial/by-id, the emulator's pseudo-terminal). Windows: "COM<n>".
+// /dev/serial/by-id, the emulator's pseudo-terminal). Windows: "COM<n>"
+// unless QUORVANE_COM<n> names another device ("COM7").
 // Numbers below 1 map to no device. The same map serves every dialog and the
 // command-line tool.
 #pragma once

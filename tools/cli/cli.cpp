@@ -1,6 +1,5 @@
 #include "cli.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,8 @@
 
 #include "base/app_config.h"
 #include "base/notice.h"
+#include "cli_options.h"
+#include "cli_platform.h"
 #include "console.h"
 #include "event_loop.h"
 #include "jobs.h"
@@ -29,33 +30,6 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-std::atomic<bool> gInterrupted{false};
-extern "C" void onInterrupt(int) {
-  gInterrupted = true;
-}
-
-// While it lives, Ctrl-C and SIGTERM end the running jobs as Cancel does.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 int usageError(const std::string& what) {
   std::fprintf(stderr, "quorvane-cli: %s\n%s", what.c_str(), usageText(commandTable()).c_str());
@@ -173,9 +147,10 @@ int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& ta
     loopJobs.push_back(jobs.back().get());
   }
   {
-    const InterruptGuard guard;
+    std::atomic<bool> interrupted{false};
+    const InterruptCatcher catcher(interrupted);
     EventLoop loop;
-    loop.run(loopJobs, &gInterrupted);
+    loop.run(loopJobs, &interrupted);
   }
   return concludeJobs(o, console, jobs);
 }
@@ -284,8 +259,7 @@ std::string comPortLines() {
   for (long long n = 1; n <= 4; ++n) {
     const std::string path = devicePathForPort(n).value_or("-");
     const char* set = std::getenv(portOverrideVariable(n).c_str());
-    std::error_code ec;
-    const bool present = fs::exists(path, ec);
+    const bool present = serialDevicePresent(path);
     out += "  COM" + std::to_string(n) + "  " + path + "  (" +
            (set && *set ? portOverrideVariable(n) : std::string("default")) + ", " +
            (present ? "present" : "absent") + ")\n";
@@ -297,19 +271,8 @@ std::string comPortLines() {
 }
 
 std::string serialDeviceLines() {
-  std::set<std::string> found;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
-    std::error_code ec2;
-    const fs::path target = fs::canonical(e.path(), ec2);
-    found.insert(e.path().string() + (ec2 ? "" : " -> " + target.string()));
-  }
-  for (const auto& e : fs::directory_iterator("/dev", ec)) {
-    const std::string name = e.path().filename().string();
-    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
-      if (name.rfind(prefix, 0) == 0) found.insert(e.path().string());
-  }
   std::string out = "serial devices:\n";
+  const std::vector<std::string> found = serialDevicesPresent();
   for (const std::string& f : found) out += "  " + f + "\n";
   if (found.empty()) out += "  none\n";
   out.pop_back();
@@ -395,7 +358,7 @@ int runCli(const std::vector<std::string>& args) {
   ConsoleSettings settings;
   settings.quiet = o.quiet;
   // Trace lines go to stdout, which may be the same terminal: no redrawing then.
-  settings.live = !o.trace && redrawable(stderr);
+  settings.live = !o.trace && redrawable(stderrIsTerminal(), terminalType());
   Console console(settings);
   return o.command->run(o, console);
 }

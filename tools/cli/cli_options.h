@@ -34,7 +34,7 @@ struct Options {
   bool quiet = false;
   std::string reportPath;  // --report FILE; empty: none
   bool help = false;
-  bool version = false;  // --version
+  bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with
   std::vector<std::string> args;         // the command's arguments
   std::vector<std::uint8_t> keys;        // keyArgs: the codes, in order

@@ -1,14 +1,12 @@
 #include "console.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/notice.h"
+#include "cli_platform.h"
 #include "serial/protocol.h"
 
 namespace quorvane::cli {
@@ -115,13 +113,8 @@ bool redrawable(bool isTerminal, const char* term) {
   return isTerminal && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-bool redrawable(std::FILE* stream) {
-  return redrawable(::isatty(::fileno(stream)) == 1, std::getenv("TERM"));
-}
-
-std::size_t terminalColumns(int fd) {
-  winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+std::size_t liveColumns() {
+  if (const int columns = terminalColumns(); columns > 0) return static_cast<std::size_t>(columns);
   if (const char* columns = std::getenv("COLUMNS")) {
     char* end = nullptr;
     const long n = std::strtol(columns, &end, 10);
@@ -216,8 +209,7 @@ void Console::clearLive() {
 
 void Console::redrawLive() {
   if (!settings_.live || settings_.quiet || rows_.empty()) return;
-  const std::size_t columns =
-      settings_.columns > 0 ? settings_.columns : terminalColumns(::fileno(settings_.err));
+  const std::size_t columns = settings_.columns > 0 ? settings_.columns : liveColumns();
   for (const Row& r : rows_) {
     const std::string line = liveProgressLine(r.label, r.state, r.finished, r.outcome, columns);
     std::fprintf(settings_.err, "\r\033[K%s\n", line.c_str());

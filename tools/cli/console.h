@@ -73,10 +73,10 @@ class Console {
 // Whether progress may be redrawn in place on a stream: a terminal whose
 // TERM is set and not "dumb".
 bool redrawable(bool isTerminal, const char* term);
-bool redrawable(std::FILE* stream);
 
-// The width of the terminal on `fd`: its window size, else COLUMNS, else 80.
-std::size_t terminalColumns(int fd);
+// The width of the terminal stderr shows on: its window size, else
+// COLUMNS, else 80.
+std::size_t liveColumns();
 
 // "<label>: 256/256 blocks 10240 B/s in 102.4 s <outcome>", the final line
 // when progress is not redrawn.

@@ -3,7 +3,9 @@
 #include <vector>
 
 #include "cli.h"
+#include "cli_platform.h"
 
 int main(int argc, char** argv) {
+  quorvane::cli::prepareConsole();
   return quorvane::cli::runCli(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -1,10 +1,6 @@
 #include "report.h"
 
-#include <openssl/evp.h>
-
 #include <cstdio>
-#include <ctime>
-#include <memory>
 #include <nlohmann/json.hpp>
 
 namespace quorvane::cli {
@@ -44,32 +40,18 @@ bool reportWritable(const std::string& path) {
   return std::fclose(f) == 0;
 }
 
-std::string sha256Hex(const std::uint8_t* bytes, std::size_t count) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1 ||
-      EVP_DigestUpdate(ctx.get(), bytes, count) != 1 ||
-      EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-    return {};
-  static const char* kHex = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
-}
-
 std::string isoUtc(std::chrono::system_clock::time_point t) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
-  const std::time_t secs = static_cast<std::time_t>(ms.count() / 1000);
-  std::tm tm{};
-  gmtime_r(&secs, &tm);
+  using namespace std::chrono;
+  // The standard library's calendar: the same on every platform.
+  const auto ms = floor<milliseconds>(t);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss time{ms - day};
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                static_cast<int>(ms.count() % 1000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                int(time.minutes().count()), int(time.seconds().count()),
+                int(time.subseconds().count()));
   return text;
 }
 

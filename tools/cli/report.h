@@ -35,7 +35,8 @@ bool appendRecord(const std::string& path, const JobRecord& record);
 // True when the report file can be opened for appending (created if absent).
 bool reportWritable(const std::string& path);
 
-// Lower-case hex SHA-256 of `bytes`.
+// Lower-case hex SHA-256 of `bytes`; empty when it can't be computed.
+// Implemented by the platform folder (cli_platform.h).
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t count);
 
 // "2024-05-01T12:34:56.789Z"

@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
   std::printf("%s\n", emulator.devicePath().c_str());
   std::fflush(stdout);
   serveUntilStopped(stopSignals, cmd.parentPid);
+  // Frames the tool wrote just before it ended are taken in and logged
+  // before the emulator goes.
+  emulator.waitIdle(1000);
   emulator.stop();
   if (cmd.options.log && cmd.options.log != stderr) std::fclose(cmd.options.log);
   return 0;

@@ -1,0 +1,45 @@
+// What quorvane-cli needs of the operating system. posix/ and win32/ each
+// implement all of it, and also report.h's sha256Hex (OpenSSL on POSIX, the
+// Windows cryptography API on Windows); the build picks one folder.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace quorvane::cli {
+
+// Makes the standard streams byte-exact before anything is printed: no
+// line-end translation, and UTF-8 text shown as such on a console.
+void prepareConsole();
+
+// stderr shows on an interactive terminal that understands the cursor
+// movements of the live progress lines.
+bool stderrIsTerminal();
+
+// The width of that terminal in columns; 0 when unknown.
+int terminalColumns();
+
+// The terminal's type as TERM names it ("dumb" draws no live lines); null
+// when unset. A Windows console, which sets no TERM, answers "console".
+const char* terminalType();
+
+// While the object lives, Ctrl-C (and on POSIX a termination request) sets
+// `flag` instead of ending the process. The earlier handling comes back
+// when it goes. One at a time.
+class InterruptCatcher {
+ public:
+  explicit InterruptCatcher(std::atomic<bool>& flag);
+  ~InterruptCatcher();
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+};
+
+// Whether a serial device of this name or path is present.
+bool serialDevicePresent(const std::string& device);
+
+// The serial devices present, one line each, sorted: the device and, where
+// the platform tells, what it stands for.
+std::vector<std::string> serialDevicesPresent();
+
+}  // namespace quorvane::cli
