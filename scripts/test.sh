@@ -24,6 +24,9 @@ bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON -DC
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+echo "== quorvane-cli on a real serial driver (QEMU guest, tests/vm/run.sh)"
+bash tests/vm/run.sh build-test
+
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   echo "== Windows core build (MinGW-w64 cross-compiler found)"
   cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \

@@ -112,8 +112,9 @@ fi
 
 # -- hardware flow control left on: the chardev gives the UART no CTS, so
 # nothing goes out; the tool must fail in its own time and say why
-line_state=$(grep '^1:' /proc/tty/driver/serial | sed 's/.* //')
-cts=$(echo "$line_state" | grep -o 'CTS' || echo low)
+# The driver lists the modem lines that are up (RTS|CTS|DTR|...) last.
+line_state=$(sed -n 's/^1: //p' /proc/tty/driver/serial)
+case $line_state in *CTS*) cts=high ;; *) cts=low ;; esac
 stty -F "$port" crtscts
 start=$(now)
 # Each line of output with the time it came, and last the exit status.
@@ -131,7 +132,7 @@ grep -qi 'flow control' cts.out || why="$why; no hint naming hardware flow contr
 # The normal wait is about 2 s; a tool that sits out the driver's 30 s
 # drain of unsent output at close has gone mute.
 awk -v t="$elapsed" 'BEGIN { exit !(t < 20) }' || why="$why; ended only after ${elapsed}s"
-times="modem lines $line_state; first output at ${message:-?}s, exit at ${elapsed}s"
+times="ttyS1 $line_state; first output at ${message:-?}s, exit at ${elapsed}s"
 if [ -z "$why" ]; then
   result "crtscts ok $times"
 else

@@ -5,15 +5,21 @@
 # one "vm-result:" line each; this script checks them against what the
 # emulators logged and saved, and ends with "vm: N passed, M failed".
 #
-#   tests/vm/run.sh            build dir: build-vm (or VM_BUILD_DIR)
+#   tests/vm/run.sh [BUILD_DIR]
 #
-# It installs QEMU, busybox-static and cpio when missing, takes the kernel
-# out of Debian's cloud kernel package without installing it (cached in the
-# build dir), and builds a static quorvane-cli for the guest. Where QEMU
-# can't be set up or started it prints "vm: skipped (...)" and exits 0.
+# BUILD_DIR: a configured build tree whose quorvane-cli and quorvane-emu to
+# use (scripts/test.sh passes build-test); without it they are built in
+# build-vm. The kernel and the guest's files live in build-vm (or
+# VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
+# takes the kernel out of Debian's cloud kernel package without installing
+# it (cached). The guest gets the very quorvane-cli the host built, with the
+# shared libraries ldd names. Where QEMU can't be set up or started it
+# prints "vm: skipped (...)" and exits 0.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+tools=${1:+$(cd "$1" && pwd)}
 build=${VM_BUILD_DIR:-$root/build-vm}
+mkdir -p "$build"
 work=$build/vm
 # The guest's whole run, boot to power-off; about 1.5 minutes normally.
 guest_limit=${VM_TIME_LIMIT:-300}
@@ -34,7 +40,7 @@ if ((${#missing[@]})); then
   echo "vm: installing ${missing[*]}"
   { $SUDO apt-get update -qq &&
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}"; } >"$build.apt.log" 2>&1 || skip "cannot install ${missing[*]}"
+      "${missing[@]}"; } >"$build/apt.log" 2>&1 || skip "cannot install ${missing[*]}"
 fi
 
 # -- the kernel: vmlinuz out of the cloud kernel package, not installed
@@ -57,14 +63,17 @@ if [[ ! -s $kernel ]]; then
     mv boot/vmlinuz-* "$kernel" && rm -rf boot "$deb") || skip "no vmlinuz in $pkg"
 fi
 
-# -- the tools: static, so the guest needs no libraries
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF -DQUORVANE_WERROR=ON \
-  -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE >/dev/null
-cmake --build "$build" --target quorvane-cli quorvane-emu -j2 >"$build/vm-build.log" 2>&1 ||
-  { tail -n 30 "$build/vm-build.log"; echo "vm: build failed"; exit 1; }
-cli=$build/tools/cli/quorvane-cli
-emu=$build/tools/emulator/quorvane-emu
+# -- the tools: those of BUILD_DIR, else a build of their own
+if [[ -n $tools ]]; then
+  cmake --build "$tools" --target quorvane-cli quorvane-emu -j2 >"$build/vm-build.log" 2>&1
+else
+  tools=$build
+  cmake -S "$root" -B "$tools" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF -DQUORVANE_WERROR=ON >"$build/vm-build.log" 2>&1 &&
+    cmake --build "$tools" --target quorvane-cli quorvane-emu -j2 >>"$build/vm-build.log" 2>&1
+fi || { tail -n 30 "$build/vm-build.log"; echo "vm: build failed"; exit 1; }
+cli=$tools/tools/cli/quorvane-cli
+emu=$tools/tools/emulator/quorvane-emu
 
 # -- test data: two flashes of random bytes; the second goes into an image
 # made here, which the host's quorvane-cli must find loadable
@@ -80,6 +89,8 @@ head -c $((256 * 4096)) /dev/urandom >upgrade.raw
 # -- the guest's initramfs
 cp "$(command -v busybox)" rootfs/bin/busybox
 cp "$cli" rootfs/bin/quorvane-cli
+{ ldd "$cli" || true; } | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' |
+  while read -r lib; do cp -L --parents "$lib" rootfs/; done
 cp "$root/tests/vm/guest-init.sh" rootfs/init
 chmod 755 rootfs/init
 mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
@@ -138,7 +149,7 @@ plug() {
 start=$SECONDS
 timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot \
   -display none -kernel "$kernel" -initrd initrd.gz \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 no_timer_check" \
   -chardev file,id=con,path=console.log -device isa-serial,chardev=con \
   -chardev serial,id=u1,path="$pty_main" -device isa-serial,chardev=u1 \
   -chardev pipe,id=ctl,path=ctl -device isa-serial,chardev=ctl \
