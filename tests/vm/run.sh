@@ -107,6 +107,7 @@ trap cleanup EXIT
 start_emulator() {
   local name=$1
   shift
+  : >"$work/$name.out"
   "$emu" --model 1 --log "$work/$name.log" "$@" >"$work/$name.out" 2>>"$work/$name.log" &
   pids+=($!)
   for _ in $(seq 100); do
@@ -124,6 +125,7 @@ pty_main=$pty
 # QEMU opens read-write; holding them read-write here too means neither
 # side ever blocks in open.
 mkfifo qmp.in qmp.out ctl
+: >qmp.log
 exec {qmp_in}<>qmp.in {qmp_out}<>qmp.out {ctl}<>ctl
 cat <&"$qmp_out" >qmp.log &
 pids+=($!)
@@ -135,6 +137,7 @@ qmp() {
   for _ in $(seq 200); do
     (($(grep -c '"return"' qmp.log) >= qmp_replies)) && return 0
     grep -q '"error"' qmp.log && break
+    kill -0 "$qemu" 2>/dev/null || return 1 # its own log says why
     sleep 0.05
   done
   echo "vm: QEMU monitor: no reply to $1" >&2
@@ -179,12 +182,13 @@ wait "$qemu" || status=$?
 guest_time=$((SECONDS - start))
 
 if ! grep -q '^vm-boot:' console.log; then
-  if ((guest_time < 10)) && ((status != 0)); then
+  # QEMU refused to run at all (the guest never printed a byte): a skip.
+  if ((status != 0)) && [[ ! -s console.log ]]; then
     skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
   fi
   echo "vm: the guest did not boot (status $status); console: $work/console.log" >&2
 fi
-grep '^vm-boot:' console.log | sed 's/^/vm: guest /' || true
+sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
 
 # -- the verdicts
 passed=0
