@@ -132,7 +132,7 @@ grep -qi 'flow control' cts.out || why="$why; no hint naming hardware flow contr
 # The normal wait is about 2 s; a tool that sits out the driver's 30 s
 # drain of unsent output at close has gone mute.
 awk -v t="$elapsed" 'BEGIN { exit !(t < 20) }' || why="$why; ended only after ${elapsed}s"
-times="ttyS1 $line_state; first output at ${message:-?}s, exit at ${elapsed}s"
+times="ttyS1 $line_state, closing_wait $(cat /sys/class/tty/ttyS1/closing_wait 2>/dev/null); first output at ${message:-?}s, exit at ${elapsed}s"
 if [ -z "$why" ]; then
   result "crtscts ok $times"
 else
