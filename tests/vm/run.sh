@@ -109,7 +109,7 @@ start_emulator() {
   shift
   : >"$work/$name.out"
   "$emu" --model 1 --log "$work/$name.log" "$@" >"$work/$name.out" 2>>"$work/$name.log" &
-  pids+=($!)
+  pids+=("$!")
   for _ in $(seq 100); do
     pty=$(head -n 1 "$work/$name.out")
     [[ -n $pty ]] && return 0
@@ -128,7 +128,7 @@ mkfifo qmp.in qmp.out ctl
 : >qmp.log
 exec {qmp_in}<>qmp.in {qmp_out}<>qmp.out {ctl}<>ctl
 cat <&"$qmp_out" >qmp.log &
-pids+=($!)
+pids+=("$!")
 qmp_replies=0
 # qmp COMMAND-JSON: sends it and waits for its reply
 qmp() {
@@ -159,7 +159,7 @@ timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-rebo
   -chardev pipe,id=qmp,path=qmp -mon chardev=qmp,mode=control \
   >qemu.log 2>&1 &
 qemu=$!
-pids+=($qemu)
+pids+=("$qemu")
 qmp '{"execute":"qmp_capabilities"}' || true
 
 handled=()
