@@ -7,22 +7,26 @@
 # New corpus entries go to a scratch directory; with FUZZ_MERGE=1 those that
 # add coverage are merged into fuzz/corpus/<target> at the end. A crashing
 # input is kept in build-fuzz/artifacts/<target>/ and the script fails.
-# The targets' scratch files go to /dev/shm where there is one: the
-# configuration file is saved with fsync, which costs milliseconds on a disk.
+# The targets' scratch files go to a folder on /dev/shm where there is one
+# (the configuration file is saved with fsync, which costs milliseconds on a
+# disk), removed at the end with whatever a target left there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5000}
 seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 read -r -a targets <<<"${FUZZ_TARGETS:-image_loader answer_check config_loader input_queue}"
-[[ -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DQUORVANE_FUZZ=ON -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF >/dev/null
 cmake --build "$build" --target "${targets[@]/%/_fuzz}" -j2
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-fuzz.XXXXXX")
+fast=${TMPDIR:-/tmp}
+[[ -d /dev/shm && -w /dev/shm ]] && fast=/dev/shm
+scratch=$(mktemp -d "$fast/quorvane-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/tmp"
+export TMPDIR=$scratch/tmp
 for target in "${targets[@]}"; do
   artifacts="$build/artifacts/$target"
   mkdir -p "$scratch/$target" "$artifacts"
