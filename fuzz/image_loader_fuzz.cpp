@@ -1,14 +1,21 @@
-// Feeds loadImage arbitrary file contents and checks its verdict against
-// the file rules worked out independently here.
+// Feeds loadImage files of every length, small and full-size alike, and
+// checks its verdict against the file rules worked out independently here.
 //
-// The first input byte chooses how the file is made:
-//   even: the rest of the input is the file, byte for byte;
-//   odd:  a file of one of the interesting lengths (the two valid sizes,
-//         one byte either side, tag only, the other size) whose tag is a
-//         table tag XOR-ed with the next 13 input bytes, so that zeros give
-//         a real tag; the remaining input starts block 0.
+// The first input byte chooses how the file is made (its value mod 4):
+//   0, 2: the rest of the input is the file, byte for byte;
+//   1:    a file of one of the interesting lengths (the two valid sizes,
+//         one byte either side, tag only, the other size), chosen by byte 1;
+//   3:    a file of the length in bytes 1-3 (little-endian, up to a block
+//         past the large size), so the fuzzer drives the length itself.
+// In modes 1 and 3 the next byte chooses a table tag, which the next 13
+// bytes are XOR-ed into (zeros give a real tag); the rest of the input
+// follows the tag, and the file is zeros from there to its length. The
+// zeros are a hole (ftruncate), so a full-size file costs no more to make
+// than a small one.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -57,30 +64,65 @@ constexpr std::array<std::size_t, 8> kLengths = {
     kTagSize,
     kImageFileSizeSmall,
 };
+constexpr std::size_t kLongestFile = kImageFileSizeLarge + kBlockSize;
 
-std::vector<std::uint8_t> makeFile(const std::uint8_t* data, std::size_t size) {
-  if (size == 0 || data[0] % 2 == 0)
-    return std::vector<std::uint8_t>(data + (size ? 1 : 0), data + size);
+// A file: its first bytes as given, zeros after them up to its length.
+struct File {
+  std::vector<std::uint8_t> head;
+  std::size_t length = 0;
+};
 
-  const std::uint8_t choice = size > 1 ? data[1] : 0;
-  std::vector<std::uint8_t> file(kLengths[choice % kLengths.size()], 0xFF);
-  const std::string_view tag = romType((choice >> 3) % kRomTypeCount).tagText;
+File makeFile(const std::uint8_t* data, std::size_t size) {
+  File file;
+  const std::uint8_t mode = size ? data[0] % 4 : 0;
+  if (mode == 0 || mode == 2) {
+    file.head.assign(data + (size ? 1 : 0), data + size);
+    file.length = file.head.size();
+    return file;
+  }
+  auto byte = [&](std::size_t i) -> std::uint8_t { return i < size ? data[i] : 0; };
+  std::size_t at = 1;
+  if (mode == 1) {
+    file.length = kLengths[byte(at++) % kLengths.size()];
+  } else {
+    file.length = (std::size_t{byte(1)} | std::size_t{byte(2)} << 8 | std::size_t{byte(3)} << 16) %
+                  (kLongestFile + 1);
+    at = 4;
+  }
+  const std::string_view tag = romType(byte(at++) % kRomTypeCount).tagText;
+  file.head.resize(kTagSize);
   for (std::size_t i = 0; i < kTagSize; ++i)
-    file[i] = static_cast<std::uint8_t>(tag[i] ^ (2 + i < size ? data[2 + i] : 0));
-  const std::size_t rest = size > 2 + kTagSize ? size - 2 - kTagSize : 0;
-  std::memcpy(file.data() + kTagSize, data + 2 + kTagSize, std::min(rest, file.size() - kTagSize));
+    file.head[i] = static_cast<std::uint8_t>(tag[i] ^ byte(at++));
+  if (at < size) file.head.insert(file.head.end(), data + at, data + size);
+  file.head.resize(std::min(file.head.size(), file.length));
   return file;
 }
 
+void writeFile(const File& file) {
+  const int fd = ::open(scratchPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  check(fd >= 0, "scratch file");
+  check(::write(fd, file.head.data(), file.head.size()) == static_cast<ssize_t>(file.head.size()),
+        "scratch write");
+  check(::ftruncate(fd, static_cast<off_t>(file.length)) == 0, "scratch length");
+  ::close(fd);
+}
+
+// The file's byte at offset i.
+std::uint8_t at(const File& file, std::size_t i) {
+  return i < file.head.size() ? file.head[i] : 0;
+}
+
 // The verdict the file deserves: nothing when it is a valid image.
-std::optional<MessageId> expectedFailure(const std::vector<std::uint8_t>& file, int& tagIndex) {
+std::optional<MessageId> expectedFailure(const File& file, int& tagIndex) {
   unsigned blocks = 0;
-  if (file.size() == kTagSize + 256 * kBlockSize) blocks = 256;
-  if (file.size() == kTagSize + 512 * kBlockSize) blocks = 512;
+  if (file.length == kTagSize + 256 * kBlockSize) blocks = 256;
+  if (file.length == kTagSize + 512 * kBlockSize) blocks = 512;
   if (blocks == 0) return MessageId::ImageSizeWrong;
+  std::array<std::uint8_t, kTagSize> tag;
+  for (std::size_t i = 0; i < kTagSize; ++i) tag[i] = at(file, i);
   tagIndex = -1;
   for (const RomImageTag& t : romTypes())
-    if (std::memcmp(file.data(), t.tagText.data(), kTagSize) == 0) {
+    if (std::memcmp(tag.data(), t.tagText.data(), kTagSize) == 0) {
       tagIndex = t.index;
       break;
     }
@@ -92,13 +134,8 @@ std::optional<MessageId> expectedFailure(const std::vector<std::uint8_t>& file, 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::vector<std::uint8_t> file = makeFile(data, size);
-  {
-    std::FILE* f = std::fopen(scratchPath().c_str(), "wb");
-    check(f != nullptr, "scratch file");
-    check(std::fwrite(file.data(), 1, file.size(), f) == file.size(), "scratch write");
-    std::fclose(f);
-  }
+  const File file = makeFile(data, size);
+  writeFile(file);
 
   const ImageLoadResult result = loadImage(scratchPath());
   int tagIndex = -1;
@@ -111,7 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(image.blockCount == blockCountOfIndex(tagIndex), "wrong block count");
     check(image.data.size() == kTagSize + std::size_t{image.blockCount} * kBlockSize,
           "buffer does not hold the blocks");
-    check(image.data == file, "buffer differs from the file");
+    static const std::vector<std::uint8_t> zeros(kLongestFile, 0);
+    const std::size_t given = file.head.size();
+    check(std::memcmp(image.data.data(), file.head.data(), given) == 0 &&
+              std::memcmp(image.data.data() + given, zeros.data(), image.data.size() - given) == 0,
+          "buffer differs from the file");
   } else {
     check(!result.ok(), "invalid image accepted");
     check(result.failure.has_value() && result.failure->id == *expected, "wrong failure");

@@ -1,48 +1,64 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test:
-#   1. the whole suite in a normal build (warnings as errors),
-#   2. the whole suite again under AddressSanitizer + UBSan,
-#   3. the Windows leg: core, quorvane-cli.exe and tests cross-built with
-#      MinGW-w64 and run under Wine (tests/windows/run.sh),
-#   4. each fuzz target for a fixed number of inputs.
-set -euo pipefail
+# Installs what is needed, builds, and runs every test, leg by leg:
+#   format      the checked-in source format
+#   layers      includes point downward (scripts/check-layers.sh)
+#   unit        the whole suite in a normal build (warnings as errors)
+#   sanitized   the whole suite again under AddressSanitizer + UBSan
+#   windows     core, tests and quorvane-cli.exe cross-built with MinGW-w64
+#               and run under Wine against the emulator (tests/windows)
+#   vm          quorvane-cli inside a QEMU guest on the kernel's 8250 UART
+#               driver against the emulator (tests/vm)
+#   package     the Debian package built, validated and its programs run
+#   fuzz        each fuzz target for a fixed number of inputs
+# Every leg runs even when an earlier one failed (but those that need the
+# normal build); the last line counts them: "legs: N passed, M failed".
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh || exit 1
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+passed=()
+failed=()
+leg() {  # leg NAME COMMAND...: runs one leg and records how it ended
+  local name=$1 start=$SECONDS
+  shift
+  echo "== $name"
+  if "$@"; then passed+=("$name"); else failed+=("$name"); fi
+  echo "== $name: $([[ ${failed[*]:-} == *"$name"* ]] && echo FAILED || echo ok) ($((SECONDS - start)) s)"
+}
 
-echo "== source format"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+format() { git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; }
+unit() {
+  bash scripts/build.sh build-test -DQUORVANE_WERROR=ON &&
+    ctest --test-dir build-test --output-on-failure -j"$jobs"
+}
+sanitized() {
+  bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON \
+    -DCMAKE_BUILD_TYPE=Debug &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ctest --test-dir build-asan --output-on-failure -j"$jobs"
+}
 
-echo "== layers"
-bash scripts/check-layers.sh
-
-echo "== normal build"
-bash scripts/build.sh build-test -DQUORVANE_WERROR=ON
-ctest --test-dir build-test --output-on-failure -j"$jobs"
-
-echo "== sanitized build (ASan + UBSan)"
-bash scripts/build.sh build-asan -DQUORVANE_WERROR=ON -DQUORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j"$jobs"
-
-echo "== Windows leg (MinGW-w64 build, tests and quorvane-cli.exe under Wine)"
-bash tests/windows/run.sh build-test
-
-if [[ -f scripts/package-test.sh ]]; then
-  echo "== Debian package"
-  bash scripts/package-test.sh
+leg format format
+leg layers bash scripts/check-layers.sh
+leg unit unit
+leg sanitized sanitized
+# The Windows and QEMU legs compare with, or run, the normal build's tools.
+if [[ " ${passed[*]} " == *" unit "* ]]; then
+  leg windows bash tests/windows/run.sh build-test
+  leg vm bash tests/vm/run.sh build-test
+else
+  failed+=(windows vm)
+  echo "== windows, vm: not run (the normal build failed)"
 fi
+leg package bash scripts/package-test.sh
+leg fuzz bash scripts/fuzz.sh
 
-if [[ -f scripts/fuzz.sh ]]; then
-  echo "== fuzz targets"
-  bash scripts/fuzz.sh
-fi
-# Every step above stops the script on a failure, so reaching here means
-# each test program passed in both builds.
-normal=$(ctest --test-dir build-test -N | awk '/Total Tests:/ {print $3}')
-sanitized=$(ctest --test-dir build-asan -N | awk '/Total Tests:/ {print $3}')
-echo "test programs: $((normal + sanitized)) passed, 0 failed"
+echo "legs passed: ${passed[*]:-none}"
+((${#failed[@]})) && echo "legs FAILED: ${failed[*]}"
+echo "legs: ${#passed[@]} passed, ${#failed[@]} failed"
+((${#failed[@]} == 0))

@@ -1,0 +1,164 @@
+#!/bin/busybox sh
+# /init of the test guest: runs quorvane-cli against the receiver emulator
+# that the host has put behind the guest's second 16550 UART (/dev/ttyS1,
+# which the tool's own map calls COM2), prints one "vm-result:" line per
+# scenario on the console (ttyS0) and powers off.
+#
+# The third UART (ttyS2) carries the host's replies to "vm-sync:" lines:
+# the guest asks for another receiver to be plugged in and waits for "go".
+# shellcheck shell=ash
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /tmp /etc && cd /tmp || exit 1
+
+cli=/bin/quorvane-cli
+port=/dev/ttyS1
+nobody=65534 # a user without privileges, for the exclusive open
+echo 'root:x:0:0:root:/:/bin/sh' >/etc/passwd
+echo "nobody:x:$nobody:$nobody:nobody:/:/bin/sh" >>/etc/passwd
+printf 'root:x:0:\nnogroup:x:%s:\n' $nobody >/etc/group
+
+result() { echo "vm-result: $*"; }
+# Seconds since boot, to the hundredth.
+now() { read -r up _ </proc/uptime && echo "$up"; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+# One line of a file, to quote it in a result.
+first() { head -n 1 "$1" 2>/dev/null | tr -d '\r'; }
+# Runs quorvane-cli on COM2 with a time-out far above any wait of its own.
+tool() { timeout 120 "$cli" --port 2 "$@"; }
+# Asks the host to plug another receiver into ttyS1 and waits for it.
+plug() {
+  echo "vm-sync: $1"
+  reply=
+  read -r -t 60 reply <&5
+  [ "$reply" = go ] || { result "$1 FAIL no reply from the host"; return 1; }
+}
+# Runs a shell command as a user without privileges.
+as_nobody() { su -s /bin/sh -c "$1" nobody; }
+# True while some process holds the test port open.
+port_held() {
+  for fd in /proc/[0-9]*/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$port" ] && return 0
+  done
+  return 1
+}
+
+stty -F /dev/ttyS2 raw -echo clocal 115200
+exec 5</dev/ttyS2
+# Any user may open the port, so a refusal can only come from its being
+# held, not from its permissions.
+chmod 666 "$port"
+echo "vm-boot: $(uname -r); $(grep -c '^ *[0-9]*: uart:16550' /proc/tty/driver/serial) UARTs"
+
+# -- connect
+if tool connect >connect.out 2>connect.err && grep -q 'connect ok!' connect.out; then
+  result "connect ok"
+else
+  result "connect FAIL $(first connect.err)"
+fi
+
+# -- a whole read; the host compares the digest with the emulator's flash
+start=$(now)
+if tool read rom.bin >read.out 2>read.err; then
+  result "read ok size=$(wc -c <rom.bin) sha256=$(sha256sum rom.bin | cut -d' ' -f1) time=$(since "$start")s"
+else
+  result "read FAIL $(first read.err)"
+fi
+rm -f rom.bin
+
+# -- an upgrade; the host compares what the emulator saved with the image
+start=$(now)
+if tool upgrade /data/upgrade.bin >upgrade.out 2>upgrade.err &&
+  grep -q "Dont' power off during Saving Data" upgrade.out; then
+  result "upgrade ok time=$(since "$start")s"
+else
+  result "upgrade FAIL $(first upgrade.err)"
+fi
+
+# -- verify, and meanwhile the exclusive open: another quorvane-cli (root,
+# so only the lock can stop it) and a plain open by another user are refused
+tool verify /data/upgrade.bin >verify.out 2>verify.err &
+holder=$!
+tries=0
+while ! port_held && [ $tries -lt 100 ]; do
+  sleep 0.1
+  tries=$((tries + 1))
+done
+why=
+if ! port_held; then
+  why="the verify never held the port"
+else
+  tool connect >second.out 2>second.err && why="a second quorvane-cli was let in"
+  grep -q 'open port2 error!' second.err || why="$why; second quorvane-cli: $(first second.err)"
+  as_nobody "stty -F $port" >/dev/null 2>held.err && why="$why; uid $nobody opened the held port"
+  grep -q 'Device or resource busy' held.err || why="$why; uid $nobody: $(first held.err)"
+fi
+if wait $holder && grep -q '256/256 blocks identical' verify.out; then
+  result "verify ok"
+else
+  result "verify FAIL $(first verify.err) $(first verify.out)"
+fi
+# Closed, the port is free for anyone again.
+as_nobody "stty -F $port" >/dev/null 2>nobody.err || why="$why; uid $nobody refused after close: $(first nobody.err)"
+tool connect >free.out 2>free.err || why="$why; connect after close: $(first free.err)"
+if [ -z "$why" ]; then
+  result "exclusive ok second quorvane-cli: $(first second.err); uid $nobody: $(first held.err)"
+else
+  result "exclusive FAIL ${why#; }"
+fi
+
+# -- hardware flow control left on: the chardev gives the UART no CTS, so
+# nothing goes out; the tool must fail in its own time and say why
+# The driver lists the modem lines that are up (RTS|CTS|DTR|...) last.
+line_state=$(sed -n 's/^1: //p' /proc/tty/driver/serial)
+case $line_state in *CTS*) cts=high ;; *) cts=low ;; esac
+stty -F "$port" crtscts
+start=$(now)
+# Each line of output with the time it came, and last the exit status.
+{
+  tool connect
+  echo "exit $?"
+} 2>&1 | while IFS= read -r line; do echo "$(since "$start") $line"; done >cts.out
+stty -F "$port" -crtscts
+message=$(grep -v ' exit [0-9]*$' cts.out | head -n 1 | cut -d' ' -f1)
+elapsed=$(tail -n 1 cts.out | cut -d' ' -f1)
+why=
+[ "$cts" = low ] || why="CTS is not low on the line"
+tail -n 1 cts.out | grep -q ' exit 0$' && why="$why; connect succeeded"
+grep -qi 'flow control' cts.out || why="$why; no hint naming hardware flow control"
+# The normal wait is about 2 s; a tool that sits out the driver's 30 s
+# drain of unsent output at close has gone mute.
+awk -v t="$elapsed" 'BEGIN { exit !(t < 20) }' || why="$why; ended only after ${elapsed}s"
+times="ttyS1 $line_state, closing_wait $(cat /sys/class/tty/ttyS1/closing_wait 2>/dev/null); first output at ${message:-?}s, exit at ${elapsed}s"
+if [ -z "$why" ]; then
+  result "crtscts ok $times"
+else
+  result "crtscts FAIL ${why#; } ($times; output: $(cut -d' ' -f2- cts.out | tr '\n' '|'))"
+fi
+
+# -- the receiver vanishes mid-read: the read fails with the system's
+# message and writes nothing; with a receiver back, the next job works
+if plug vanish; then
+  mkdir vanish
+  why=
+  tool read vanish/rom.bin >vanish.out 2>vanish.err && why="the read succeeded"
+  grep -q 'no answer！' vanish.err || why="$why; message: $(first vanish.err)"
+  [ -z "$(ls -A vanish)" ] || why="$why; left behind: $(ls -A vanish | tr '\n' ' ')"
+  if plug restore; then
+    tool connect >next.out 2>next.err || why="$why; next job: $(first next.err)"
+  else
+    why="$why; no receiver for the next job"
+  fi
+  if [ -z "$why" ]; then
+    result "vanish ok"
+  else
+    result "vanish FAIL ${why#; }"
+  fi
+fi
+
+echo "vm-done"
+sync
+poweroff -f

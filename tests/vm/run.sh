@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# The real-driver leg: quorvane-cli inside a QEMU guest talks through the
+# guest kernel's 8250 driver and an emulated 16550 UART to quorvane-emu on
+# the host. The guest's /init (guest-init.sh) runs the scenarios and prints
+# one "vm-result:" line each; this script checks them against what the
+# emulators logged and saved, and ends with "vm: N passed, M failed".
+#
+#   tests/vm/run.sh [BUILD_DIR]
+#
+# BUILD_DIR: a configured build tree whose quorvane-cli and quorvane-emu to
+# use (scripts/test.sh passes build-test); without it they are built in
+# build-vm. The kernel and the guest's files live in build-vm (or
+# VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
+# takes the kernel out of Debian's cloud kernel package without installing
+# it (cached). The guest gets the very quorvane-cli the host built, with the
+# shared libraries ldd names. Where QEMU can't be set up or started it
+# prints "vm: skipped (...)" and exits 0.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+tools=${1:+$(cd "$1" && pwd)}
+build=${VM_BUILD_DIR:-$root/build-vm}
+mkdir -p "$build"
+work=$build/vm
+# The guest's whole run, boot to power-off; about 1.5 minutes normally.
+guest_limit=${VM_TIME_LIMIT:-300}
+began=$SECONDS
+
+skip() {
+  echo "vm: skipped ($*)"
+  exit 0
+}
+if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
+
+# -- packages
+missing=()
+for p in qemu-system-x86 busybox-static cpio; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "vm: installing ${missing[*]}"
+  { $SUDO apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}"; } >"$build/apt.log" 2>&1 || skip "cannot install ${missing[*]}"
+fi
+
+# -- the kernel: vmlinuz out of the cloud kernel package, not installed
+kernel=$build/kernel/vmlinuz
+if [[ ! -s $kernel ]]; then
+  mkdir -p "$build/kernel"
+  image_pkg() {
+    apt-cache depends linux-image-cloud-amd64 2>/dev/null |
+      awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
+  }
+  pkg=$(image_pkg)
+  [[ -n $pkg ]] || { $SUDO apt-get update -qq >/dev/null 2>&1 || true; pkg=$(image_pkg); }
+  [[ -n $pkg ]] || skip "no Debian cloud kernel package known to apt"
+  echo "vm: fetching $pkg"
+  (cd "$build/kernel" && rm -f ./*.deb && apt-get download "$pkg" >download.log 2>&1) ||
+    skip "cannot download $pkg"
+  deb=$(ls "$build/kernel"/*.deb)
+  (cd "$build/kernel" &&
+    dpkg-deb --fsys-tarfile "$deb" | tar -x --wildcards './boot/vmlinuz-*' &&
+    mv boot/vmlinuz-* "$kernel" && rm -rf boot "$deb") || skip "no vmlinuz in $pkg"
+fi
+
+# -- the tools: those of BUILD_DIR, else a build of their own
+if [[ -n $tools ]]; then
+  cmake --build "$tools" --target quorvane-cli quorvane-emu -j2 >"$build/vm-build.log" 2>&1
+else
+  tools=$build
+  cmake -S "$root" -B "$tools" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF -DQUORVANE_WERROR=ON >"$build/vm-build.log" 2>&1 &&
+    cmake --build "$tools" --target quorvane-cli quorvane-emu -j2 >>"$build/vm-build.log" 2>&1
+fi || { tail -n 30 "$build/vm-build.log"; echo "vm: build failed"; exit 1; }
+cli=$tools/tools/cli/quorvane-cli
+emu=$tools/tools/emulator/quorvane-emu
+
+# -- test data: two flashes of random bytes; the second goes into an image
+# made here, which the host's quorvane-cli must find loadable
+rm -rf "$work" && mkdir -p "$work/rootfs"/{bin,data,dev,proc,sys,tmp}
+cd "$work"
+tag=QX_RomFtaAMD1 # model 1: 256 blocks
+head -c $((256 * 4096)) /dev/urandom >flash.raw
+head -c $((256 * 4096)) /dev/urandom >upgrade.raw
+{ printf %s "$tag" && cat flash.raw; } >expected-read.bin
+{ printf %s "$tag" && cat upgrade.raw; } >rootfs/data/upgrade.bin
+"$cli" info rootfs/data/upgrade.bin >info.out || { cat info.out; echo "vm: the upgrade image does not load"; exit 1; }
+
+# -- the guest's initramfs
+cp "$(command -v busybox)" rootfs/bin/busybox
+cp "$cli" rootfs/bin/quorvane-cli
+{ ldd "$cli" || true; } | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' |
+  while read -r lib; do cp -L --parents "$lib" rootfs/; done
+cp "$root/tests/vm/guest-init.sh" rootfs/init
+chmod 755 rootfs/init
+mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
+(cd rootfs && find . | cpio -o -H newc --quiet | gzip -1) >initrd.gz
+
+# -- emulators and QEMU
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+# start_emulator NAME OPTIONS...: starts one, sets $pty to its device
+start_emulator() {
+  local name=$1
+  shift
+  : >"$work/$name.out"
+  "$emu" --model 1 --log "$work/$name.log" "$@" >"$work/$name.out" 2>>"$work/$name.log" &
+  pids+=("$!")
+  for _ in $(seq 100); do
+    pty=$(head -n 1 "$work/$name.out")
+    [[ -n $pty ]] && return 0
+    sleep 0.05
+  done
+  echo "vm: emulator $name did not start" >&2
+  exit 1
+}
+start_emulator emu-main --flash flash.raw --save saved.raw
+pty_main=$pty
+
+# The QMP monitor and the control line to the guest's ttyS2 are FIFOs that
+# QEMU opens read-write; holding them read-write here too means neither
+# side ever blocks in open.
+mkfifo qmp.in qmp.out ctl
+: >qmp.log
+exec {qmp_in}<>qmp.in {qmp_out}<>qmp.out {ctl}<>ctl
+cat <&"$qmp_out" >qmp.log &
+pids+=("$!")
+qmp_replies=0
+# qmp COMMAND-JSON: sends it and waits for its reply
+qmp() {
+  echo "$1" >&"$qmp_in"
+  qmp_replies=$((qmp_replies + 1))
+  for _ in $(seq 200); do
+    (($(grep -c '"return"' qmp.log) >= qmp_replies)) && return 0
+    grep -q '"error"' qmp.log && break
+    kill -0 "$qemu" 2>/dev/null || return 1 # its own log says why
+    sleep 0.05
+  done
+  echo "vm: QEMU monitor: no reply to $1" >&2
+  cat qmp.log >&2
+  return 1
+}
+# plug PTY: puts another device behind the guest's ttyS1
+plug() {
+  qmp '{"execute":"chardev-change","arguments":{"id":"u1","backend":{"type":"serial","data":{"device":"'"$1"'"}}}}'
+}
+
+start=$SECONDS
+timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot \
+  -display none -kernel "$kernel" -initrd initrd.gz \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 no_timer_check" \
+  -chardev file,id=con,path=console.log -device isa-serial,chardev=con \
+  -chardev serial,id=u1,path="$pty_main" -device isa-serial,chardev=u1 \
+  -chardev pipe,id=ctl,path=ctl -device isa-serial,chardev=ctl \
+  -chardev pipe,id=qmp,path=qmp -mon chardev=qmp,mode=control \
+  >qemu.log 2>&1 &
+qemu=$!
+pids+=("$qemu")
+qmp '{"execute":"qmp_capabilities"}' || true
+
+handled=()
+while kill -0 "$qemu" 2>/dev/null; do
+  for sync in $(sed -n 's/^vm-sync: \([a-z]*\).*/\1/p' console.log 2>/dev/null); do
+    [[ " ${handled[*]} " == *" $sync "* ]] && continue
+    handled+=("$sync")
+    case $sync in
+      vanish) # a receiver that closes its end after block 40 of a read
+        start_emulator emu-vanish --vanish-after-block 40
+        plug "$pty" && echo go >&"$ctl" ;;
+      restore) # the first receiver again
+        plug "$pty_main" && echo go >&"$ctl" ;;
+    esac
+  done
+  sleep 0.2
+done
+status=0
+wait "$qemu" || status=$?
+guest_time=$((SECONDS - start))
+
+if ! grep -q '^vm-boot:' console.log; then
+  # QEMU refused to run at all (the guest never printed a byte): a skip.
+  if ((status != 0)) && [[ ! -s console.log ]]; then
+    skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
+  fi
+  echo "vm: the guest did not boot (status $status); console: $work/console.log" >&2
+fi
+sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
+
+# -- the verdicts
+passed=0
+failed=0
+verdict() { # NAME ok|fail DETAIL
+  if [[ $2 == ok ]]; then
+    passed=$((passed + 1))
+    echo "vm: $1 ok${3:+ ($3)}"
+  else
+    failed=$((failed + 1))
+    echo "vm: $1 FAILED: $3"
+  fi
+}
+line_of() { sed -n "s/^vm-result: $1 //p" console.log | tr -d '\r' | head -n 1; }
+for name in connect read upgrade verify exclusive crtscts vanish; do
+  line=$(line_of "$name")
+  case $line in
+    "") verdict "$name" fail "no result from the guest" ;;
+    ok*)
+      case $name in
+        read)
+          sha=$(sha256sum expected-read.bin | cut -d' ' -f1)
+          if [[ $line == *"sha256=$sha"* && $line == *"size=$((13 + 256 * 4096))"* ]]; then
+            verdict read ok "256 blocks identical to the emulator's flash, ${line##* time=}"
+          else
+            verdict read fail "the file read differs from the emulator's flash: $line"
+          fi ;;
+        upgrade)
+          if cmp -s saved.raw upgrade.raw; then
+            verdict upgrade ok "the emulator stored the image byte for byte, ${line##* time=}"
+          else
+            verdict upgrade fail "what the emulator saved differs from the image"
+          fi ;;
+        vanish)
+          if grep -q 'vanished after' emu-vanish.log 2>/dev/null; then
+            verdict vanish ok "the emulator closed its end mid-read; the read failed cleanly; the next job worked"
+          else
+            verdict vanish fail "the emulator never vanished: $line"
+          fi ;;
+        *)
+          detail=${line#ok}
+          verdict "$name" ok "${detail# }" ;;
+      esac ;;
+    *) verdict "$name" fail "${line#FAIL }" ;;
+  esac
+done
+((failed == 0)) || echo "vm: guest console: $work/console.log; emulator logs: $work/emu-*.log"
+echo "vm: guest ${guest_time}s, leg $((SECONDS - began))s"
+echo "vm: $passed passed, $failed failed"
+((failed == 0))
