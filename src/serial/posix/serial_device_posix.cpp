@@ -72,6 +72,7 @@ class PosixSerialDevice final : public SerialDevice {
   explicit PosixSerialDevice(int fd) : fd_(fd) {}
 
   ~PosixSerialDevice() override {
+    letOutputGo();
     setLowLatency(false);
     // The exclusive flag belongs to the terminal, not to our descriptor, and
     // would outlive it while anyone else keeps the terminal open.
@@ -81,6 +82,22 @@ class PosixSerialDevice final : public SerialDevice {
 
   PosixSerialDevice(const PosixSerialDevice&) = delete;
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  // What was written goes out before the close, as long as the line takes
+  // it; output the line holds back (hardware flow control with CTS low)
+  // is dropped once nothing has moved for a while. Otherwise close() would
+  // wait for the driver's closing time, 30 s on an 8250 port.
+  void letOutputGo() {
+    constexpr int kStallMs = 200, kStepMs = 10;
+    int queued = 0, stalledMs = 0;
+    while (stalledMs < kStallMs && ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+      int before = queued;
+      ::usleep(kStepMs * 1000);
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) break;
+      stalledMs = queued < before ? 0 : stalledMs + kStepMs;
+    }
+    ::tcflush(fd_, TCOFLUSH);
+  }
 
   bool lockExclusively(SystemError& error) {
     // The lock comes first, so a refused open never touches the holder's
