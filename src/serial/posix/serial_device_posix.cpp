@@ -84,19 +84,24 @@ class PosixSerialDevice final : public SerialDevice {
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
   // What was written goes out before the close, as long as the line takes
-  // it; output the line holds back (hardware flow control with CTS low)
-  // is dropped once nothing has moved for a while. Otherwise close() would
-  // wait for the driver's closing time, 30 s on an 8250 port.
+  // it; output the line holds back (hardware flow control with CTS low) is
+  // dropped once nothing has moved for a while. Otherwise close() would wait
+  // out the driver's closing time, 30 s on an 8250 port. A pty reports no
+  // output queue (what the slave writes is already the master's input), so
+  // nothing is ever dropped there.
   void letOutputGo() {
     constexpr int kStallMs = 200, kStepMs = 10;
     int queued = 0, stalledMs = 0;
-    while (stalledMs < kStallMs && ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
-      int before = queued;
+    while (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+      if (stalledMs >= kStallMs) {
+        ::tcflush(fd_, TCOFLUSH);
+        return;
+      }
+      const int before = queued;
       ::usleep(kStepMs * 1000);
-      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) break;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return;
       stalledMs = queued < before ? 0 : stalledMs + kStepMs;
     }
-    ::tcflush(fd_, TCOFLUSH);
   }
 
   bool lockExclusively(SystemError& error) {
