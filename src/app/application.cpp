@@ -6,14 +6,13 @@
 #include "app/control_panel_dialog.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
+#include "widgets/window_placement.h"
 
 namespace quorvane::ui {
 
 namespace {
 
 constexpr const char* kStyleName = "Fusion";
-
-QWidget* g_mainWindow = nullptr;
 
 // QApplication keeps references to its argc and argv for its lifetime; it
 // is handed the program name only.
@@ -45,9 +44,9 @@ int startUp(AppConfig& config, ControlPanelDialog& panel) {
   config.locateConfig();
   config.loadConfig();
   initToolkit();
-  g_mainWindow = &panel;
+  setMainWindow(&panel);
   panel.exec();  // its result does not matter
-  g_mainWindow = nullptr;
+  setMainWindow(nullptr);
   if (const std::optional<Notice> failure = config.saveConfig()) showNotice(*failure, nullptr);
   return 0;
 }
@@ -56,10 +55,6 @@ int runApplication() {
   AppConfig config;
   ControlPanelDialog panel;
   return startUp(config, panel);
-}
-
-QWidget* mainWindow() {
-  return g_mainWindow;
 }
 
 }  // namespace quorvane::ui

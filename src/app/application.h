@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include "widgets/window_placement.h"  // mainWindow()
+
 namespace quorvane {
 class AppConfig;
 }
@@ -32,15 +34,13 @@ class Application : public QApplication {
 void initToolkit();
 
 // The start-up routine: locateConfig, loadConfig, initToolkit, the control
-// panel as main window run modally, saveConfig (its failure shown with no
-// owner window). Returns 0, the status that ends the program.
+// panel as main window (mainWindow(); nullptr before and after) run
+// modally, saveConfig (its failure shown with no owner window). Returns 0,
+// the status that ends the program.
 int startUp(AppConfig& config, ControlPanelDialog& panel);
 
 // Makes AppConfig, then ControlPanelDialog, runs startUp with them and
 // destroys them in the reverse order. Needs a QApplication.
 int runApplication();
-
-// The control panel while start-up runs it; nullptr before and after.
-QWidget* mainWindow();
 
 }  // namespace quorvane::ui

@@ -1,5 +1,7 @@
 // The common open-file and save-file dialogs, behind an interface so that
-// tests can answer them.
+// tests can answer them. They come up centred over the owner, or over the
+// window that stands for an owner that is not on screen
+// (window_placement.h).
 #pragma once
 
 #include <QString>

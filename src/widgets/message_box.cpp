@@ -4,6 +4,8 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include "widgets/window_placement.h"
+
 namespace quorvane::ui {
 
 namespace {
@@ -11,7 +13,11 @@ namespace {
 class QtMessagePresenter final : public MessagePresenter {
  public:
   void present(const QString& text, const QString& title, QWidget* owner) override {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    // Over the owner, or the window that stands for it while it is not on
+    // screen (window_placement.h).
+    QWidget* const anchor = placementAnchor(owner);
+    AnchoredDialog<QMessageBox> box(anchor, QMessageBox::NoIcon, title, text, QMessageBox::Ok,
+                                    anchor ? anchor : owner);
     // A plain OK button, without the style's decoration icon.
     if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());
     box.exec();

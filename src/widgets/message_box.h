@@ -1,5 +1,7 @@
 // Every message the user sees goes through here: one modal box with a
-// single OK button, a text, a title and an owner window.
+// single OK button, a text, a title and an owner window. The box comes up
+// centred over the owner, or over the window that stands for an owner that
+// is not on screen (window_placement.h).
 #pragma once
 
 #include <QString>

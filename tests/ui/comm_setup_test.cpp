@@ -1,6 +1,7 @@
 // Communication Setup and the connect dialog with the emulator on COM3.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -13,6 +14,7 @@
 
 #include "base/app_config.h"
 #include "connection/ui/comm_setup_dialog.h"
+#include "serial/serial_port.h"
 #include "receiver_emulator.h"
 #include "support/test_support.h"
 #include "ui/support/ui_test_support.h"
@@ -102,6 +104,20 @@ TEST_F(CommSetupTest, TabOrderOkIsTheDefaultAndCancelStoresNothingAndOpensNothin
   EXPECT_EQ(config_.portIndex, 1);
   EXPECT_TRUE(presenter_.messages.empty());
   EXPECT_TRUE(emulator_.waitIdle() && emulator_.bytesReceived() == 0u);
+}
+
+TEST_F(CommSetupTest, ComButtonsAreRadioButtonsWhoseTooltipsNameTheDeviceAndWhyNot) {
+  CommSetupDialog free;
+  SerialPort holder;  // COM3 taken meanwhile
+  ASSERT_EQ(holder.open(3, kLineSpeed), 1);
+  CommSetupDialog taken;
+  for (int i = 0; i < CommSetupDialog::kPortCount; ++i)
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(free.comButton(i))->role(),
+              QAccessible::RadioButton);
+  EXPECT_EQ(free.comButton(0)->toolTip(), "/nonexistent/x\nnot present");
+  EXPECT_EQ(free.comButton(kEmuIndex)->toolTip(), QString::fromStdString(emulator_.devicePath()));
+  EXPECT_EQ(taken.comButton(kEmuIndex)->toolTip(),
+            QString::fromStdString(emulator_.devicePath()) + "\nbusy: another program has it open");
 }
 
 }  // namespace

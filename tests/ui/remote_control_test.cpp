@@ -1,6 +1,7 @@
 // The remote control against the receiver emulator on COM1 (COM2..COM4 missing).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -98,7 +99,12 @@ TEST_F(RemoteControlTest, StoredPortTwoOpensCom2OrReportsItsError) {
 TEST_F(RemoteControlTest, StoredPortOutOfRangeWaitsForAComButtonAndSwitchingClosesTheOld) {
   config_.portIndex = 7;
   RemoteControlDialog dialog;
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(dialog.comButton(i)->isChecked()) << i;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_FALSE(dialog.comButton(i)->isChecked()) << i;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog.comButton(i))->role(),
+              QAccessible::RadioButton);
+  }
+  EXPECT_EQ(dialog.comButton(1)->toolTip(), "/nonexistent/com\nnot present");
   dialog.keyButton(0x00)->click();  // goes nowhere
   EXPECT_EQ(config_.portIndex, 7);
   dialog.comButton(0)->click();

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QWhatsThis>
 #include <filesystem>
@@ -82,6 +83,40 @@ TEST(AboutBox, TextsAndEnterOrEscClosesIt) {
     onNextModal([key](QWidget*) { keyClick(nullptr, key); });
     EXPECT_EQ(about.exec(), key == Qt::Key_Return ? QDialog::Accepted : QDialog::Rejected);
   }
+}
+
+// The file dialogs, and the box of a Read Software whose port can't be
+// opened (the dialog never shows), come up centred over the control panel.
+TEST(Placement, FileDialogsAndBoxesOfDialogsNeverShownCentreOverThePanel) {
+  test::TempDir dir;
+  test::ScopedEnv settings("XDG_CONFIG_HOME", dir.path().string());  // the file dialog's
+  test::ScopedEnv com1("QUORVANE_COM1", dir.file("missing"));
+  AppConfig config;  // COM1
+  ControlPanelDialog panel;
+  panel.move(120, 150);
+  panel.show();
+  setMainWindow(&panel);
+  std::vector<std::string> seen;
+  const auto look = [&](QWidget* w) {
+    const auto* box = qobject_cast<QMessageBox*>(w);
+    const QPoint offset = w->geometry().center() - panel.geometry().center();
+    seen.push_back(((box ? box->text() : w->windowTitle()) +
+                    (w->parentWidget() == &panel && offset.manhattanLength() <= 1 ? "" : " astray"))
+                       .toStdString());
+    static_cast<QDialog*>(w)->reject();
+  };
+  for (auto handler :
+       {&ControlPanelDialog::onReadSoftware, &ControlPanelDialog::onUpgradeSoftware}) {
+    onNextModal(look);
+    (panel.*handler)();  // the real file dialog, cancelled
+  }
+  test::ScriptedFileChooser chooser;
+  chooser.saveAnswers.push_back(QString::fromStdString(dir.file("rom.bin")));
+  onNextModal(look);
+  panel.onReadSoftware();
+  setMainWindow(nullptr);
+  EXPECT_EQ(seen, (std::vector<std::string>{"save as rom(*.bin) file", "open rom(*.bin) file",
+                                            "open port1 error!"}));
 }
 
 // Runs the program in `dir`, calls `whileOpen` on the panel, then ends it.

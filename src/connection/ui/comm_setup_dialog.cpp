@@ -9,7 +9,9 @@
 #include "widgets/app_icon.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
+#include "widgets/port_tooltip.h"
 #include "serial/port_map.h"
+#include "serial/serial_port.h"
 
 namespace quorvane::ui {
 
@@ -44,16 +46,18 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   placeControl(group, kPortGroup);
 
   // The group is exclusive but may have no button checked at all (an index
-  // outside 0..3); showSelection() handles the "none" case.
+  // outside 0..3); showSelection() handles the "none" case. The buttons stay
+  // auto-exclusive, so that assistive technology announces radio buttons.
+  // Each tooltip names the port's device and, when it can't be opened now,
+  // why (a look at it: opened without waiting and let go at once).
   buttons_ = new QButtonGroup(this);
   buttons_->setExclusive(true);
   for (int i = 0; i < kPortCount; ++i) {
     const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
     auto* button = new QRadioButton(controlText(control), this);
-    button->setAutoExclusive(false);
     placeControl(button, control);
-    const auto device = devicePathForPort(i + 1);
-    button->setToolTip(device ? QString::fromStdString(*device) : QString());
+    const std::string device = devicePathForPort(i + 1).value_or(std::string());
+    button->setToolTip(portToolTip(device, probeDevice(device).error));
     buttons_->addButton(button, i);
     comButtons_[static_cast<std::size_t>(i)] = button;
   }

@@ -12,6 +12,9 @@
 #include "widgets/app_icon.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
+#include "widgets/port_tooltip.h"
+#include "serial/port_map.h"
+#include "serial/serial_port.h"
 #include "remote/remote_keys.h"
 #include "remote/ui/key_capture_edit.h"
 
@@ -183,10 +186,14 @@ void RemoteControlDialog::buildControls() {
   placeControl(comPortGroup, kComPortGroup);
   comGroup_ = new QButtonGroup(this);
   comGroup_->setExclusive(true);
+  // Each tooltip names the port's device and, when it can't be opened now,
+  // why (looked at before the stored port is opened here).
   for (int i = 0; i < kComButtonCount; ++i) {
     const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
     auto* radio = new QRadioButton(controlText(control), this);
     placeControl(radio, control);
+    const std::string device = devicePathForPort(i + 1).value_or(std::string());
+    radio->setToolTip(portToolTip(device, probeDevice(device).error));
     comGroup_->addButton(radio, i);
     comButtons_[static_cast<std::size_t>(i)] = radio;
   }

@@ -1,5 +1,6 @@
 // The on-screen remote control (template 141): 32 key buttons, a key field
-// that captures the PC keyboard, and four Com buttons that choose the port.
+// that captures the PC keyboard, and four Com buttons that choose the port
+// (their tooltips name each port's device and why it can't be opened).
 // Every click or mapped key sends one key frame; nothing is read back.
 #pragma once
 
