@@ -34,4 +34,4 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   echo "no display: Quorvane runs on the virtual display $DISPLAY (Xvfb). To look at it:"
   echo "  xwd -display $DISPLAY -root -silent | xwdtopnm 2>/dev/null | pnmtopng >quorvane.png"
 fi
-"$root/build-demo/quorvane"
+"$root/build-demo/src/app/quorvane"
