@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Quorvane needs to build, test and run.
+# Installs the Debian 12 packages Quorvane needs to build, test and run
+# (scripts/install-deps.sh [--demo]).
 # Runs apt-get only when something is missing; needs root for that.
 set -euo pipefail
 
@@ -14,6 +15,13 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db bash-completion
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
 )
+
+# --demo: only what scripts/demo.sh needs (build the program and the emulator,
+# run them under Xvfb, take a screenshot with xwd and netpbm).
+if [[ ${1:-} == --demo ]]; then
+  packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev libssl-dev
+    fonts-arphic-uming xvfb xauth x11-apps netpbm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,15 @@
 // quorvane-cli, the real executable, against receiver emulators over ptys, on a shortened tick
 // (QUORVANE_CLI_TEST_TICK_MS; waits are counted in ticks): what it prints, exits with, reports.
 // Its option parsing and progress lines also as functions of the library.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <nlohmann/json.hpp>
@@ -17,8 +22,11 @@
 #include "base/notice.h"
 #include "cli.h"
 #include "console.h"
+#include "diagnosis.h"
 #include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "support/emulator_driver.h"
+#include "support/pty_pair.h"
 #include "support/test_support.h"
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"
@@ -50,15 +58,59 @@ std::vector<std::string> split(const std::string& text, char by) {
   return parts;
 }
 
-// Runs the executable on the words of `commandLine` (no path here holds a space) after env(1)
-// arguments `env` (-C DIR, NAME=VALUE); stdout and stderr go to files, neither a terminal.
-CliRun runCli(const std::string& commandLine, const std::string& env = {}) {
-  TempDir io;
-  const std::string out = io.file("out"), err = io.file("err");
-  std::string command = "env " + env + " QUORVANE_CLI_TEST_TICK_MS=10 " + QUORVANE_CLI_PATH;
-  for (const std::string& word : split(commandLine, ' ')) command += " '" + word + "'";
-  const int status = std::system((command + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(out), contents(err)};
+// One run of the executable: the words of `line` (no path here holds a space) after env(1)
+// arguments `env` (-C DIR, NAME=VALUE) and shell commands `shell` ("ulimit -f 64;"), as root or
+// as the user nobody; stdout and stderr go to files, neither a terminal.
+struct CliCall {
+  std::string line;
+  std::string env;
+  bool asNobody = false;
+  std::string shell;
+  int tickMs = 10;
+};
+
+constexpr int kCannotDropRoot = 99;
+
+class CliProcess {
+ public:
+  explicit CliProcess(const CliCall& call) {
+    std::string command = call.shell + " exec env " + call.env +
+                          " QUORVANE_CLI_TEST_TICK_MS=" + std::to_string(call.tickMs) + " " +
+                          QUORVANE_CLI_PATH;
+    for (const std::string& word : split(call.line, ' ')) command += " '" + word + "'";
+    const int out = ::open(io_.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(io_.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(err, STDERR_FILENO);
+      if (call.asNobody &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(kCannotDropRoot);
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+  }
+  void interrupt() const { ::kill(pid_, SIGINT); }
+  CliRun finish() const {
+    int status = -1;
+    if (pid_ > 0) ::waitpid(pid_, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(io_.file("out")),
+            contents(io_.file("err"))};
+  }
+
+ private:
+  TempDir io_;
+  pid_t pid_ = -1;
+};
+
+CliRun runCli(const CliCall& call) {
+  return CliProcess(call).finish();
+}
+CliRun runCli(const std::string& line, const std::string& env = {}) {
+  return runCli(CliCall{.line = line, .env = env});
 }
 
 std::string text(MessageId id) {
@@ -201,12 +253,20 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
     EXPECT_NE(r.err.find("usage: quorvane-cli"), std::string::npos) << args;
     EXPECT_EQ(r.out, "") << args;
   }
-  const CliRun r = runCli("ports", "QUORVANE_COM4=/dev/null");
+  StartedEmulator emu;
+  const CliRun r = runCli("ports", "QUORVANE_COM4=/dev/null QUORVANE_COM2=" + emu.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("COM4  /dev/null  (QUORVANE_COM4, present)"), std::string::npos) << r.out;
+  for (const std::string& line : std::vector<std::string>{
+           "COM4  /dev/null  (QUORVANE_COM4, present)  can't open: not a serial device "
+           "(tcgetattr: ",
+           "COM2  " + emu.path() +
+               "  (QUORVANE_COM2, present)  can open, hardware flow control unknown (no modem "
+               "lines)\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
 }
 
-// Each failure: its message alone on stderr, exit status 1, no image left.
+// Each failure: its message on stderr (alone but for a port that won't open), exit status 1, no
+// image left.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   const emu::EmulatorOptions fine, mute{.faults = {.silence = emu::FaultPoint::afterStart()}},
       confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3},
@@ -235,9 +295,161 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
       args += " " + (word[0] == '@' ? dir.file(word.substr(1)) : word);
     const CliRun r = runCli(args, "QUORVANE_COM3=" + dir.file("absent"));
     EXPECT_EQ(r.status, 1) << args;
-    EXPECT_EQ(r.err, err + "\n") << args;
+    EXPECT_EQ(r.err.substr(0, err.size() + 1), err + "\n") << args;
+    // A port that won't open is explained in a line more (CliExplains has them); nothing else.
+    EXPECT_EQ(r.err.size() > err.size() + 1, receiver == nullptr) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("rom"))) << args;
   }
+}
+
+// Under the message, one line: the device, the system's reason, the next step; in the report too.
+TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
+  test::PtyPair denied, held;
+  ASSERT_EQ(::chmod(denied.devicePath().c_str(), 0600), 0);
+  SerialPort holder;
+  ASSERT_EQ(holder.openDevice(held.devicePath(), kLineSpeed), 1);
+  TempDir dir;
+  test::writeFileBytes(dir.file("img"), imageOf(1, emu::patternFlash(1)));
+  const std::string absent = dir.file("ttyUSB9"), d = denied.devicePath(), h = held.devicePath();
+  struct Case {
+    std::string command;
+    std::string message;
+    std::string because;  // how the second line begins
+    std::string step;     // in the second line
+    bool asNobody = false;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"--device " + absent + " connect", "open port0 error!",
+            absent + ": not present (open: No such file or directory); is the adapter plugged in?",
+            "quorvane-cli ports"},
+           {"--device " + h + " key OK", "open port0 error!",
+            h + ": busy, held by another program (flock: ", "fuser -v " + h},
+           {"--device /dev/null read " + dir.file("rom"), "open port0 error!",
+            "/dev/null: not a serial device (tcgetattr: ", "quorvane-cli ports"},
+           {"--port 0 connect", "open port0 error!", "COM0: no device for this port number; ",
+            "QUORVANE_COM<n>"},
+           {"--port 3 upgrade " + dir.file("img"), "open port3 error!",
+            "COM3 (" + absent + "): not present (open: ", "QUORVANE_COM3=/dev/ttyUSB0"},
+           {"--device /dev/null --device " + absent + " verify " + dir.file("img"),
+            "/dev/null: open port0 error!", "/dev/null: not a serial device (", "ports"},
+           {"--device " + d + " connect", "open port0 error!",
+            d + ": permission denied (open: Permission denied); ",
+            "sudo usermod -aG dialout $USER, then log out and in again", true},
+       }) {
+    // nobody may not write the report in this folder
+    const std::string report = c.asNobody ? "" : " --report " + dir.file("r.jsonl");
+    const CliRun r = runCli({.line = "--quiet" + report + " " + c.command,
+                             .env = "QUORVANE_COM3=" + absent,
+                             .asNobody = c.asNobody});
+    if (r.status == kCannotDropRoot) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(r.status, 1) << c.command;
+    const auto lines = split(r.err, '\n');
+    ASSERT_GE(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0], c.message);
+    EXPECT_EQ(lines[1].find(c.because), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(c.step), std::string::npos) << lines[1];
+    if (report.empty()) continue;
+    const nlohmann::json record = reportOf(dir.file("r.jsonl")).back();
+    EXPECT_EQ(record["reason"], lines.size() == 2 ? lines[1] : lines[3]) << c.command;
+    std::filesystem::remove(dir.file("r.jsonl"));
+  }
+}
+
+// read makes sure of its file before it opens the port; a failed final write is named too, and
+// neither leaves anything behind.
+TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
+  TempDir dir;
+  const std::string rom = dir.file("rom.bin"), missing = dir.file("no/such/rom.bin");
+  struct Case {
+    bool receiver;      // an emulator, else a device that does not exist
+    std::string shell;  // before the tool
+    std::string path;
+    std::string message, because;
+    std::size_t frames;  // the receiver heard
+  };
+  for (const Case& c : std::vector<Case>{
+           {true, "", missing, "create file error!",
+            missing + ": the folder " + dir.file("no/such") +
+                " does not exist (mkstemp: No such file or directory); ",
+            0},
+           {false, "", missing, "create file error!", missing + ": the folder ", 0},
+           // 64 KiB at most: the data's first write fails, after every block was taken
+           {true, "trap '' XFSZ; ulimit -f 128;", rom, "write file error!",
+            rom + ": cannot be written (write: File too large); ", 1 + 256 + 1},
+       }) {
+    StartedEmulator emu;
+    const std::string device = c.receiver ? emu.path() : dir.file("ttyUSB9");
+    const CliRun r =
+        runCli({.line = "--quiet --device " + device + " read " + c.path, .shell = c.shell});
+    EXPECT_EQ(r.status, 1) << c.message;
+    const auto lines = split(r.err, '\n');
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0], c.message);
+    EXPECT_EQ(lines[1].find(c.because), 0u) << lines[1];
+    auto& e = emu.emulator;
+    EXPECT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == c.frames; })) << c.message;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.message;
+  }
+}
+
+// Ctrl-C in the middle of a read: the receiver is told to stop, so the next read works.
+TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
+  StartedEmulator emu({.modelNumber = 5, .faults = {.silence = emu::FaultPoint::afterBlock(5)}});
+  TempDir dir;
+  const std::string rom = dir.file("rom.bin");
+  const std::string args =
+      "--device " + emu.path() + " --report " + dir.file("r.jsonl") + " read " + rom;
+  auto& e = emu.emulator;
+  {
+    // The longest tick: the tool waits 60 of them for block 6 before it gives up.
+    const CliProcess tool({.line = args, .tickMs = 50});
+    ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == 1 + 6; }));  // 6 acks
+    tool.interrupt();
+    const CliRun r = tool.finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(" cancelled\n"), std::string::npos) << r.err;
+  }
+  ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == 1 + 6 + 1; }));
+  EXPECT_EQ(e.framesReceived().back(), kStopFrame);
+  EXPECT_FALSE(std::filesystem::exists(rom));
+  e.setFaults({});
+  const CliRun r = runCli(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFileBytes(rom), imageOf(5, e.flash()));
+  const auto records = reportOf(dir.file("r.jsonl"));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0]["result"], "cancelled");
+  EXPECT_EQ(records[1]["result"], "ok");
+}
+
+// A silent line on a port with hardware flow control says so, and how to turn it off.
+TEST(CliExplains, HardwareFlowControlIsNamedWithTheCommandThatTurnsItOff) {
+  using cli::explainSilence;
+  const std::string off = "turn it off with stty -F /dev/ttyS0 -crtscts";
+  using Case = std::tuple<LineState, LineState, bool, std::string>;
+  for (const auto& [flow, cts, timedOut, expected] : std::vector<Case>{
+           {LineState::On, LineState::Off, false,
+            "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port and CTS is off, so "
+            "the PC sends nothing; a 3-wire cable has no CTS line: " +
+                off},
+           {LineState::On, LineState::Unknown, true,
+            "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port; a 3-wire cable has "
+            "no CTS line: " +
+                off},
+           {LineState::Off, LineState::Off, true,
+            "/dev/ttyS0: a write did not finish within 5000 ms: the port does not send; "
+            "quorvane-cli ports shows its flow control"},
+           {LineState::Off, LineState::On, false, ""},
+           {LineState::Unknown, LineState::Unknown, false, ""},
+       }) {
+    const auto why = explainSilence("/dev/ttyS0", flow, cts, timedOut);
+    EXPECT_EQ(why ? why->line() : "", expected);
+  }
+  DeviceProbe probe{
+      .openable = true, .hardwareFlowControl = LineState::On, .clearToSend = LineState::Off};
+  EXPECT_EQ(cli::describeProbe("/dev/ttyS0", probe),
+            "can open, hardware flow control ON, CTS off (for a 3-wire cable: stty -F /dev/ttyS0 "
+            "-crtscts)");
 }
 
 TEST(CliConnectAndKey, PortFromTheConfigFileTracedAndEveryKindOfKeyName) {
@@ -304,11 +516,13 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
 }
 
 TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
-  constexpr std::size_t kBad = 2;  // stalls after block 20
+  constexpr std::size_t kBad = 2;    // stalls after block 20
+  constexpr std::size_t kNamed = 4;  // answers with its IdentFrame: the image's type is checked
   std::deque<StartedEmulator> emus;
   for (std::size_t i = 0; i < 5; ++i)
     emus.emplace_back(emu::EmulatorOptions{
         .modelNumber = 9,
+        .upgradeAnswer = i == kNamed ? emu::UpgradeAnswer::Ident : emu::UpgradeAnswer::Ack0,
         .faults = {.silence =
                        i == kBad ? std::optional(emu::FaultPoint::afterBlock(20)) : std::nullopt}});
   TempDir dir;
@@ -335,6 +549,11 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
     EXPECT_EQ(records[i]["result"], bad ? "failed" : "ok") << i;
     EXPECT_EQ(records[i]["message"], bad ? failure : "") << i;
     EXPECT_EQ(records[i]["blocks_done"], bad ? 21 : 256) << i;
+    EXPECT_EQ(records[i]["model_checked"], i == kNamed) << i;
+    const std::string note = e.devicePath() +
+                             ": note: the receiver never named its type, so the "
+                             "image's type (QX_RomHCIAMD1, HCI 29 1) was not checked";
+    EXPECT_EQ(r.err.find(note) != std::string::npos, !bad && i != kNamed) << r.err;
     EXPECT_EQ(
         progressLineOf(r.err, e.devicePath()).find(e.devicePath() + ": " + countsOf(records[i])),
         0u)

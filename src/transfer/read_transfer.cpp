@@ -105,7 +105,7 @@ void ReadTransfer::complete() {
   std::optional<Notice> failure;
   if (!expectedTagIndex_)  // verifying: the flash stays in memory
     failure = writeImage(fields_.targetPath, fields_.tagIndex, fields_.blockCount,
-                         fields_.flashData.data());
+                         fields_.flashData.data(), &writeError_);
   end(failure ? Outcome::Failed : Outcome::Succeeded, failure);
   if (failure) view_.showMessage(*failure);
   view_.cancel();

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/system_error.h"
 #include "machine/tick_machine.h"
 #include "transfer/transfer_machine.h"
 
@@ -54,6 +55,9 @@ class ReadTransfer final : public TransferMachine {
   void verifyAgainst(int imageTagIndex) { expectedTagIndex_ = imageTagIndex; }
 
   const ReadFields& fields() const { return fields_; }
+  // Why the image file could not be written (after its message), as the
+  // system said it.
+  const SystemError& writeError() const { return writeError_; }
 
  private:
   void takeAnswer();
@@ -62,6 +66,7 @@ class ReadTransfer final : public TransferMachine {
   void complete();
 
   ReadFields fields_;
+  SystemError writeError_;
   std::optional<int> expectedTagIndex_;  // set: verify, write no file
 };
 

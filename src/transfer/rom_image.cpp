@@ -46,24 +46,29 @@ unsigned blockCountOfFileLength(long long length) {
 }  // namespace
 
 std::optional<Notice> writeImage(const std::string& path, int tagIndex, unsigned blockCount,
-                                 const std::uint8_t* flash) {
+                                 const std::uint8_t* flash, SystemError* why) {
   AtomicFileWriter out;
-  if (!out.open(path)) return Notice::of(MessageId::ImageCreateFailed);
+  auto fail = [&](Notice notice) {
+    if (why) *why = out.lastError();
+    return std::optional<Notice>(std::move(notice));
+  };
+  if (!out.open(path)) return fail(Notice::of(MessageId::ImageCreateFailed));
 
   // An index outside the table has no tag to write: the plain write failure.
-  if (tagIndex < 0 || tagIndex >= kRomTypeCount) return Notice::of(MessageId::ImageWriteFailed);
+  if (tagIndex < 0 || tagIndex >= kRomTypeCount)
+    return fail(Notice::of(MessageId::ImageWriteFailed));
   const RomImageTag& tag = romType(tagIndex);
-  if (!out.write(tag.tagText.data(), kTagSize)) return Notice::writeTag(tagIndex);
+  if (!out.write(tag.tagText.data(), kTagSize)) return fail(Notice::writeTag(tagIndex));
 
   // The data must be exactly the tag's flash size: any other count would
   // leave a file that no upgrade accepts.
   if (blockCount != tag.blockCount || flash == nullptr)
-    return Notice::of(MessageId::ImageWriteFailed);
+    return fail(Notice::of(MessageId::ImageWriteFailed));
   for (unsigned block = 0; block < blockCount; ++block) {
     if (!out.write(flash + std::size_t{block} * kBlockSize, kBlockSize))
-      return Notice::of(MessageId::ImageWriteFailed);
+      return fail(Notice::of(MessageId::ImageWriteFailed));
   }
-  if (!out.commit()) return Notice::of(MessageId::ImageWriteFailed);
+  if (!out.commit()) return fail(Notice::of(MessageId::ImageWriteFailed));
   return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/notice.h"
+#include "base/system_error.h"
 
 namespace quorvane {
 
@@ -28,9 +29,10 @@ struct ImageLoadResult {
 
 // Writes tag text and blockCount * 4096 bytes of `flash` to `path`. The file
 // is replaced only when every byte is written: a failure leaves any earlier
-// file at `path` as it was. Nothing on success, else the notice to show.
+// file at `path` as it was. Nothing on success, else the notice to show; the
+// system's reason goes to `why` when given (empty when the system had none).
 std::optional<Notice> writeImage(const std::string& path, int tagIndex, unsigned blockCount,
-                                 const std::uint8_t* flash);
+                                 const std::uint8_t* flash, SystemError* why = nullptr);
 
 // Opens, sizes, reads and identifies an image file, in that order.
 ImageLoadResult loadImage(const std::string& path);

@@ -8,16 +8,19 @@
 #include <set>
 
 #include "base/app_config.h"
+#include "base/atomic_file.h"
 #include "base/notice.h"
 #include "cli_options.h"
 #include "cli_platform.h"
 #include "console.h"
+#include "diagnosis.h"
 #include "event_loop.h"
 #include "jobs.h"
 #include "quorvane/version.h"
 #include "report.h"
 #include "serial/port_map.h"
 #include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
 
@@ -99,6 +102,22 @@ std::optional<std::vector<std::string>> readPathsOf(const std::string& file,
   return paths;
 }
 
+// The report record of a job that failed before its port was opened.
+void reportEarlyFailure(const Options& o, const JobTarget& t, const std::string& image,
+                        const std::string& message, const std::string& reason = {}) {
+  if (o.reportPath.empty()) return;
+  JobRecord r;
+  r.device = t.device;
+  r.port = t.portNumber;
+  r.command = o.command->name;
+  r.imagePath = image;
+  r.result = "failed";
+  r.message = message;
+  r.reason = reason;
+  r.start = std::chrono::system_clock::now();
+  appendRecord(o.reportPath, r);
+}
+
 // The image of upgrade and verify, checked once before any port is opened:
 // a refused image is one message (and a failed record per receiver).
 std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
@@ -107,17 +126,17 @@ std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
   if (loaded.ok()) return std::move(loaded.image);
   const std::string message = loaded.failure ? noticeText(*loaded.failure) : "";
   if (!message.empty()) console.failure("", message);
-  for (const JobTarget& t : targets) {
-    JobRecord r;
-    r.device = t.device;
-    r.port = t.portNumber;
-    r.command = o.command->name;
-    r.imagePath = o.args[0];
-    r.result = "failed";
-    r.message = message;
-    r.start = std::chrono::system_clock::now();
-    if (!o.reportPath.empty()) appendRecord(o.reportPath, r);
-  }
+  for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message);
+  return std::nullopt;
+}
+
+// Why an image file can't be created at `path`, found out before anything
+// is sent: the writer's temporary file is created beside it and removed
+// again, so nothing is left behind and an existing file is not touched.
+std::optional<SystemError> uncreatable(const std::string& path) {
+  AtomicFileWriter probe;
+  if (!probe.open(path)) return probe.lastError();
+  probe.abandon();
   return std::nullopt;
 }
 
@@ -165,14 +184,33 @@ int runConnect(const Options& o, Console& console) {
   });
 }
 
+// A receiver whose file can't be created fails at once, before its port is
+// opened ("create file error!" and the reason); the others are read.
 int runRead(const Options& o, Console& console) {
   const auto targets = receiversOf(o);
   if (!targets) return kExitUsage;
   const auto paths = readPathsOf(o.args[0], *targets);
   if (!paths) return kExitUsage;
-  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t i) {
-    return makeReadJob(run, t, (*paths)[i]);
-  });
+  std::vector<JobTarget> ready;
+  std::vector<std::string> readyPaths;
+  for (std::size_t i = 0; i < targets->size(); ++i) {
+    const std::string& path = (*paths)[i];
+    if (const std::optional<SystemError> why = uncreatable(path)) {
+      const std::string message = noticeText(Notice::of(MessageId::ImageCreateFailed));
+      const Explanation explanation = explainFileFailure(path, *why);
+      printFailure(console, (*targets)[i], message, explanation);
+      reportEarlyFailure(o, (*targets)[i], path, message, explanation.line());
+      continue;
+    }
+    ready.push_back((*targets)[i]);
+    readyPaths.push_back(path);
+  }
+  if (ready.empty()) return kExitFailed;
+  const int status =
+      runJobs(o, console, ready, [&](RunContext& run, const JobTarget& t, std::size_t i) {
+        return makeReadJob(run, t, readyPaths[i]);
+      });
+  return ready.size() == targets->size() ? status : kExitFailed;
 }
 
 int runUpgrade(const Options& o, Console& console) {
@@ -262,7 +300,8 @@ std::string comPortLines() {
     const bool present = serialDevicePresent(path);
     out += "  COM" + std::to_string(n) + "  " + path + "  (" +
            (set && *set ? portOverrideVariable(n) : std::string("default")) + ", " +
-           (present ? "present" : "absent") + ")\n";
+           (present ? "present" : "absent") + ")" +
+           (present ? "  " + describeProbe(path, probeDevice(path)) : "") + "\n";
   }
   AppConfig config;
   readConfig(config);
@@ -272,8 +311,10 @@ std::string comPortLines() {
 
 std::string serialDeviceLines() {
   std::string out = "serial devices:\n";
-  const std::vector<std::string> found = serialDevicesPresent();
-  for (const std::string& f : found) out += "  " + f + "\n";
+  const std::vector<SerialDeviceFound> found = serialDevicesPresent();
+  for (const SerialDeviceFound& f : found)
+    out += "  " + f.device + (f.detail.empty() ? "" : " " + f.detail) + "  " +
+           describeProbe(f.device, probeDevice(f.device)) + "\n";
   if (found.empty()) out += "  none\n";
   out.pop_back();
   return out;
@@ -291,14 +332,18 @@ constexpr CommandSpec kCommands[] = {
      "the connection handshake; prints \"connect ok!\" on success", runConnect},
     {"read", 1, 1, false, "read FILE",
      "Read Software: the receiver's whole flash into the ROM image FILE\n"
-     "(written completely or not at all). With several devices FILE may\n"
+     "(written completely or not at all; before anything is sent, the\n"
+     "tool makes sure FILE can be created). With several devices FILE may\n"
      "hold {n} (1, 2, ... in --device order) or {device} (the device's\n"
      "file name); without either, \"-<device>\" is put before the\n"
      "extension: rom.bin -> rom-ttyUSB0.bin",
      runRead},
     {"upgrade", 1, 1, false, "upgrade FILE",
-     "Upgrade Software: write the ROM image FILE into the receiver,\n"
-     "refusing a receiver of another type; prints the completion warning",
+     "Upgrade Software: write the ROM image FILE into the receiver;\n"
+     "prints the completion warning. The image's type is checked only\n"
+     "against a receiver that names its type in an answer (a receiver of\n"
+     "another type is refused then); one that only acknowledges is\n"
+     "upgraded unchecked, and a note on stderr says so",
      runUpgrade},
     {"verify", 1, 1, false, "verify FILE",
      "read the receiver's flash and compare it with FILE: first the\n"
@@ -316,7 +361,9 @@ constexpr CommandSpec kCommands[] = {
      runInfo},
     {"ports", 0, 0, false, "ports",
      "the COM1..COM4 map and the serial devices present\n"
-     "(/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*); opens no port",
+     "(/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*), each with whether\n"
+     "this user can open it now and its hardware flow control (each is\n"
+     "opened for a moment, its settings left as they are)",
      runPorts},
 };
 

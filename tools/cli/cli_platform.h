@@ -38,8 +38,27 @@ class InterruptCatcher {
 // Whether a serial device of this name or path is present.
 bool serialDevicePresent(const std::string& device);
 
-// The serial devices present, one line each, sorted: the device and, where
-// the platform tells, what it stands for.
-std::vector<std::string> serialDevicesPresent();
+// A serial device present: its name or path as it is opened, and, where the
+// platform tells, what it stands for ("-> /dev/ttyUSB0").
+struct SerialDeviceFound {
+  std::string device;
+  std::string detail;
+};
+
+// The serial devices present, sorted.
+std::vector<SerialDeviceFound> serialDevicesPresent();
+
+// The next steps of the failure explanations, in the platform's terms
+// (posix/ and win32/ diagnosis_*.cpp):
+// how this user gets the right to open `device`;
+std::string permissionStep(const std::string& device);
+// how to free `device` from the program that holds it;
+std::string holderStep(const std::string& device);
+// the command that turns hardware flow control off on `device`;
+std::string flowControlOffStep(const std::string& device);
+// how COM n maps to a device;
+std::string comMapRule();
+// the setting that maps COM<comNumber> to another device.
+std::string comOverrideExample(long long comNumber);
 
 }  // namespace quorvane::cli

@@ -7,6 +7,7 @@
 #include "remote/remote_keys.h"
 #include "remote/remote_session.h"
 #include "serial/command_port.h"
+#include "serial/port_map.h"
 #include "serial/protocol.h"
 #include "transfer/model_check.h"
 #include "transfer/read_transfer.h"
@@ -41,8 +42,17 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
  public:
   void begin() override { machine_->start(); }
   void onTimer(int timerId) override { machine_->tick(timerId); }
+  // Ctrl-C. A dialog's Cancel sends nothing; the command-line tool, which
+  // ends right after, tells a receiver in the middle of a transfer to stop,
+  // so that it is ready for the next job.
   void interrupt() override {
     Job::stopAllTimers();
+    const Phase phase = machine_->phase();
+    const bool midExchange = phase != Phase::NotStarted && phase != Phase::Finished;
+    if (stopOnInterrupt_ && midExchange && port_.isOpen()) {
+      port_.sendFrame(kStopFrame);
+      traceFrame(kSent, kStopFrame);
+    }
     machine_->abandon();
   }
 
@@ -56,16 +66,31 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
   }
   virtual void onEvent(const MachineEvent& e) = 0;
 
+  // The explanation under a failure's message: why the port would not open,
+  // or why the receiver may never have heard the PC.
+  virtual std::optional<Explanation> explain(const Notice& notice) const {
+    const SystemError& error = port_.lastError();
+    if (notice.id == MessageId::PortOpenFailed) return explainOpenFailure(target_.naming(), error);
+    const bool unanswered = notice.id == MessageId::ConnectNotAcknowledged ||
+                            notice.id == MessageId::ReadTypeAnswerTimedOut ||
+                            notice.id == MessageId::ReadBlockTimedOut ||
+                            notice.id == MessageId::UpgradeAnswerTimedOut;
+    if (!unanswered && !error.isTimedOut()) return std::nullopt;
+    return explainSilence(port_.devicePath(), port_.hardwareFlowControl(), port_.clearToSend(),
+                          error.isTimedOut());
+  }
+
   // The views of every machine.
   void startTimer(int timerId, int periodMs) override { Job::startTimer(timerId, periodMs); }
   void stopTimer(int timerId) override { Job::stopTimer(timerId); }
-  void showMessage(const Notice& notice) override { fail(notice); }
+  void showMessage(const Notice& notice) override { fail(notice, explain(notice)); }
   void showProgress(int) override {}
   void finish(bool) override {}
   void showBlockProgress(unsigned, long long, long long) override {}
   void cancel() override { Job::stopAllTimers(); }
 
   CommandPort port_;
+  bool stopOnInterrupt_ = false;  // the transfers: read, verify, upgrade
 
  private:
   TickMachine* machine_ = nullptr;
@@ -130,6 +155,7 @@ class ReadJob final : public MachineJob {
         image_(image) {
     record_.imagePath = std::move(path);
     if (image_) transfer_.verifyAgainst(image_->tagIndex);
+    stopOnInterrupt_ = true;
     watch(transfer_);
   }
 
@@ -155,6 +181,17 @@ class ReadJob final : public MachineJob {
       case MachineEvent::Kind::Finished:
         wrapUp();
         break;
+    }
+  }
+
+  std::optional<Explanation> explain(const Notice& notice) const override {
+    switch (notice.id) {
+      case MessageId::ImageCreateFailed:
+      case MessageId::ImageTagWriteFailed:
+      case MessageId::ImageWriteFailed:
+        return explainFileFailure(transfer_.fields().targetPath, transfer_.writeError());
+      default:
+        return MachineJob::explain(notice);
     }
   }
 
@@ -205,6 +242,7 @@ class UpgradeJob final : public MachineJob {
       : MachineJob(run, std::move(target), "upgrade"),
         transfer_(port_, static_cast<TransferView&>(*this), target_.port, path) {
     record_.imagePath = std::move(path);
+    stopOnInterrupt_ = true;
     watch(transfer_);
   }
 
@@ -222,6 +260,9 @@ class UpgradeJob final : public MachineJob {
         break;
       case MachineEvent::Kind::AnswerTaken:
         traceFrame(kReceived, e.frame, verdictNote(e.frame, e.accepted, transfer_.tagIndex()));
+        // Only an answer that names the receiver's type lets the image's
+        // type be checked; acknowledgements don't.
+        if (identifyModel(e.frame.data())) typeNamed_ = true;
         break;
       case MachineEvent::Kind::BlockMoved:
         traceLine(kSent, "block " + std::to_string(e.block) + " (" + std::to_string(e.bytes) + "/" +
@@ -242,14 +283,23 @@ class UpgradeJob final : public MachineJob {
       record_.sha256 = dataSha(transfer_.imageData(), kTagSize);
     }
     const bool ok = transfer_.succeeded();
+    record_.modelChecked = typeNamed_;
     if (ok) {
       progress(transfer_.blockCount(), transfer_.blockCount());
       run_.console.result(target_.prefix, kUpgradeCompleteWarning);
+      // Not a failure, but not to be missed either: on stderr, also with
+      // --quiet.
+      if (!typeNamed_)
+        run_.console.failure(target_.prefix,
+                             "note: the receiver never named its type, so the image's type (" +
+                                 record_.tag + ", " + record_.modelName +
+                                 ") was not checked against it");
     }
     conclude(ok, transfer_.outcome() == Outcome::Cancelled);
   }
 
   UpgradeTransfer transfer_;
+  bool typeNamed_ = false;  // an answer was the receiver's IdentFrame
 };
 
 // ---- key -------------------------------------------------------------------
@@ -264,7 +314,8 @@ class KeyJob final : public ReceiverJob {
 
   void begin() override {
     if (!openTarget(session_.port(), target_.port, kLineSpeed)) {
-      fail(Notice::openPort(target_.port.number));
+      fail(Notice::openPort(target_.port.number),
+           explainOpenFailure(target_.naming(), session_.port().lastError()));
       conclude(false);
       return;
     }
@@ -312,15 +363,29 @@ ReceiverJob::ReceiverJob(RunContext& run, JobTarget target, std::string command)
   record_.start = std::chrono::system_clock::now();
 }
 
-void ReceiverJob::fail(const Notice& notice) {
-  const std::string text = noticeText(notice);
-  if (record_.message.empty()) record_.message = text;
-  run_.console.failure(target_.prefix, text);
+void ReceiverJob::fail(const Notice& notice, const std::optional<Explanation>& why) {
+  failText(noticeText(notice), why);
 }
 
-void ReceiverJob::failText(const std::string& text) {
-  if (record_.message.empty()) record_.message = text;
-  run_.console.failure(target_.prefix, text);
+void ReceiverJob::failText(const std::string& text, const std::optional<Explanation>& why) {
+  if (record_.message.empty()) {
+    record_.message = text;
+    if (why) record_.reason = why->line();
+  }
+  printFailure(run_.console, target_, text, why);
+}
+
+PortNaming JobTarget::naming() const {
+  if (!port.devicePath.empty()) return {std::nullopt, port.devicePath};
+  return {port.number, devicePathForPort(port.number).value_or("")};
+}
+
+void printFailure(Console& console, const JobTarget& target, const std::string& text,
+                  const std::optional<Explanation>& why) {
+  console.failure(target.prefix, text);
+  if (!why) return;
+  const bool named = !target.prefix.empty() && why->subject == target.label;
+  console.failure(target.prefix, named ? why->text : why->line());
 }
 
 void ReceiverJob::conclude(bool ok, bool cancelled) {

@@ -9,6 +9,7 @@
 
 #include "base/notice.h"
 #include "console.h"
+#include "diagnosis.h"
 #include "event_loop.h"
 #include "report.h"
 #include "serial/command_frame.h"
@@ -32,7 +33,16 @@ struct JobTarget {
   std::string device;  // for the report: the path the port maps to
   std::optional<long long> portNumber;
   std::string prefix;  // "<label>: " when there are several receivers
+
+  // The port as the failure explanations name it.
+  PortNaming naming() const;
 };
+
+// A failure line with its explanation under it, on stderr: "<prefix><text>",
+// then "<prefix><explanation>", the explanation's subject left out where
+// the prefix names it already.
+void printFailure(Console& console, const JobTarget& target, const std::string& text,
+                  const std::optional<Explanation>& why);
 
 class ReceiverJob : public Job {
  public:
@@ -44,9 +54,10 @@ class ReceiverJob : public Job {
   const JobTarget& target() const { return target_; }
 
  protected:
-  // The system's message for a failure of this job: on stderr at once.
-  void fail(const Notice& notice);
-  void failText(const std::string& text);
+  // The system's message for a failure of this job, and the explanation
+  // under it if there is one: on stderr at once, and in the record.
+  void fail(const Notice& notice, const std::optional<Explanation>& why = std::nullopt);
+  void failText(const std::string& text, const std::optional<Explanation>& why = std::nullopt);
   // Ends the job: final progress line, result, report record.
   void conclude(bool ok, bool cancelled = false);
 

@@ -18,6 +18,8 @@ std::string recordJson(const JobRecord& r) {
   j["block_count"] = r.blockCount;
   j["result"] = r.result;
   j["message"] = r.message;
+  j["reason"] = r.reason;
+  if (r.modelChecked) j["model_checked"] = *r.modelChecked;
   if (r.command == "key") j["keys"] = r.keys;
   j["start_time"] = isoUtc(r.start);
   j["duration_s"] = r.durationSeconds;

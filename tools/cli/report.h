@@ -19,9 +19,12 @@ struct JobRecord {
   std::string sha256;     // of the flash data, without the tag
   long long blocksDone = 0;
   long long blockCount = 0;
-  std::string result;             // "ok", "failed", "cancelled"
-  std::string message;            // the failure's text; empty on success
-  std::vector<std::string> keys;  // key: the keys sent, as named
+  std::string result;                // "ok", "failed", "cancelled"
+  std::string message;               // the failure's text; empty on success
+  std::string reason;                // the explanation under it: device or file, the
+                                     // system's reason, the next step; may be empty
+  std::optional<bool> modelChecked;  // upgrade: the receiver named its type
+  std::vector<std::string> keys;     // key: the keys sent, as named
   std::chrono::system_clock::time_point start{};
   double durationSeconds = 0;
 };

@@ -1,7 +1,7 @@
 // Serial devices on POSIX: the links under /dev/serial/by-id with the
 // device each points to, and the ttyUSB*, ttyACM* and ttyS* nodes.
 #include <filesystem>
-#include <set>
+#include <map>
 
 #include "cli_platform.h"
 
@@ -14,20 +14,22 @@ bool serialDevicePresent(const std::string& device) {
   return fs::exists(device, ec);
 }
 
-std::vector<std::string> serialDevicesPresent() {
-  std::set<std::string> found;
+std::vector<SerialDeviceFound> serialDevicesPresent() {
+  std::map<std::string, std::string> found;  // sorted by path
   std::error_code ec;
   for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
     std::error_code ec2;
     const fs::path target = fs::canonical(e.path(), ec2);
-    found.insert(e.path().string() + (ec2 ? "" : " -> " + target.string()));
+    found[e.path().string()] = ec2 ? "" : "-> " + target.string();
   }
   for (const auto& e : fs::directory_iterator("/dev", ec)) {
     const std::string name = e.path().filename().string();
     for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
-      if (name.rfind(prefix, 0) == 0) found.insert(e.path().string());
+      if (name.rfind(prefix, 0) == 0) found[e.path().string()];
   }
-  return {found.begin(), found.end()};
+  std::vector<SerialDeviceFound> list;
+  for (const auto& [device, detail] : found) list.push_back({device, detail});
+  return list;
 }
 
 }  // namespace quorvane::cli

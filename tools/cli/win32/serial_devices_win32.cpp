@@ -47,7 +47,7 @@ bool serialDevicePresent(const std::string& device) {
   return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
 }
 
-std::vector<std::string> serialDevicesPresent() {
+std::vector<SerialDeviceFound> serialDevicesPresent() {
   std::vector<char> names(64 * 1024);
   DWORD length = 0;
   while ((length = ::QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()))) ==
@@ -55,19 +55,20 @@ std::vector<std::string> serialDevicesPresent() {
          ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && names.size() < kNameListLimit)
     names.resize(names.size() * 2);
 
-  std::vector<std::pair<unsigned long, std::string>> found;
+  std::vector<std::pair<unsigned long, SerialDeviceFound>> found;
   for (std::size_t at = 0; at < length && names[at] != '\0';) {
     const std::string name(names.data() + at);
     at += name.size() + 1;
     if (const unsigned long n = comNumber(name)) {
       const std::string target = dosDeviceTarget(name);
-      found.emplace_back(n, target.empty() ? name : name + " -> " + target);
+      found.push_back({n, {name, target.empty() ? "" : "-> " + target}});
     }
   }
-  std::sort(found.begin(), found.end());
-  std::vector<std::string> lines;
-  for (auto& entry : found) lines.push_back(std::move(entry.second));
-  return lines;
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<SerialDeviceFound> list;
+  for (auto& entry : found) list.push_back(std::move(entry.second));
+  return list;
 }
 
 }  // namespace quorvane::cli
