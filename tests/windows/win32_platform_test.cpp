@@ -1,12 +1,6 @@
 // The Windows primitives: the COM port map, opening a missing port, the
 // configuration file's path and the all-or-nothing file writer behind it
 // and the image files, and SHA-256 through the cryptography API.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

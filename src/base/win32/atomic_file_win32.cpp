@@ -1,8 +1,5 @@
 // The atomic file writer's primitives on Windows: file handles, a unique
 // name tried with CREATE_NEW, FlushFileBuffers and MoveFileExA.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <atomic>

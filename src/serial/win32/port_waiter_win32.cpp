@@ -1,11 +1,5 @@
 // PortWaiter's wait on Windows: WaitForMultipleObjects on the events of the
 // ports' EV_RXCHAR waits, at most MAXIMUM_WAIT_OBJECTS (64) of them.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include "serial/serial_device.h"

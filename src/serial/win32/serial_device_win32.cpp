@@ -6,12 +6,6 @@
 // pending when its wait runs out is cancelled and its end awaited, so the
 // system never touches the caller's buffer after the call has returned and
 // the completion record is free for the next transfer.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>

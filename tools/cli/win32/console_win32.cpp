@@ -5,12 +5,6 @@
 // unbuffered stream a byte at a time, and a console shows each part of a
 // split UTF-8 character ("！", "：") as a replacement character. Every
 // message is flushed whole.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <fcntl.h>

@@ -1,11 +1,5 @@
 // Serial devices on Windows: the "COM<n>" names of the DOS device
 // namespace, each with the kernel device it stands for.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
