@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/notice.h"
+#include "transfer/model_check.h"
 
 namespace quorvane {
 namespace {
@@ -27,6 +28,16 @@ TEST(RomTypeTable, EveryRowFollowsItsIndex) {
     EXPECT_EQ(t.modelNumber, t.index + 1);
     EXPECT_EQ(findTag(reinterpret_cast<const std::uint8_t*>(t.tagText.data())), t.index);
   }
+}
+
+// Which answers name a type or pass as an acknowledgement: the reference
+// rules of fuzz/answer_check_fuzz.cpp. The mismatch names image, then receiver.
+TEST(ModelMismatch, MessageNamesImageFirstThenReceiver) {
+  EXPECT_EQ(noticeText(mismatchNotice(0, 4)),
+            "software version incorrect\xEF\xBC\x81\r\n"
+            "pls send below information to your provider\xEF\xBC\x81\r\n"
+            "\r\n"
+            "\"error version <Fta 29 1> to <CI 29 1>\"");
 }
 
 }  // namespace
