@@ -48,61 +48,39 @@ struct Exchange {
   std::vector<std::pair<Bytes, Bytes>> steps;  // what the PC sends, the whole answer
 };
 
+// Each row's steps: what the PC sends, the loader's whole answer.
 TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   const auto c = ackFramesOf(AckGroup::C);
-  const Bytes stopStart(kStop.begin(), kStop.begin() + 5), stopRest(kStop.begin() + 5, kStop.end());
-  const Exchange rows[] = {
-      {"connect, after stray bytes and in two pieces",
-       1,
-       UpgradeAnswer::Ack0,
-       {{{'x', 'H', 'y'}, kNone},
-        {Bytes(kConnect.begin(), kConnect.begin() + 6), kNone},
-        {Bytes(kConnect.begin() + 6, kConnect.end()), kAck}}},
-      {"read: a block per acknowledgement, other frames ignored",
-       1,
-       UpgradeAnswer::Ack0,
-       {{kRead, cat(kOwn, blockOf(kFlash1, 0))},
-        {B(identFrame(2)), kNone},
-        {kConnect, kNone},
-        {kOwn, blockOf(kFlash1, 1)},
-        {kOwn, blockOf(kFlash1, 2)},
-        {B(kReadCompleteFrame), kNone},
-        {kOwn, kNone},
-        {kConnect, kAck}}},
-      {"upgrade: rotating answers of group C, the stop frame where a block would begin",
-       5,
-       UpgradeAnswer::Rotate,
-       {{kUpgrade, B(c[0])},
-        {kData, B(c[1])},
-        {kData, B(c[2])},
-        {kData, B(c[0])},
-        {stopStart, kNone},
-        {stopRest, kNone},
-        {kConnect, kAck}}},
-      {"upgrade: its own type answer; data that only begins like the stop frame is a block",
-       2,
-       UpgradeAnswer::Ident,
-       {{kUpgrade, B(identFrame(2))},
-        {cat(stopStart, Bytes(kBlockSize - 5, 0)), B(identFrame(2))},
-        {kStop, kNone}}},
-      {"a whole upgrade in one write, then nothing but the stop frame; a read serves it",
-       1,
-       UpgradeAnswer::Ack0,
-       {{kUpgrade, kAck},
-        {kImage, cat({}, kAck, 256)},
-        {kRead, kNone},
-        {kStop, kNone},
-        {kRead, cat(kOwn, blockOf(kImage, 0))}}},
-      {"key frames between and during exchanges; the stop frame ends a read",
-       1,
-       UpgradeAnswer::Ack0,
-       {{B(keyFrame(0x1D)), kNone},
-        {kRead, cat(kOwn, blockOf(kFlash1, 0))},
-        {B(keyFrame(0x06)), kNone},
-        {kStop, kNone},
-        {kOwn, kNone},
-        {kConnect, kAck}}},
+  const Bytes ident2 = B(identFrame(2)), done = B(kReadCompleteFrame);
+  const auto part = [](const Bytes& b, long from, long to) {
+    return Bytes(b.begin() + from, b.begin() + to);
   };
+  const auto block = [](unsigned k) { return blockOf(kFlash1, k); };
+  // clang-format off
+  const Exchange rows[] = {
+      {"connect, after stray bytes and in two pieces", 1, UpgradeAnswer::Ack0,
+       {{{'x', 'H', 'y'}, kNone}, {part(kConnect, 0, 6), kNone}, {part(kConnect, 6, 12), kAck}}},
+      {"read: a block per acknowledgement, other frames ignored", 1, UpgradeAnswer::Ack0,
+       {{kRead, cat(kOwn, block(0))}, {ident2, kNone}, {kConnect, kNone}, {kOwn, block(1)},
+        {kOwn, block(2)}, {done, kNone}, {kOwn, kNone}, {kConnect, kAck}}},
+      {"upgrade: rotating answers of group C, the stop frame where a block would begin", 5,
+       UpgradeAnswer::Rotate,
+       {{kUpgrade, B(c[0])}, {kData, B(c[1])}, {kData, B(c[2])}, {kData, B(c[0])},
+        {part(kStop, 0, 5), kNone}, {part(kStop, 5, 12), kNone}, {kConnect, kAck}}},
+      {"upgrade: its own type answer; data that only begins like the stop frame is a block", 2,
+       UpgradeAnswer::Ident,
+       {{kUpgrade, ident2}, {cat(part(kStop, 0, 5), Bytes(kBlockSize - 5, 0)), ident2},
+        {kStop, kNone}}},
+      {"a whole upgrade in one write, then nothing but the stop frame; a read serves it", 1,
+       UpgradeAnswer::Ack0,
+       {{kUpgrade, kAck}, {kImage, cat({}, kAck, 256)}, {kRead, kNone}, {kStop, kNone},
+        {kRead, cat(kOwn, blockOf(kImage, 0))}}},
+      {"key frames between and during exchanges; the stop frame ends a read", 1,
+       UpgradeAnswer::Ack0,
+       {{B(keyFrame(0x1D)), kNone}, {kRead, cat(kOwn, block(0))}, {B(keyFrame(0x06)), kNone},
+        {kStop, kNone}, {kOwn, kNone}, {kConnect, kAck}}},
+  };
+  // clang-format on
   for (const Exchange& row : rows) {
     SCOPED_TRACE(row.name);
     LoaderModel model(row.model, patternFlash(row.model), row.answer);
@@ -136,28 +114,17 @@ TEST(LoaderModel, LogsWhatItTakesWithTheFramesMeaning) {
 // A silence ends with the stop frame and strikes again in the next exchange
 // (the fault matrix meets only its first).
 TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
+  // clang-format off
   const std::pair<FaultPlan, std::vector<std::pair<Bytes, Bytes>>> rows[] = {
       {{.silence = FaultPoint::afterStart()},
-       {{kConnect, kNone},
-        {kConnect, kNone},
-        {kRead, kNone},
-        {kOwn, kNone},
-        {kStop, kNone},
-        {kUpgrade, kNone},
-        {kData, kNone},
-        {kStop, kNone}}},
+       {{kConnect, kNone}, {kConnect, kNone}, {kRead, kNone}, {kOwn, kNone}, {kStop, kNone},
+        {kUpgrade, kNone}, {kData, kNone}, {kStop, kNone}}},
       {{.silence = FaultPoint::afterBlock(1)},
-       {{kRead, cat(kOwn, blockOf(kFlash1, 0))},
-        {kOwn, blockOf(kFlash1, 1)},
-        {kOwn, kNone},
-        {kStop, kNone},
-        {kUpgrade, kAck},
-        {kData, kAck},
-        {kData, kNone},
-        {kData, kNone},
-        {kStop, kNone},
-        {kConnect, kAck}}},
+       {{kRead, cat(kOwn, blockOf(kFlash1, 0))}, {kOwn, blockOf(kFlash1, 1)}, {kOwn, kNone},
+        {kStop, kNone}, {kUpgrade, kAck}, {kData, kAck}, {kData, kNone}, {kData, kNone},
+        {kStop, kNone}, {kConnect, kAck}}},
   };
+  // clang-format on
   for (const auto& [plan, steps] : rows) {
     FaultyLoader loader(LoaderModel(1, kFlash1, UpgradeAnswer::Ack0), plan);
     for (std::size_t i = 0; i < steps.size(); ++i) {
