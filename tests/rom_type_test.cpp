@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/notice.h"
+#include "serial/port_map.h"
 #include "transfer/model_check.h"
 
 namespace quorvane {
@@ -31,13 +32,15 @@ TEST(RomTypeTable, EveryRowFollowsItsIndex) {
 }
 
 // Which answers name a type or pass as an acknowledgement: the reference
-// rules of fuzz/answer_check_fuzz.cpp. The mismatch names image, then receiver.
-TEST(ModelMismatch, MessageNamesImageFirstThenReceiver) {
+// rules of fuzz/answer_check_fuzz.cpp.
+TEST(Messages, MismatchNamesImageFirstThenReceiverAndAPortIsNamedHoweverFarOut) {
   EXPECT_EQ(noticeText(mismatchNotice(0, 4)),
             "software version incorrect\xEF\xBC\x81\r\n"
             "pls send below information to your provider\xEF\xBC\x81\r\n"
             "\r\n"
             "\"error version <Fta 29 1> to <CI 29 1>\"");
+  EXPECT_EQ(noticeText(Notice::openPort(portNumberFromIndex(2147483647))),
+            "open port2147483648 error!");
 }
 
 }  // namespace
