@@ -11,7 +11,7 @@
 // before each tick or poll), slow-line rows in real time.
 //
 // After the matrix, what it cannot show: answers in pieces, the exact wait
-// limits, cancels, progress lines and port numbers.
+// limits, cancels and progress lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,7 +28,6 @@
 #include "receiver_emulator.h"
 #include "remote/remote_session.h"
 #include "support/emulator_driver.h"
-#include "support/pty_pair.h"
 #include "support/recording_view.h"
 #include "support/test_support.h"
 #include "transfer/read_transfer.h"
@@ -252,6 +251,13 @@ class Receiver : public ::testing::Test {
     const Log logged = view.log;
     lateTicks();
     EXPECT_EQ(view.log, logged);
+  }
+  // `times` ticks of timer `timerId`, each once the line has settled.
+  void tick(TickMachine& machine, SerialPort& port, int timerId, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+      ASSERT_TRUE(test::settle(*emulator_, port));
+      machine.tick(timerId);
+    }
   }
   Frames heard() {
     emulator_->waitIdle();
@@ -514,93 +520,82 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   ReadTransfer read(port, view, kTarget, target_);
   view.watch(read);
   read.start();
-  while (read.fields().blocksReceived < 3) {
-    ASSERT_TRUE(test::settle(*emulator_, port));
-    read.tick(view.timer());
-  }
+  while (read.fields().blocksReceived < 3) tick(read, port, view.timer());
   EXPECT_EQ(view.only({"progress"}), (Log{"progress 0% 0/0 blocks", "progress 0% 1/256 blocks",
                                           "progress 0% 2/256 blocks", "progress 1% 3/256 blocks"}));
   read.abandon();
   const Log logged = view.log;
-  read.tick(kBlockTimerId);
+  tick(read, port, kBlockTimerId);
   EXPECT_EQ(logged.back(), "finished cancelled");
   EXPECT_EQ(view.log, logged);
-  Frames expected{kStartReadFrame, identFrame(1), identFrame(1), identFrame(1)};
-  EXPECT_EQ(heard(), expected);
+  EXPECT_EQ(heard(), (Frames{kStartReadFrame, identFrame(1), identFrame(1), identFrame(1)}));
   EXPECT_EQ(test::readFileBytes(target_), (Bytes{1, 2, 3}));
 }
 
-// An answer in pieces is taken in the tick that completes it; each block
-// gets its own 60 ticks, the 60th without an answer gives up.
-TEST_F(Machines, UpgradeTakesASplitAnswerWhenWholeAndWaits60TicksForEachBlock) {
-  options_.modelNumber = 1;
-  options_.faults = {.silence = emu::FaultPoint::afterStart()};
-  startReceiver();
-  ASSERT_FALSE(writeImage(target_, 0, 256, emu::patternFlash(1).data()));
+// Answers and blocks in pieces, put on the line by hand, are taken in the
+// tick that completes them; each wait gives up on its 60th empty tick.
+class InPieces : public Receiver {
+ protected:
+  void SetUp() override {
+    options_.modelNumber = 2;
+    options_.faults = {.silence = emu::FaultPoint::afterStart()};
+    startReceiver();
+  }
+  void put(const Bytes& bytes, std::size_t from, std::size_t to) {
+    emulator_->sendRaw({bytes.begin() + long(from), bytes.begin() + long(to)});
+  }
   CommandPort port;
   RecordingView view;
-  UpgradeTransfer upgrade(port, view, kTarget, target_);
-  view.watch(upgrade);
-  upgrade.start();
-  const auto tick = [&](int times) {
-    for (int i = 0; i < times; ++i) {
-      ASSERT_TRUE(test::settle(*emulator_, port));
-      upgrade.tick(kUpgradeTimerId);
-    }
-  };
-  emulator_->sendRaw({kAckFrame.begin(), kAckFrame.begin() + 5});
-  tick(58);  // the last with 5 bytes waiting
-  EXPECT_EQ(upgrade.blocksSent(), 0);
-  emulator_->sendRaw({kAckFrame.begin() + 5, kAckFrame.end()});
-  tick(1);  // the 59th
-  EXPECT_EQ(upgrade.blocksSent(), 1);
-  tick(59);  // after block 0 the receiver stays silent: 59 ticks pass, the 60th gives up
-  EXPECT_FALSE(upgrade.finished());
-  tick(1);
-  EXPECT_EQ(view.only({"start", "progress", "sent stop", "cancel", "message"}),
-            (Log{"progress 0% 0/0 blocks", "start timer 1 50ms", "progress 0% 0/256 blocks",
-                 "sent stop", "cancel", "message no answer1\xEF\xBC\x81"}));
-}
+};
 
-// The answer's tail arrives with block 0's start; a block in pieces is taken,
-// and acknowledged, in the tick completing it; 60 ticks without one give up.
-TEST(ReadOnARawLine, AnswerAndBlockInPiecesAreTakenWhenCompleteThen60TicksGiveUp) {
-  test::PtyPair pty;
-  pty.makeRaw();
-  test::TempDir dir;
-  CommandPort port;
-  RecordingView view;
-  ReadTransfer read(port, view, PortTarget::device(pty.devicePath()), dir.file("rom.bin"));
+// The answer's tail arrives with block 0's start.
+TEST_F(InPieces, ReadTakesTheAnswerAndABlockWhenWholeAndAcknowledgesInTheSameTick) {
+  ReadTransfer read(port, view, kTarget, target_);
   view.watch(read);
   read.start();
   const FrameBytes answer = identFrame(2);
   Bytes line(answer.begin(), answer.end());  // the answer, block 0, half of block 1
   for (std::size_t i = 0; i < kBlockSize + 2048; ++i) line.push_back(std::uint8_t(i * 7));
-  // Puts the line up to `to` on the line, lets the port drain it (bytesInQueue), and ticks.
-  auto putAndTick = [&, put = std::size_t{0}](std::size_t to) mutable {
-    ASSERT_TRUE(pty.send(Bytes(line.data() + std::exchange(put, to), line.data() + to)));
-    for (int i = 0; i < 5000 && (port.bytesInQueue(), port.bytesArrived() < to); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(port.bytesArrived(), to);
-    read.tick(view.timer());
-  };
-  putAndTick(kFrameSize - 1);               // 11 bytes: still waiting
-  putAndTick(kFrameSize + 1000);            // the last byte and 1000 of block 0
-  putAndTick(kFrameSize + kBlockSize - 1);  // one byte short
+  // 11 bytes; the last byte and 1000 of block 0; one byte short: still waiting.
+  const std::size_t ends[] = {kFrameSize - 1, kFrameSize + 1000, kFrameSize + kBlockSize - 1};
+  for (std::size_t k = 0; k < 3; ++k) {
+    put(line, k ? ends[k - 1] : 0, ends[k]);
+    tick(read, port, view.timer());
+  }
   EXPECT_EQ(read.fields().blocksReceived, 0u);
-  putAndTick(line.size());  // the last byte, and half of block 1
+  put(line, ends[2], line.size());  // the last byte, and half of block 1
+  tick(read, port, view.timer());
   EXPECT_EQ(Log(view.log.end() - 3, view.log.end()),
-            (Log{"block 0", "sent " + describeFrame(answer),  // in the same tick
-                 "progress 0% " + blockCounterText(1, 512)}));
+            (Log{"block 0", "sent " + describeFrame(answer), "progress 0% 1/512 blocks"}));
   EXPECT_TRUE(
       Bytes(read.fields().flashData.begin(), read.fields().flashData.begin() + kBlockSize) ==
       Bytes(line.begin() + kFrameSize, line.end() - 2048));
-
-  for (int i = 1; i < int(kWaitLimitMs / kWaitStepMs); ++i) read.tick(kBlockTimerId);
+  tick(read, port, kBlockTimerId, 59);
   EXPECT_FALSE(read.finished());
-  read.tick(kBlockTimerId);
+  tick(read, port, kBlockTimerId);
   EXPECT_EQ(Log(view.log.end() - 4, view.log.end()),
             (Log{"sent stop", "cancel", "message no answer\xEF\xBC\x81", "finished failed"}));
+}
+
+// Each block gets its own 60 ticks.
+TEST_F(InPieces, UpgradeTakesTheAnswerWhenWholeAndWaits60TicksForEachBlock) {
+  ASSERT_FALSE(writeImage(target_, 1, 512, emu::patternFlash(2).data()));
+  UpgradeTransfer upgrade(port, view, kTarget, target_);
+  view.watch(upgrade);
+  upgrade.start();
+  const Bytes ack(kAckFrame.begin(), kAckFrame.end());
+  put(ack, 0, 5);
+  tick(upgrade, port, kUpgradeTimerId, 58);  // the last with 5 bytes waiting
+  EXPECT_EQ(upgrade.blocksSent(), 0);
+  put(ack, 5, kFrameSize);
+  tick(upgrade, port, kUpgradeTimerId);  // the 59th
+  EXPECT_EQ(upgrade.blocksSent(), 1);
+  tick(upgrade, port, kUpgradeTimerId, 59);  // then silence: 59 ticks pass, the 60th gives up
+  EXPECT_FALSE(upgrade.finished());
+  tick(upgrade, port, kUpgradeTimerId);
+  EXPECT_EQ(view.only({"start", "progress", "sent stop", "cancel", "message"}),
+            (Log{"progress 0% 0/0 blocks", "start timer 1 50ms", "progress 0% 0/512 blocks",
+                 "sent stop", "cancel", "message no answer1\xEF\xBC\x81"}));
 }
 
 }  // namespace
