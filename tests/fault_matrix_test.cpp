@@ -348,7 +348,7 @@ void FaultMatrix::runConnect(const Row& row) {
 }
 
 void FaultMatrix::runRead(const Row& row) {
-  const Bytes earlier{'e', 'a', 'r', 'l', 'y'};
+  const Bytes earlier(3'000'000, 'e');  // longer than any image: replaced whole
   test::writeFileBytes(target_, earlier);
   const Bytes flash = emulator_->flash();
   CommandPort port;

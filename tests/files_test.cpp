@@ -1,7 +1,8 @@
 // The files the tool keeps, both written through the all-or-nothing file
 // writer: the configuration record (Quorvane.cfg) and ROM image files. What
 // a load makes of arbitrary bytes: fuzz/config_loader_fuzz.cpp and
-// fuzz/image_loader_fuzz.cpp.
+// fuzz/image_loader_fuzz.cpp; images of both sizes written whole over longer
+// files: the read rows of fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,7 +13,6 @@
 #include "base/app_config.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
-#include "transfer/rom_type.h"
 
 namespace quorvane {
 namespace {
@@ -101,29 +101,6 @@ TEST(AppConfigLocation, CurrentDirectoryOfAnyLengthOrNoneAtTheTimeOfLocating) {
   EXPECT_EQ(config.configPath, "./Quorvane.cfg");
   EXPECT_EQ(config.saveConfig(), Notice::of(MessageId::ConfigOpenFailed));
   fs::current_path(old);
-}
-
-TEST(RomImageWrite, EveryTypeReplacesTheFileWithTagThenBlocksAndLoadsBack) {
-  TempDir dir;
-  const std::string path = dir.file("rom.bin");
-  writeFileBytes(path, Bytes(5000000, 0xEE));  // a longer earlier file is replaced whole
-  for (const RomImageTag& type : romTypes()) {
-    SCOPED_TRACE(type.index);
-    Bytes flash(std::size_t{type.blockCount} * kBlockSize);
-    for (std::size_t i = 1; i < flash.size(); ++i)  // byte 0 stays zero: data, no terminator
-      flash[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12) + type.index);
-    ASSERT_EQ(writeImage(path, type.index, type.blockCount, flash.data()), std::nullopt);
-    const Bytes file = readFileBytes(path);
-    ASSERT_EQ(file.size(), type.sizeDigit == 1 ? 1048589u : 2097165u);
-    EXPECT_EQ(std::string(file.begin(), file.begin() + 13), type.tagText);
-    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), file.begin() + 13));
-    const ImageLoadResult loaded = loadImage(path);
-    ASSERT_TRUE(loaded.ok());
-    EXPECT_EQ(loaded.image->tagIndex, type.index);
-    EXPECT_EQ(loaded.image->blockCount, type.blockCount);
-    EXPECT_EQ(loaded.image->data, file);
-  }
-  EXPECT_EQ(entriesIn(dir), 1);  // no temporary file left beside it
 }
 
 TEST(RomImageWrite, FailureKeepsTheEarlierFileLeavesNoTempFileAndShowsItsMessage) {
