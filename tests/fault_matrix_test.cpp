@@ -237,7 +237,7 @@ class Receiver : public ::testing::Test {
       for (int i = 0; i < 70; ++i)
         for (int id : {kAnswerTimerId, kBlockTimerId}) machine.tick(id);
     };
-    view.onLine = [&, before = view.onLine](const std::string& line) {
+    view.onLine = [before = view.onLine, lateTicks](const std::string& line) {
       const bool message = line.starts_with("message");
       if (before) before(line);
       if (message) lateTicks();

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "base/app_config.h"
+#include "serial/protocol.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
 
