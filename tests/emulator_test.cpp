@@ -1,6 +1,7 @@
-// The receiver emulator from the tool's side of a pty: a session across a
-// reopened port, the link, pacing, and the command line. The loader and its faults byte for byte:
-// loader_model_test.cpp; the tool against every fault: fault_matrix_test.cpp.
+// The receiver emulator: its loader byte for byte (bytes in, bytes out, no
+// pty or clock), then from the tool's side of a pty its link, pacing and
+// command line. The tool against every fault it injects, and what each
+// fault puts on the line: fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,9 @@
 #include <sstream>
 
 #include "emulator_options.h"
+#include "fault_plan.h"
+#include "frame_names.h"
+#include "loader_model.h"
 #include "receiver_emulator.h"
 #include "serial/command_port.h"
 #include "support/emulator_driver.h"
@@ -16,66 +20,120 @@
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 
-namespace quorvane {
+namespace quorvane::emu {
 namespace {
 
-using emu::EmulatorOptions;
-using emu::ReceiverEmulator;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes B(const FrameBytes& f) {
   return Bytes(f.begin(), f.end());
 }
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
+Bytes cat(Bytes a, const Bytes& b, int times = 1) {
+  for (int i = 0; i < times; ++i) a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-Bytes blockOf(const Bytes& f, unsigned k, std::size_t cut = 0) {
-  return Bytes(f.begin() + long(k * kBlockSize), f.begin() + long((k + 1) * kBlockSize - cut));
+Bytes blockOf(const Bytes& flash, unsigned k) {
+  return Bytes(flash.begin() + long(k * kBlockSize), flash.begin() + long((k + 1) * kBlockSize));
 }
 
-// One emulator and the tool's port on it; send() returns the whole answer.
-struct Line {
-  explicit Line(EmulatorOptions o = {}) : emu(std::move(o)) {
-    EXPECT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
-  }
-  Bytes send(const Bytes& b) {
-    EXPECT_EQ(port.write(b.data(), unsigned(b.size())), b.size());
-    return test::settleAndTake(emu.emulator, port);
-  }
-  test::StartedEmulator emu;
-  CommandPort port;
+const Bytes kFlash1 = patternFlash(1), kImage(kFlash1.rbegin(), kFlash1.rend());
+const Bytes kConnect = B(kConnectFrame), kRead = B(kStartReadFrame),
+            kUpgrade = B(kStartUpgradeFrame), kStop = B(kStopFrame), kAck = B(kAckFrame),
+            kOwn = B(identFrame(1)), kNone, kData(kBlockSize, 0x3C);
+
+struct Exchange {
+  std::string name;
+  int model;
+  UpgradeAnswer answer;
+  std::vector<std::pair<Bytes, Bytes>> steps;  // what the PC sends, the whole answer
 };
 
-// The exchanges byte for byte: loader_model_test.cpp. Here: the device
-// serves on across a reopened port, and a complete upgrade is saved.
-TEST(EmulatorSession, ServesAcrossAReopenedPortAndSavesACompleteUpgrade) {
-  test::TempDir dir;
-  EmulatorOptions o;
-  o.modelNumber = 5;  // "CI 29 1": 256 blocks, group C
-  o.upgradeAnswer = emu::UpgradeAnswer::Rotate;
-  o.saveFlashTo = dir.file("saved.bin");
-  Line line(o);
-  ReceiverEmulator& e = line.emu.emulator;
-  const Bytes flash = e.flash();
-  EXPECT_EQ(line.send(B(kStartReadFrame)), cat(B(identFrame(5)), blockOf(flash, 0)));
-  EXPECT_EQ(line.send(B(kStopFrame)), Bytes{});
-
-  // The tool closes and reopens the device: the emulator keeps serving.
-  line.port.close();
-  ASSERT_EQ(line.port.openDevice(e.devicePath(), kLineSpeed), 1);
-  const auto& acks = ackFramesOf(AckGroup::C);
-  EXPECT_EQ(line.send(B(kStartUpgradeFrame)), B(acks[0]));
-  const Bytes image(flash.rbegin(), flash.rend());
-  for (unsigned k = 0; k < 256; ++k) {
-    EXPECT_FALSE(e.upgradeComplete());
-    ASSERT_EQ(line.send(blockOf(image, k)), B(acks[(k + 1) % 3])) << k;
+// Each row's steps: what the PC sends, the loader's whole answer.
+TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
+  const auto c = ackFramesOf(AckGroup::C);
+  const Bytes ident2 = B(identFrame(2)), done = B(kReadCompleteFrame);
+  const auto part = [](const Bytes& b, long from, long to) {
+    return Bytes(b.begin() + from, b.begin() + to);
+  };
+  const auto block = [](unsigned k) { return blockOf(kFlash1, k); };
+  // clang-format off
+  const Exchange rows[] = {
+      {"connect, after stray bytes and in two pieces", 1, UpgradeAnswer::Ack0,
+       {{{'x', 'H', 'y'}, kNone}, {part(kConnect, 0, 6), kNone}, {part(kConnect, 6, 12), kAck}}},
+      {"read: a block per acknowledgement, other frames ignored", 1, UpgradeAnswer::Ack0,
+       {{kRead, cat(kOwn, block(0))}, {ident2, kNone}, {kConnect, kNone}, {kOwn, block(1)},
+        {kOwn, block(2)}, {done, kNone}, {kOwn, kNone}, {kConnect, kAck}}},
+      {"upgrade: rotating answers of group C, the stop frame where a block would begin", 5,
+       UpgradeAnswer::Rotate,
+       {{kUpgrade, B(c[0])}, {kData, B(c[1])}, {kData, B(c[2])}, {kData, B(c[0])},
+        {part(kStop, 0, 5), kNone}, {part(kStop, 5, 12), kNone}, {kConnect, kAck}}},
+      {"upgrade: its own type answer; data that only begins like the stop frame is a block", 2,
+       UpgradeAnswer::Ident,
+       {{kUpgrade, ident2}, {cat(part(kStop, 0, 5), Bytes(kBlockSize - 5, 0)), ident2},
+        {kStop, kNone}}},
+      {"a whole upgrade in one write, then nothing but the stop frame; a read serves it", 1,
+       UpgradeAnswer::Ack0,
+       {{kUpgrade, kAck}, {kImage, cat({}, kAck, 256)}, {kRead, kNone}, {kStop, kNone},
+        {kRead, cat(kOwn, blockOf(kImage, 0))}}},
+      {"key frames between and during exchanges; the stop frame ends a read", 1,
+       UpgradeAnswer::Ack0,
+       {{B(keyFrame(0x1D)), kNone}, {kRead, cat(kOwn, block(0))}, {B(keyFrame(0x06)), kNone},
+        {kStop, kNone}, {kOwn, kNone}, {kConnect, kAck}}},
+  };
+  // clang-format on
+  for (const Exchange& row : rows) {
+    SCOPED_TRACE(row.name);
+    LoaderModel model(row.model, patternFlash(row.model), row.answer);
+    for (std::size_t i = 0; i < row.steps.size(); ++i) {
+      const auto& [in, out] = row.steps[i];
+      Bytes sent;
+      for (const LoaderEvent& e : model.receive(in.data(), in.size()))
+        if (e.kind == LoaderEvent::Kind::Send) sent = cat(sent, e.bytes);
+      EXPECT_EQ(sent, out) << "step " << i;
+    }
+    if (row.name.starts_with("key")) {
+      EXPECT_EQ(model.keyCodes(), (Bytes{0x1D, 0x06}));
+    }
   }
-  EXPECT_TRUE(e.upgradeComplete());
-  EXPECT_EQ(e.flash(), image);
-  EXPECT_EQ(test::readFileBytes(dir.file("saved.bin")), image);
-  EXPECT_EQ(e.blocksSent(), 1u);
-  EXPECT_EQ(e.blocksReceived(), 256u);
+}
+
+TEST(LoaderModel, LogsWhatItTakesWithTheFramesMeaning) {
+  LoaderModel model(5, patternFlash(5), UpgradeAnswer::Ack0);
+  const Bytes in = cat(cat({1, 2}, B(identFrame(5))), B(keyFrame(0x1D)));
+  std::vector<std::string> texts;
+  for (const LoaderEvent& e : model.receive(in.data(), in.size())) texts.push_back(e.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "2 stray bytes dropped",
+                       "48 61 6C 76 6F 72 6E 65 10 05 00 00  ident model 5 (CI 29 1)",
+                       "frame not expected; ignored",
+                       "48 61 6C 76 6F 72 6E 65 4A 1D 4F 56  key 0x1D (MENU)",
+                   }));
+  EXPECT_EQ(describeFrameWithNames(keyFrame(0x20)), "key 0x20 (no such key)");
+}
+
+// A silence ends with the stop frame and strikes again in the next exchange
+// (the fault matrix meets only its first).
+TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
+  // clang-format off
+  const std::pair<FaultPlan, std::vector<std::pair<Bytes, Bytes>>> rows[] = {
+      {{.silence = FaultPoint::afterStart()},
+       {{kConnect, kNone}, {kConnect, kNone}, {kRead, kNone}, {kOwn, kNone}, {kStop, kNone},
+        {kUpgrade, kNone}, {kData, kNone}, {kStop, kNone}}},
+      {{.silence = FaultPoint::afterBlock(1)},
+       {{kRead, cat(kOwn, blockOf(kFlash1, 0))}, {kOwn, blockOf(kFlash1, 1)}, {kOwn, kNone},
+        {kStop, kNone}, {kUpgrade, kAck}, {kData, kAck}, {kData, kNone}, {kData, kNone},
+        {kStop, kNone}, {kConnect, kAck}}},
+  };
+  // clang-format on
+  for (const auto& [plan, steps] : rows) {
+    FaultyLoader loader(LoaderModel(1, kFlash1, UpgradeAnswer::Ack0), plan);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      Bytes sent;
+      for (const Action& a : loader.receive(steps[i].first.data(), steps[i].first.size()))
+        if (a.kind == Action::Kind::Send) sent = cat(sent, a.run.bytes);
+      EXPECT_EQ(sent, steps[i].second) << "step " << i;
+    }
+  }
 }
 
 TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
@@ -95,31 +153,36 @@ TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
   EXPECT_FALSE(std::filesystem::is_symlink(o.linkPath));
 }
 
-// Only bounds that load cannot break; speed targets: bench/emulator_pacing_bench.cpp.
+// Only the bound that load cannot break; speed targets: bench/emulator_pacing_bench.cpp.
 TEST(EmulatorPacing, NeverFasterThanTheLine) {
   EmulatorOptions o;
   o.pace = true;
   o.blockTurnaroundMs = 100;
-  Line line(o);
+  test::StartedEmulator emu(o);
+  CommandPort port;
+  ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(line.send(B(kStartReadFrame)).size(), kFrameSize + kBlockSize);
-  EXPECT_EQ(line.send(B(identFrame(1))).size(), kBlockSize);
+  for (const auto& [frame, arrived] : {std::pair{kStartReadFrame, kFrameSize + kBlockSize},
+                                       std::pair{identFrame(1), kFrameSize + 2 * kBlockSize}}) {
+    ASSERT_EQ(port.sendFrame(frame), kFrameSize);
+    ASSERT_TRUE(test::settle(emu.emulator, port));
+    EXPECT_EQ(port.bytesArrived(), arrived);
+  }
   const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - t0;
   // Two frames in, the answer and two blocks out, a turnaround before each block.
-  const double s = double(3 * kFrameSize + 2 * kBlockSize) * kLineBitsPerByte / kLineSpeed + 0.2;
-  EXPECT_GE(taken.count(), s * 0.99);
-  EXPECT_LE(taken.count(), s / 0.8 + 0.5);
+  EXPECT_GE(taken.count(),
+            0.99 * (double(3 * kFrameSize + 2 * kBlockSize) * kLineBitsPerByte / kLineSpeed + 0.2));
 }
 
-std::optional<emu::CommandLine> parse(const std::string& line) {
+std::optional<CommandLine> parse(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> words{"quorvane-emu"};
   for (std::string w; in >> w;) words.push_back(w);
   std::vector<const char*> argv;
   for (const auto& w : words) argv.push_back(w.c_str());
-  emu::CommandLine cmd;
+  CommandLine cmd;
   std::string error;
-  if (!emu::parseCommandLine(int(argv.size()), argv.data(), cmd, error)) return std::nullopt;
+  if (!parseCommandLine(int(argv.size()), argv.data(), cmd, error)) return std::nullopt;
   return cmd;
 }
 
@@ -132,13 +195,13 @@ TEST(EmulatorCommandLine, EveryOptionReachesItsSettingAndBadValuesAreRefused) {
       "--vanish-after-block start --parent-pid 42 --help");
   ASSERT_TRUE(cmd);
   const EmulatorOptions& o = cmd->options;
-  const emu::FaultPlan& f = o.faults;
+  const FaultPlan& f = o.faults;
   EXPECT_TRUE(cmd->flashPath.empty());  // --pattern came later
   EXPECT_TRUE(o.pace && cmd->help && f.wrongAnswer && f.otherGroup);
   EXPECT_EQ(o.saveFlashTo + " " + o.linkPath + " " + cmd->logPath, "s.bin /tmp/x -");
-  EXPECT_EQ(o.upgradeAnswer, emu::UpgradeAnswer::Rotate);
-  EXPECT_EQ(f.silence, emu::FaultPoint::afterBlock(3));
-  EXPECT_EQ(f.vanish, emu::FaultPoint::afterStart());
+  EXPECT_EQ(o.upgradeAnswer, UpgradeAnswer::Rotate);
+  EXPECT_EQ(f.silence, FaultPoint::afterBlock(3));
+  EXPECT_EQ(f.vanish, FaultPoint::afterStart());
   EXPECT_EQ(
       std::vector<long>({o.modelNumber, o.baud, o.blockTurnaroundMs, f.otherModel.value_or(0),
                          long(f.answerFaultAfterBlock.value_or(0)), long(f.splitPieces),
@@ -150,8 +213,8 @@ TEST(EmulatorCommandLine, EveryOptionReachesItsSettingAndBadValuesAreRefused) {
   const auto more = parse("--vanish-after-block=7 -h --silent-after-start --silent-after-block 3");
   ASSERT_TRUE(more);
   EXPECT_TRUE(more->help);
-  EXPECT_EQ(more->options.faults.vanish, emu::FaultPoint::afterBlock(7));
-  EXPECT_EQ(more->options.faults.silence, emu::FaultPoint::afterStart());
+  EXPECT_EQ(more->options.faults.vanish, FaultPoint::afterBlock(7));
+  EXPECT_EQ(more->options.faults.silence, FaultPoint::afterStart());
   for (const char* bad : {"--model 17", "--model 0", "--answer ack3", "--split", "--surplus -1",
                           "--bogus", "--turnaround 5ms", "--pace=1", "stray --pace", "-x"})
     EXPECT_FALSE(parse(bad)) << bad;
@@ -164,11 +227,11 @@ TEST(EmulatorCommandLine, AnImageFileAsFlashNamesTheModelUnlessOneWasGiven) {
   test::writeFileBytes(dir.file("rom.bin"), image);
   auto cmd = parse(""), given = parse("--model 1");
   std::string error;
-  ASSERT_TRUE(emu::loadFlashFile(dir.file("rom.bin"), *cmd, error)) << error;
+  ASSERT_TRUE(loadFlashFile(dir.file("rom.bin"), *cmd, error)) << error;
   EXPECT_EQ(cmd->options.modelNumber, 14);
   EXPECT_EQ(cmd->options.flash, Bytes(512 * kBlockSize, 0x42));
-  EXPECT_FALSE(emu::loadFlashFile(dir.file("rom.bin"), *given, error));  // 512 blocks for 256
+  EXPECT_FALSE(loadFlashFile(dir.file("rom.bin"), *given, error));  // 512 blocks for 256
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::emu

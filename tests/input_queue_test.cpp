@@ -1,8 +1,6 @@
-// The serial port's own input queue: its edges (fuzz/input_queue_fuzz.cpp
-// checks random sequences against a deque), and SerialPort's queue and
-// write logic over a stand-in device, without any real device.
-#include "serial/input_queue.h"
-
+// SerialPort's input queue and write logic over a stand-in device, without
+// any real device. The queue itself: fuzz/input_queue_fuzz.cpp checks
+// random sequences, wrap and in-place fills included, against a deque.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,28 +17,6 @@ namespace quorvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-TEST(InputQueueTest, FillsInPlaceInTwoPiecesAcrossTheWrapAndStopsWhenFull) {
-  InputQueue q(8);
-  const Bytes in{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  Bytes out(10, 0xEE);
-  ASSERT_EQ(q.push(in.data(), 6), 6u);
-  ASSERT_EQ(q.pop(out.data(), 5), 5u);  // one byte left, two free cells at the end
-  ASSERT_EQ(q.freeRegion().size(), 2u);
-  std::fill_n(q.freeRegion().begin(), 2, 20);
-  q.commit(2);
-  ASSERT_EQ(q.freeRegion().size(), 5u);  // then the wrapped rest
-  std::fill_n(q.freeRegion().begin(), 5, 30);
-  q.commit(99);  // clamped to the region
-  EXPECT_EQ(q.push(in.data(), 10), 0u);
-  EXPECT_TRUE(q.freeRegion().empty());
-  q.commit(5);  // nothing to commit into
-  EXPECT_EQ(q.pop(out.data(), 10), 8u);
-  EXPECT_EQ(out, (Bytes{6, 20, 20, 30, 30, 30, 30, 30, 0xEE, 0xEE}));
-
-  InputQueue none(0);
-  EXPECT_EQ(none.push(in.data(), 3) + none.pop(out.data(), 3) + none.freeRegion().size(), 0u);
-}
 
 // A device that hands over what "arrived" at most `piece` bytes a call, as
 // a driver that never reports more than 4095 waiting bytes does, and takes
@@ -82,17 +58,21 @@ Bytes sequence(std::size_t count) {
   return b;
 }
 
+FakeDevice& attachFake(SerialPort& port) {
+  auto owned = std::make_unique<FakeDevice>();
+  FakeDevice& device = *owned;
+  EXPECT_EQ(port.attach(std::move(owned), "fake"), 1);
+  return device;
+}
+
 // A whole block shows as waiting at once, however small the pieces the
 // device hands over; what does not fit stays with the device, in order.
 TEST(SerialPortQueueTest, WholeBlocksWaitingFromPiecesSmallerThanABlock) {
   for (std::size_t piece : {std::size_t{4095}, std::size_t{1000}, std::size_t{1}}) {
     SCOPED_TRACE(piece);
     SerialPort port;
-    auto owned = std::make_unique<FakeDevice>();
-    FakeDevice& device = *owned;
+    FakeDevice& device = attachFake(port);
     device.piece = piece;
-    ASSERT_EQ(port.attach(std::move(owned), "fake"), 1);
-
     device.pending = sequence(kBlockSize);
     EXPECT_EQ(port.bytesInQueue(), kBlockSize);
     const Bytes data = sequence(kDriverQueueSize + 3000);
@@ -116,11 +96,9 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
   const Bytes data = sequence(5000);
   for (std::size_t failsAfter : {SIZE_MAX, std::size_t{4500}}) {
     SerialPort port;
-    auto owned = std::make_unique<FakeDevice>();
-    FakeDevice& device = *owned;
-    device.writeFailsAfter = failsAfter;
     EXPECT_EQ(port.attach(nullptr, "none"), 0);
-    ASSERT_EQ(port.attach(std::move(owned), "fake"), 1);
+    FakeDevice& device = attachFake(port);
+    device.writeFailsAfter = failsAfter;
     const unsigned n = port.write(data.data(), static_cast<unsigned>(data.size()));
     EXPECT_EQ(n, std::min(data.size(), failsAfter));
     EXPECT_TRUE(std::equal(device.written.begin(), device.written.end(), data.begin()));
@@ -132,10 +110,9 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
 // wait ends when its bytes show, long before its time-out.
 TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
   SerialPort port, closed;
-  auto owned = std::make_unique<FakeDevice>();
-  owned->pending = {1, 2, 3};
-  owned->silentReads = 3;
-  ASSERT_EQ(port.attach(std::move(owned), "fake"), 1);
+  FakeDevice& device = attachFake(port);
+  device.pending = {1, 2, 3};
+  device.silentReads = 3;
   SerialPort* ports[] = {&closed, &port};
   PortWaiter waiter;
   EXPECT_EQ(waiter.wait(ports, 600000), std::vector<std::size_t>{1});

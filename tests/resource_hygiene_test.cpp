@@ -72,15 +72,13 @@ class ResourceHygiene : public ::testing::Test {
     CommandPort port;
     test::RecordingView view;
     std::unique_ptr<TickMachine> machine;
-    if (kind == 0) {
+    if (kind == 0)
       machine = std::make_unique<ConnectHandshake>(port, view, target, [&](int ms) {
         if (ms == kAckPollIntervalMs) settle(port);
       });
-    } else if (kind == 1) {
+    if (kind == 1)
       machine = std::make_unique<ReadTransfer>(port, view, target, dir_.file("rom.bin"));
-    } else {
-      machine = std::make_unique<UpgradeTransfer>(port, view, target, imagePath_);
-    }
+    if (kind == 2) machine = std::make_unique<UpgradeTransfer>(port, view, target, imagePath_);
     // A cancel: Esc before the connect tick, after a read's block 0, an upgrade's block 1.
     machine->start();
     for (int i = 0; i < 5000 && !machine->finished(); ++i) {

@@ -1,6 +1,7 @@
-// SerialPort and PortWaiter on real pseudo-terminals, the test holding the
-// master side. The queue logic itself is tested without a device in
-// input_queue_test.cpp.
+// SerialPort, CommandPort and PortWaiter on real pseudo-terminals, the test
+// holding the master side. The queue logic itself is tested without a device
+// in input_queue_test.cpp; whole blocks on a pty in every read of the fault
+// matrix.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -15,11 +16,13 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "serial/command_port.h"
 #include "serial/port_map.h"
 #include "serial/port_waiter.h"
 #include "serial/protocol.h"
@@ -33,23 +36,22 @@ using test::PtyPair;
 using test::ScopedEnv;
 using Bytes = std::vector<std::uint8_t>;
 
-// Sends `bytes` from the master while the port drains them into its queue
-// (which must have room for them all); the count the port then holds.
+// Sends `bytes` from the master and lets the port drain them into its queue;
+// the count the port then holds.
 unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
-  std::size_t sent = 0;
-  const std::uint64_t start = port.bytesArrived();
-  for (int i = 0; i < 10000 && port.bytesArrived() - start < bytes.size(); ++i) {
-    sent += pty.sendSome(bytes.data() + sent, bytes.size() - sent);
-    port.bytesInQueue();
+  const std::uint64_t until = port.bytesArrived() + bytes.size();
+  EXPECT_TRUE(pty.send(bytes));
+  for (int i = 0; i < 5000 && (port.bytesInQueue(), port.bytesArrived() < until); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
   return port.bytesInQueue();
 }
 
-Bytes sequence(std::size_t count) {
-  Bytes b(count);
-  for (std::size_t i = 0; i < count; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-  return b;
+Bytes B(const FrameBytes& f) {
+  return Bytes(f.begin(), f.end());
+}
+Bytes cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 // Runs `attempt` in a child process as the user nobody; its ErrorKind, or
@@ -159,22 +161,18 @@ TEST(SerialPortTest, AsAnotherUserPermissionDeniedAndBusyAreToldApart) {
   }
 }
 
-TEST(SerialPortTest, ExclusiveWhileHeldAndReopenedWithAnEmptyQueue) {
+// An answer nobody read, sent while the port was closed, is not taken for one.
+TEST(SerialPortTest, ReopenedWithAnEmptyQueue) {
   PtyPair pty;
   pty.makeRaw();  // so that bytes sent show as waiting at once
   ScopedEnv env("QUORVANE_COM2", pty.devicePath());
-  SerialPort first, second;
-  ASSERT_EQ(first.open(2, kLineSpeed), 1);
-  EXPECT_EQ(second.open(2, kLineSpeed), 0);
-  EXPECT_TRUE(second.lastError().isBusy());
-  first.close();
-  // An answer nobody read, sent while the port was closed.
+  SerialPort port;
   ASSERT_TRUE(pty.send({1, 2, 3, 4, 5}));
   ASSERT_TRUE(pty.waitDelivered(5));
-  ASSERT_EQ(second.open(2, kLineSpeed), 1);
-  EXPECT_FALSE(second.lastError().failed());
-  EXPECT_EQ(second.bytesInQueue(), 0u);
-  EXPECT_EQ(feed(pty, second, {9}), 1u);
+  ASSERT_EQ(port.open(2, kLineSpeed), 1);
+  EXPECT_FALSE(port.lastError().failed());
+  EXPECT_EQ(port.bytesInQueue(), 0u);
+  EXPECT_EQ(feed(pty, port, {9}), 1u);
 }
 
 // A probe opens and lets go: the cooked line stays cooked, the device is
@@ -196,30 +194,6 @@ TEST_F(OpenPort, ProbeAndLineDiagnosticsOnADeviceWithoutModemLines) {
   ::close(fd);
   EXPECT_NE(t.c_lflag & ICANON, 0u);
   EXPECT_EQ(port.openDevice(cooked.devicePath(), kLineSpeed), 1);
-}
-
-TEST_F(OpenPort, ReadTakesAtMostTheLimitAndNeverWaits) {
-  const Bytes twenty = sequence(20);
-  for (std::size_t waiting : {0, 5, 20}) {
-    ASSERT_EQ(feed(pty, port, Bytes(twenty.begin(), twenty.begin() + long(waiting))), waiting);
-    Bytes buffer(32, 0xEE);
-    const std::size_t taken = std::min<std::size_t>(waiting, 12);
-    ASSERT_EQ(port.read(buffer.data(), 12), taken) << waiting;
-    EXPECT_TRUE(std::equal(twenty.begin(), twenty.begin() + long(taken), buffer.begin()));
-    EXPECT_EQ(buffer[taken], 0xEE);  // nothing beyond the count
-    EXPECT_EQ(port.read(buffer.data(), 32), waiting - taken);
-  }
-}
-
-// FIONREAD on a pty shows at most 4095 bytes; the port shows whole blocks.
-TEST_F(OpenPort, QueuesWholeBlocks) {
-  for (std::size_t size : {kBlockSize, 2 * kBlockSize}) {
-    const Bytes data = sequence(size);
-    ASSERT_EQ(feed(pty, port, data), size);
-    Bytes got(size);
-    ASSERT_EQ(port.read(got.data(), static_cast<unsigned>(size)), size);
-    EXPECT_EQ(got, data);
-  }
 }
 
 // The pty stays cooked (echo, CR/LF mapping, XON/XOFF): the port makes it transparent.
@@ -251,6 +225,48 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
   EXPECT_LT(written, data.size());
   EXPECT_TRUE(port.lastError().isTimedOut()) << port.lastError().message();
   EXPECT_EQ(pty.receive(written).size(), written);
+}
+
+// The acknowledgement wait, its sleep injected: it counts the polls and lets
+// the far end answer at a given one (0: before the wait).
+TEST(CommandPortTest, SendsACommandThenTakesExactlyTheAckOrSendsOneStopFrame) {
+  const Bytes ack = B(kAckFrame), a(ack.begin(), ack.begin() + 5), b(ack.begin() + 5, ack.end());
+  const int all = kAckWaitLimitMs / kAckPollIntervalMs;
+  const struct {
+    const char* name;
+    std::map<int, Bytes> arrivals;
+    bool acknowledged;
+    int polls;
+    unsigned leftQueued;
+  } cases[] = {
+      {"waiting", {{0, ack}}, true, 0, 0},
+      {"in pieces", {{3, a}, {6, b}}, true, 6, 0},
+      {"wrong last byte", {{0, B(makeFrame(0x00, 0, 0, 0x01))}}, false, 0, 0},  // consumed
+      {"thirteen: never exactly twelve", {{0, cat(ack, {0x00})}}, false, all, 13},
+      {"silence", {}, false, all, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    CommandPort port;
+    ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+    ASSERT_EQ(port.sendCommand(0x1D, 'J', 'O', 'V'), kFrameSize);  // param1 before the command
+    ASSERT_EQ(pty.receive(kFrameSize), B(keyFrame(0x1D)));
+    int polls = -1;
+    const SleepFn poll = [&](int ms) {
+      EXPECT_EQ(ms, kAckPollIntervalMs);
+      const Bytes bytes = c.arrivals.contains(++polls) ? c.arrivals.at(polls) : Bytes{};
+      ASSERT_TRUE(bytes.empty() || (pty.send(bytes) && pty.waitDelivered(bytes.size())));
+    };
+    poll(kAckPollIntervalMs);  // what is waiting before the wait
+    EXPECT_EQ(port.waitAck(poll), c.acknowledged);
+    EXPECT_EQ(polls, c.polls);
+    EXPECT_EQ(port.bytesInQueue(), c.leftQueued);
+    // All the wait sent, up to a marker written after it: nothing or one stop frame.
+    const Bytes sent = cat(c.acknowledged ? Bytes{} : B(kStopFrame), {0x5A});
+    ASSERT_EQ(port.write(&sent.back(), 1), 1u);
+    EXPECT_EQ(pty.receive(sent.size()), sent);
+  }
 }
 
 // PortWaiter: ports 0 and 1 open on ptys, 2 closed, 3 null.

@@ -23,15 +23,6 @@ bool settle(emu::ReceiverEmulator& emulator, SerialPort& port, int timeoutMs) {
   }
 }
 
-std::vector<std::uint8_t> settleAndTake(emu::ReceiverEmulator& emulator, SerialPort& port,
-                                        int timeoutMs) {
-  std::vector<std::uint8_t> bytes;
-  if (!settle(emulator, port, timeoutMs)) ADD_FAILURE() << "the line did not settle";
-  bytes.resize(port.bytesInQueue());
-  if (!bytes.empty()) bytes.resize(port.read(bytes.data(), static_cast<unsigned>(bytes.size())));
-  return bytes;
-}
-
 StartedEmulator::StartedEmulator(emu::EmulatorOptions options) : emulator(std::move(options)) {
   if (!emulator.start()) ADD_FAILURE() << "the receiver emulator did not start";
 }

@@ -3,9 +3,7 @@
 // the emulator has answered to everything the tool has sent so far.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "receiver_emulator.h"
 #include "serial/serial_port.h"
@@ -19,10 +17,6 @@ namespace quorvane::test {
 // when the port's queue is full, as nothing more can arrive then. Works
 // across closing and reopening the device. False on time-out.
 bool settle(emu::ReceiverEmulator& emulator, SerialPort& port, int timeoutMs = 5000);
-
-// Settles, then takes everything waiting in the port's queue.
-std::vector<std::uint8_t> settleAndTake(emu::ReceiverEmulator& emulator, SerialPort& port,
-                                        int timeoutMs = 5000);
 
 // An emulator with the given options, started; the test fails (ADD_FAILURE)
 // when it cannot start.

@@ -39,11 +39,6 @@ void PtyPair::makeRaw() {
   ::tcsetattr(slave_, TCSANOW, &t);
 }
 
-std::size_t PtyPair::sendSome(const std::uint8_t* bytes, std::size_t count) {
-  const ssize_t n = master_ < 0 || count == 0 ? 0 : ::write(master_, bytes, count);
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
 bool PtyPair::send(const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size() && master_ >= 0) {

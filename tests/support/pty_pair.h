@@ -25,8 +25,6 @@ class PtyPair {
 
   // Writes everything from the master side (waiting for room as needed).
   bool send(const std::vector<std::uint8_t>& bytes);
-  // Writes as much as the kernel takes right now; returns the count.
-  std::size_t sendSome(const std::uint8_t* bytes, std::size_t count);
 
   // Reads exactly `count` bytes that the slave side wrote; gives up (and
   // returns what it has) after `patienceMs` without progress.

@@ -27,31 +27,25 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under %TEMP%, removed with its contents at the end.
-class TempDir {
- public:
+// A fresh folder under %TEMP%, removed with its contents (read-only ones
+// included) at the end.
+struct TempDir {
+  const fs::path path =
+      fs::temp_directory_path() / ("quorvane-win-" + std::to_string(::GetCurrentProcessId()));
   TempDir() {
-    static unsigned counter = 0;
-    for (;;) {
-      path_ =
-          fs::temp_directory_path() / ("quorvane-win-" + std::to_string(::GetCurrentProcessId()) +
-                                       "-" + std::to_string(counter++));
-      if (fs::create_directory(path_)) break;
-    }
+    fs::remove_all(path);
+    fs::create_directory(path);
   }
   ~TempDir() {
     std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(path_, ec))
+    for (const auto& e : fs::recursive_directory_iterator(path, ec))
       ::SetFileAttributesA(e.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(path_, ec);
+    fs::remove_all(path, ec);
   }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  std::string file(const std::string& name) const { return (path / name).string(); }
   std::size_t entries() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {}));
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(path), {}));
   }
-
- private:
-  fs::path path_;
 };
 
 Bytes readBytes(const std::string& path) {
@@ -60,9 +54,9 @@ Bytes readBytes(const std::string& path) {
 }
 
 void writeBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 void setVariable(const std::string& name, const std::string& value) {
