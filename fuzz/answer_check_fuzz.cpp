@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       check(v.kind == Kind::ModelMismatch && v.receiverIndex == *ident, "mismatch");
       if (image >= 0 && image < kRomTypeCount) {
-        const std::string text = noticeText(Notice::mismatch(image, v.receiverIndex));
+        const std::string text = noticeText(mismatchNotice(image, v.receiverIndex));
         const std::string names = "<" + std::string(romType(image).modelName) + "> to <" +
                                   std::string(romType(*ident).modelName) + ">";
         check(text.find(names) != std::string::npos, "mismatch text");
