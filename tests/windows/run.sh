@@ -235,20 +235,22 @@ ok=$'connect ok!'
 no_answer=$'no answer\xEF\xBC\x81'
 warning=$'Dont\' power off during Saving Data.... The Receiver will Auto Reboot\xEF\xBC\x81'
 
-# pair NAME "EMULATOR OPTIONS" "LINUX VARS" "WINDOWS VARS" ARGS...: both sides.
+# pair NAME CHECK "EMULATOR OPTIONS" "LINUX VARS" "WINDOWS VARS" ARGS...:
+# both sides, then the case passes when the function CHECK succeeds.
 pair() {
-  local name=$1 options=$2 lvars=$3 wvars=$4
-  shift 4
+  local name=$1 check=$2 options=$3 lvars=$4 wvars=$5
+  shift 5
   # shellcheck disable=SC2086
   run_side linux "$name" "$options" $lvars -- "$@"
   # shellcheck disable=SC2086
   run_side windows "$name" "$options" $wvars -- "$@"
+  [[ $check == - ]] || check "$name" "$check"
 }
 # same NAME STATUS OUT ERR "EMULATOR OPTIONS" "LINUX VARS" "WINDOWS VARS" ARGS...
 same() {
   local name=$1 status=$2 out=$3 err=$4
   shift 4
-  pair "$name" "$@"
+  pair "$name" - "$@"
   check "$name" same_on_both "$name" "$status" "$out" "$err"
 }
 
@@ -273,8 +275,7 @@ missing_case() {
   done
   same_on_both connect-missing 1 "" "open port3 error!"
 }
-pair connect-missing "--model 5" "QUORVANE_COM3=$e2e/absent-com3" "" --port 3 connect
-check connect-missing missing_case
+pair connect-missing missing_case "--model 5" "QUORVANE_COM3=$e2e/absent-com3" "" --port 3 connect
 
 on_both_sides() {  # CASE FILE EXPECTED: FILE in each side's folder of CASE is EXPECTED
   local d
@@ -284,8 +285,7 @@ on_both_sides() {  # CASE FILE EXPECTED: FILE in each side's folder of CASE is E
 }
 # The image read on each side is the emulator's tag and flash (same.bin).
 read_case() { same_on_both read 0 "" "" && on_both_sides read rom.bin "$e2e/input/same.bin"; }
-pair read "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 read rom.bin
-check read read_case
+pair read read_case "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 read rom.bin
 
 # What the emulator stored is the image's flash data. It only acknowledges,
 # so the tool notes that no type was checked.
@@ -293,8 +293,7 @@ unchecked="note: the receiver never named its type, so the image's type (QX_Rom_
 upgrade_case() {
   same_on_both upgrade 0 "$warning" "$unchecked" && on_both_sides upgrade saved.bin "$e2e/other.bin"
 }
-pair upgrade "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 upgrade upgrade.bin
-check upgrade upgrade_case
+pair upgrade upgrade_case "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 upgrade upgrade.bin
 
 # The receiver is model 5 (CI) and names itself in its answer; the image
 # is model 1's (Fta): refused before any block, with the mismatch message
@@ -304,8 +303,7 @@ mismatch_case() {
   same_on_both mismatch 1 "" "$mismatch" &&
     { ! grep -q '<- block' "$e2e/mismatch/windows/frames" || { echo "a block was sent" >&2 && false; }; }
 }
-pair mismatch "--model 5 --answer ident" "$com1" "" --port 1 upgrade fta.bin
-check mismatch mismatch_case
+pair mismatch mismatch_case "--model 5 --answer ident" "$com1" "" --port 1 upgrade fta.bin
 
 same verify 0 "256/256 blocks identical" "" "--model 5 --flash $e2e/flash.bin" "$com1" "" \
   --port 1 verify same.bin
@@ -335,18 +333,16 @@ check ctrl-c interrupt_case
 
 # Arguments reach the program as UTF-8 (its manifest): a usage error names
 # the full-width colon as it was typed.
-pair utf8-argument "--model 5" "" "" key $'\xEF\xBC\x9A'
 utf8_case() {
   same_on_both utf8-argument 2 "" "$(without_progress "$e2e/utf8-argument/linux/err")" &&
     grep -q $'unknown key \xEF\xBC\x9A$' "$e2e/utf8-argument/windows/err"
 }
-check utf8-argument utf8_case
+pair utf8-argument utf8_case "--model 5" "" "" key $'\xEF\xBC\x9A'
 
 keys_case() {
   same_on_both key 0 "" "" &&
     { [[ $(grep -c ' key 0x' "$e2e/key/windows/frames") == 4 ]] || { echo "not 4 key frames" >&2 && false; }; }
 }
-pair key "--model 5" "$com1" "" --port 1 key MENU OK CH+ 0x05
-check key keys_case
+pair key keys_case "--model 5" "$com1" "" --port 1 key MENU OK CH+ 0x05
 
 stop
