@@ -275,7 +275,6 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   using Case = std::tuple<const char*, const emu::EmulatorOptions*, std::string>;
   for (const auto& [command, receiver, err] : std::vector<Case>{
            {"connect", nullptr, noticeText(Notice::openPort(3))},
-           {"key OK", nullptr, noticeText(Notice::openPort(3))},
            {"connect", &mute, text(MessageId::ConnectNotAcknowledged)},
            {"read @rom", &mute, text(MessageId::ReadTypeAnswerTimedOut)},
            {"read @rom", &confused, text(MessageId::ReadTypeAnswerWrong)},

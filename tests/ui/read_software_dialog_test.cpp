@@ -1,4 +1,4 @@
-// Read Receiver Software; also, once, the frame both transfer dialogs share.
+// Read Receiver Software; also, once, the frame and file dialogs both transfer dialogs share.
 #include "transfer/ui/read_software_dialog.h"
 
 #include <gtest/gtest.h>
@@ -39,13 +39,18 @@ class ReadDialogTest : public ::testing::Test {
   test::ScriptedFileChooser chooser;
 };
 
-TEST_F(ReadDialogTest, CancelledSaveDialogOpensAndSendsNothing) {
+// Read's save dialog and Upgrade's open dialog, both cancelled.
+TEST_F(ReadDialogTest, CancelledFileDialogsOpenAndSendNothing) {
   start();
   chooser.saveAnswers.clear();
-  ControlPanelDialog().onReadSoftware();
-  ASSERT_EQ(chooser.saveRequests.size(), 1u);
-  EXPECT_EQ(chooser.saveRequests[0].proposedName, "rom.bin");
-  EXPECT_EQ(chooser.saveRequests[0].filter, "rom image file(*.bin)");
+  ControlPanelDialog panel;
+  panel.onReadSoftware();
+  panel.onUpgradeSoftware();
+  for (const auto* requests : {&chooser.saveRequests, &chooser.openRequests}) {
+    ASSERT_EQ(requests->size(), 1u);
+    EXPECT_EQ((*requests)[0].proposedName, "rom.bin");
+    EXPECT_EQ((*requests)[0].filter, "rom image file(*.bin)");
+  }
   EXPECT_TRUE(presenter.messages.empty());
   EXPECT_TRUE(emulator->waitIdle() && emulator->framesReceived().empty());
 }

@@ -12,7 +12,6 @@
 #include <optional>
 
 #include "base/app_config.h"
-#include "app/control_panel_dialog.h"
 #include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
@@ -51,17 +50,7 @@ class UpgradeDialogTest : public ::testing::Test {
   std::optional<emu::ReceiverEmulator> emulator;
   std::optional<test::ScopedEnv> com;
   test::RecordingPresenter presenter;
-  test::ScriptedFileChooser chooser;
 };
-
-TEST_F(UpgradeDialogTest, CancelledFileRequestTouchesNothing) {
-  start();
-  ControlPanelDialog().onUpgradeSoftware();
-  ASSERT_EQ(chooser.openRequests.size(), 1u);
-  EXPECT_EQ(chooser.openRequests[0].proposedName, "rom.bin");
-  EXPECT_EQ(chooser.openRequests[0].filter, "rom image file(*.bin)");
-  EXPECT_TRUE(emulator->waitIdle() && emulator->framesReceived().empty());
-}
 
 TEST_F(UpgradeDialogTest, CountsTheBlocksAndShowsCompletionUntilClosed) {
   start();

@@ -22,6 +22,10 @@ echo "nobody:x:$nobody:$nobody:nobody:/:/bin/sh" >>/etc/passwd
 printf 'root:x:0:\nnogroup:x:%s:\n' $nobody >/etc/group
 
 result() { echo "vm-result: $*"; }
+# NAME [OK-DETAIL [FAIL-DETAIL]]: the result from $why, the faults found ("; "-joined).
+outcome() {
+  if [ -z "$why" ]; then result "$1 ok${2:+ $2}"; else result "$1 FAIL ${why#; }${3:+ $3}"; fi
+}
 # Seconds since boot, to the hundredth.
 now() { read -r up _ </proc/uptime && echo "$up"; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
@@ -54,29 +58,23 @@ chmod 666 "$port"
 echo "vm-boot: $(uname -r); $(grep -c '^ *[0-9]*: uart:16550' /proc/tty/driver/serial) UARTs"
 
 # -- connect
-if tool connect >connect.out 2>connect.err && grep -q 'connect ok!' connect.out; then
-  result "connect ok"
-else
-  result "connect FAIL $(first connect.err)"
-fi
+why=
+tool connect >connect.out 2>connect.err && grep -q 'connect ok!' connect.out || why="; $(first connect.err)"
+outcome connect
 
 # -- a whole read; the host compares the digest with the emulator's flash
 start=$(now)
-if tool read rom.bin >read.out 2>read.err; then
-  result "read ok size=$(wc -c <rom.bin) sha256=$(sha256sum rom.bin | cut -d' ' -f1) time=$(since "$start")s"
-else
-  result "read FAIL $(first read.err)"
-fi
+why=
+tool read rom.bin >read.out 2>read.err || why="; $(first read.err)"
+outcome read "size=$(wc -c <rom.bin) sha256=$(sha256sum rom.bin | cut -d' ' -f1) time=$(since "$start")s"
 rm -f rom.bin
 
 # -- an upgrade; the host compares what the emulator saved with the image
 start=$(now)
-if tool upgrade /data/upgrade.bin >upgrade.out 2>upgrade.err &&
-  grep -q "Dont' power off during Saving Data" upgrade.out; then
-  result "upgrade ok time=$(since "$start")s"
-else
-  result "upgrade FAIL $(first upgrade.err)"
-fi
+why=
+tool upgrade /data/upgrade.bin >upgrade.out 2>upgrade.err &&
+  grep -q "Dont' power off during Saving Data" upgrade.out || why="; $(first upgrade.err)"
+outcome upgrade "time=$(since "$start")s"
 
 # -- verify, and meanwhile the exclusive open: another quorvane-cli (root,
 # so only the lock can stop it) and a plain open by another user are refused
@@ -104,11 +102,7 @@ fi
 # Closed, the port is free for anyone again.
 as_nobody "stty -F $port" >/dev/null 2>nobody.err || why="$why; uid $nobody refused after close: $(first nobody.err)"
 tool connect >free.out 2>free.err || why="$why; connect after close: $(first free.err)"
-if [ -z "$why" ]; then
-  result "exclusive ok second quorvane-cli: $(first second.err); uid $nobody: $(first held.err)"
-else
-  result "exclusive FAIL ${why#; }"
-fi
+outcome exclusive "second quorvane-cli: $(first second.err); uid $nobody: $(first held.err)"
 
 # -- hardware flow control left on: the chardev gives the UART no CTS, so
 # nothing goes out; the tool must fail in its own time and say why
@@ -133,11 +127,7 @@ grep -qi 'flow control' cts.out || why="$why; no hint naming hardware flow contr
 # drain of unsent output at close has gone mute.
 awk -v t="$elapsed" 'BEGIN { exit !(t < 20) }' || why="$why; ended only after ${elapsed}s"
 times="ttyS1 $line_state, closing_wait $(cat /sys/class/tty/ttyS1/closing_wait 2>/dev/null); first output at ${message:-?}s, exit at ${elapsed}s"
-if [ -z "$why" ]; then
-  result "crtscts ok $times"
-else
-  result "crtscts FAIL ${why#; } ($times; output: $(cut -d' ' -f2- cts.out | tr '\n' '|'))"
-fi
+outcome crtscts "$times" "($times; output: $(cut -d' ' -f2- cts.out | tr '\n' '|'))"
 
 # -- the receiver vanishes mid-read: the read fails with the system's
 # message and writes nothing; with a receiver back, the next job works
@@ -152,11 +142,7 @@ if plug vanish; then
   else
     why="$why; no receiver for the next job"
   fi
-  if [ -z "$why" ]; then
-    result "vanish ok"
-  else
-    result "vanish FAIL ${why#; }"
-  fi
+  outcome vanish
 fi
 
 echo "vm-done"

@@ -182,9 +182,7 @@ run_side() {
   shift
   local dir=$e2e/$name/$side program=("$cli")
   [[ $side == windows ]] && program=(wine "$exe")
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  cp "$e2e"/input/* "$dir"/
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$e2e"/input/* "$dir"/
   # shellcheck disable=SC2086
   start_emulator $emu_options --save "$dir/saved.bin"
   (cd "$dir" && env "${vars[@]}" timeout 120 "${program[@]}" "$@" >out 2>err)
@@ -237,27 +235,34 @@ ok=$'connect ok!'
 no_answer=$'no answer\xEF\xBC\x81'
 warning=$'Dont\' power off during Saving Data.... The Receiver will Auto Reboot\xEF\xBC\x81'
 
-run_side linux connect "--model 5" "$com1" -- --port 1 connect
-run_side windows connect "--model 5" -- --port 1 connect
-check connect same_on_both connect 0 "$ok" ""
+# pair NAME CHECK "EMULATOR OPTIONS" "LINUX VARS" "WINDOWS VARS" ARGS...:
+# both sides, then the case passes when the function CHECK succeeds.
+pair() {
+  local name=$1 check=$2 options=$3 lvars=$4 wvars=$5
+  shift 5
+  # shellcheck disable=SC2086
+  run_side linux "$name" "$options" $lvars -- "$@"
+  # shellcheck disable=SC2086
+  run_side windows "$name" "$options" $wvars -- "$@"
+  [[ $check == - ]] || check "$name" "$check"
+}
+# same NAME STATUS OUT ERR "EMULATOR OPTIONS" "LINUX VARS" "WINDOWS VARS" ARGS...
+same() {
+  local name=$1 status=$2 out=$3 err=$4
+  shift 4
+  pair "$name" - "$@"
+  check "$name" same_on_both "$name" "$status" "$out" "$err"
+}
 
+same connect 0 "$ok" "" "--model 5" "$com1" "" --port 1 connect
 # COM10 and above exist only in the device namespace (\\.\COM12).
-run_side linux connect-com12 "--model 5" "QUORVANE_COM12=$link" -- --port 12 connect
-run_side windows connect-com12 "--model 5" -- --port 12 connect
-check connect-com12 same_on_both connect-com12 0 "$ok" ""
-
+same connect-com12 0 "$ok" "" "--model 5" "QUORVANE_COM12=$link" "" --port 12 connect
 run_side linux connect-device "--model 5" -- --device "$link" connect
 run_side windows connect-device "--model 5" -- --device COM12 connect
 check connect-device same_on_both connect-device 0 "$ok" ""
-
 # The override for an adapter numbered above COM4: COM2 is COM12.
-run_side linux connect-override "--model 5" "QUORVANE_COM2=$link" -- --port 2 connect
-run_side windows connect-override "--model 5" "QUORVANE_COM2=COM12" -- --port 2 connect
-check connect-override same_on_both connect-override 0 "$ok" ""
-
-run_side linux connect-silent "--model 5 --silent-after-start" "$com1" -- --port 1 connect
-run_side windows connect-silent "--model 5 --silent-after-start" -- --port 1 connect
-check connect-silent same_on_both connect-silent 1 "" "$no_answer"
+same connect-override 0 "$ok" "" "--model 5" "QUORVANE_COM2=$link" "QUORVANE_COM2=COM12" --port 2 connect
+same connect-silent 1 "" "$no_answer" "--model 5 --silent-after-start" "$com1" "" --port 1 connect
 
 # COM3 leads to a path that doesn't exist. The line under the message names
 # COM3 and the reason in each system's own words; the rest is the same.
@@ -270,63 +275,45 @@ missing_case() {
   done
   same_on_both connect-missing 1 "" "open port3 error!"
 }
-run_side linux connect-missing "--model 5" "QUORVANE_COM3=$e2e/absent-com3" -- --port 3 connect
-run_side windows connect-missing "--model 5" -- --port 3 connect
-check connect-missing missing_case
+pair connect-missing missing_case "--model 5" "QUORVANE_COM3=$e2e/absent-com3" "" --port 3 connect
 
-read_matches() {  # the image read on each side: the emulator's tag and flash
-  local d f
-  for d in linux windows; do
-    f=$e2e/read/$d/rom.bin
-    [[ -f $f ]] || { echo "$d: no rom.bin" >&2; return 1; }
-    [[ $(head -c 13 "$f") == QX_Rom_CIAMD1 ]] || { echo "$d: tag" >&2; return 1; }
-    cmp -s <(tail -c +14 "$f") "$e2e/flash.bin" || { echo "$d: flash differs" >&2; return 1; }
-  done
-}
-read_case() { same_on_both read 0 "" "" && read_matches; }
-run_side linux read "--model 5 --flash $e2e/flash.bin" "$com1" -- --port 1 read rom.bin
-run_side windows read "--model 5 --flash $e2e/flash.bin" -- --port 1 read rom.bin
-check read read_case
-
-upgrade_matches() {  # what the emulator stored is the image's flash data
+on_both_sides() {  # CASE FILE EXPECTED: FILE in each side's folder of CASE is EXPECTED
   local d
   for d in linux windows; do
-    cmp -s "$e2e/upgrade/$d/saved.bin" "$e2e/other.bin" || { echo "$d: stored flash differs" >&2; return 1; }
+    cmp -s "$e2e/$1/$d/$2" "$3" || { echo "$d: $2 differs" >&2; return 1; }
   done
 }
-# The emulator only acknowledges, so the tool notes that no type was checked.
+# The image read on each side is the emulator's tag and flash (same.bin).
+read_case() { same_on_both read 0 "" "" && on_both_sides read rom.bin "$e2e/input/same.bin"; }
+pair read read_case "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 read rom.bin
+
+# What the emulator stored is the image's flash data. It only acknowledges,
+# so the tool notes that no type was checked.
 unchecked="note: the receiver never named its type, so the image's type (QX_Rom_CIAMD1, CI 29 1) was not checked against it"
-upgrade_case() { same_on_both upgrade 0 "$warning" "$unchecked" && upgrade_matches; }
-run_side linux upgrade "--model 5 --flash $e2e/flash.bin" "$com1" -- --port 1 upgrade upgrade.bin
-run_side windows upgrade "--model 5 --flash $e2e/flash.bin" -- --port 1 upgrade upgrade.bin
-check upgrade upgrade_case
+upgrade_case() {
+  same_on_both upgrade 0 "$warning" "$unchecked" && on_both_sides upgrade saved.bin "$e2e/other.bin"
+}
+pair upgrade upgrade_case "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 upgrade upgrade.bin
 
 # The receiver is model 5 (CI) and names itself in its answer; the image
 # is model 1's (Fta): refused before any block, with the mismatch message
 # and its own CR LF line breaks.
 mismatch=$'software version incorrect\xEF\xBC\x81\r\npls send below information to your provider\xEF\xBC\x81\r\n\r\n"error version <Fta 29 1> to <CI 29 1>"'
 mismatch_case() {
-  same_on_both mismatch 1 "" "$mismatch" || return 1
-  ! grep -q '<- block' "$e2e/mismatch/windows/frames" || { echo "a block was sent" >&2; return 1; }
+  same_on_both mismatch 1 "" "$mismatch" &&
+    { ! grep -q '<- block' "$e2e/mismatch/windows/frames" || { echo "a block was sent" >&2 && false; }; }
 }
-run_side linux mismatch "--model 5 --answer ident" "$com1" -- --port 1 upgrade fta.bin
-run_side windows mismatch "--model 5 --answer ident" -- --port 1 upgrade fta.bin
-check mismatch mismatch_case
+pair mismatch mismatch_case "--model 5 --answer ident" "$com1" "" --port 1 upgrade fta.bin
 
-run_side linux verify "--model 5 --flash $e2e/flash.bin" "$com1" -- --port 1 verify same.bin
-run_side windows verify "--model 5 --flash $e2e/flash.bin" -- --port 1 verify same.bin
-check verify same_on_both verify 0 "256/256 blocks identical" ""
-
-run_side linux verify-other "--model 5 --flash $e2e/flash.bin" "$com1" -- --port 1 verify fta.bin
-run_side windows verify-other "--model 5 --flash $e2e/flash.bin" -- --port 1 verify fta.bin
-check verify-other same_on_both verify-other 1 "" "$mismatch"
+same verify 0 "256/256 blocks identical" "" "--model 5 --flash $e2e/flash.bin" "$com1" "" \
+  --port 1 verify same.bin
+same verify-other 1 "" "$mismatch" "--model 5 --flash $e2e/flash.bin" "$com1" "" --port 1 verify fta.bin
 
 # Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) in the middle
 # of an upgrade: the job ends as a Cancel does, with exit status 1.
 interrupt_case() {
   local dir=$e2e/ctrl-c
-  rm -rf "$dir"
-  mkdir -p "$dir"
+  rm -rf "$dir" && mkdir -p "$dir"
   start_emulator --model 5
   (cd "$dir" && exec wine "$exe" --port 1 --report report.jsonl upgrade "$e2e/input/upgrade.bin" \
     >out 2>err) &
@@ -339,28 +326,23 @@ interrupt_case() {
   wait "$tool"
   local status=$?
   stop_emulator
-  [[ $status == 1 ]] || { echo "status $status" >&2; return 1; }
-  grep -q '"result":"cancelled"' "$dir/report.jsonl" || { echo "not reported cancelled" >&2; return 1; }
-  grep -q ' cancelled$' "$dir/err" || { echo "no cancelled line" >&2; return 1; }
+  if ! [[ $status == 1 ]] || ! grep -q '"result":"cancelled"' "$dir/report.jsonl" ||
+    ! grep -q ' cancelled$' "$dir/err"; then echo "status $status, not cancelled" >&2 && return 1; fi
 }
 check ctrl-c interrupt_case
 
 # Arguments reach the program as UTF-8 (its manifest): a usage error names
 # the full-width colon as it was typed.
-run_side linux utf8-argument "--model 5" -- key $'\xEF\xBC\x9A'
-run_side windows utf8-argument "--model 5" -- key $'\xEF\xBC\x9A'
 utf8_case() {
   same_on_both utf8-argument 2 "" "$(without_progress "$e2e/utf8-argument/linux/err")" &&
     grep -q $'unknown key \xEF\xBC\x9A$' "$e2e/utf8-argument/windows/err"
 }
-check utf8-argument utf8_case
+pair utf8-argument utf8_case "--model 5" "" "" key $'\xEF\xBC\x9A'
 
 keys_case() {
-  same_on_both key 0 "" "" || return 1
-  [[ $(grep -c ' key 0x' "$e2e/key/windows/frames") == 4 ]] || { echo "not 4 key frames" >&2; return 1; }
+  same_on_both key 0 "" "" &&
+    { [[ $(grep -c ' key 0x' "$e2e/key/windows/frames") == 4 ]] || { echo "not 4 key frames" >&2 && false; }; }
 }
-run_side linux key "--model 5" "$com1" -- --port 1 key MENU OK CH+ 0x05
-run_side windows key "--model 5" -- --port 1 key MENU OK CH+ 0x05
-check key keys_case
+pair key keys_case "--model 5" "$com1" "" --port 1 key MENU OK CH+ 0x05
 
 stop

@@ -1,18 +1,5 @@
-// Helpers shared by the Qt tests.
-//
-//   RecordingPresenter  - while alive, every message box is recorded instead
-//                         of shown (text, title, owner); returns at once.
-//   ScriptedFileChooser - while alive, answers the open/save file dialogs
-//                         from queued answers and records the requests.
-//   onNextModal         - runs an action on the next modal window that opens
-//                         (e.g. a dialog's exec()), from the event loop.
-//   closeNextModal      - onNextModal that rejects/closes that window.
-//   keyClick            - a key as the window system delivers it.
-//   tabOrder            - the names of a window's controls in tab order.
-//   onlyMessage         - the one message box shown, its text and owner.
-//
-// Linking tests/ui/support also gives a main() that creates the
-// QApplication and runs every test, unless the test file defines its own.
+// Helpers shared by the Qt tests. Linking tests/ui/support also gives a main() that creates the
+// QApplication and runs every test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,6 +23,7 @@ struct ShownMessage {
   QWidget* owner = nullptr;
 };
 
+// While alive, every message box is recorded (text, title, owner) instead of shown.
 class RecordingPresenter final : public ui::MessagePresenter {
  public:
   RecordingPresenter();            // installs itself
@@ -48,6 +36,7 @@ class RecordingPresenter final : public ui::MessagePresenter {
   std::function<void(const ShownMessage&)> onPresent;
 };
 
+// While alive, answers the open/save file dialogs from queued answers and records the requests.
 class ScriptedFileChooser final : public ui::FileChooser {
  public:
   ScriptedFileChooser();            // installs itself
