@@ -11,11 +11,17 @@
 namespace quorvane {
 
 std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports, int timeoutMs) {
+  return wait(ports, {}, timeoutMs);
+}
+
+std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports,
+                                          std::span<const unsigned> wanted, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   lastError_ = {};
   leftOut_.assign(ports.size(), false);
+  held_.assign(ports.size(), 0);
   std::vector<std::size_t> ready;
   for (;;) {
     // Arm first, then look at the queues: bytes that arrive in between
@@ -26,7 +32,10 @@ std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports, in
         handles_[i] = ports[i]->device_->armArrival();
     }
     for (std::size_t i = 0; i < ports.size(); ++i) {
-      if (ports[i] && ports[i]->bytesInQueue() > 0) ready.push_back(i);
+      if (!ports[i]) continue;
+      held_[i] = ports[i]->bytesInQueue();
+      const unsigned want = i < wanted.size() ? std::max(wanted[i], 1u) : 1u;
+      if (held_[i] >= want) ready.push_back(i);
     }
     if (!ready.empty()) return ready;
 
@@ -42,7 +51,9 @@ std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports, in
     for (std::size_t i = 0; i < ports.size(); ++i) {
       if (!signalled_[i]) continue;
       woken = true;
-      leftOut_[i] = true;  // unless its queue shows bytes now, it is polled
+      // A port that brought bytes, too few yet, is watched on; one that
+      // brought none (a device that has gone keeps signalling) is polled.
+      if (ports[i]->bytesInQueue() <= held_[i]) leftOut_[i] = true;
     }
     if (!woken && !polling) return ready;  // the time is up, or a signal came
   }

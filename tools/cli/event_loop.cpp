@@ -5,14 +5,33 @@
 #include <string>
 #include <thread>
 
+#include "serial/port_waiter.h"
 #include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "transfer/transfer_timing.h"
 
 namespace quorvane::cli {
 
 namespace {
+
 // The longest the loop sleeps before it looks at Ctrl-C again.
 constexpr auto kLongestSleep = std::chrono::milliseconds(20);
+
+// The line carries one byte in this time: the rest of a block that has
+// begun to come can't be there sooner.
+constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(
+    std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / kLineSpeed));
+
+// The last milliseconds of an awaited block are watched on the port; until
+// then the loop does not look at it, which keeps it from waking for every
+// piece of a block.
+constexpr Clock::duration kTailWatch = std::chrono::milliseconds(2);
+
+// On arrival pace a due tick may wait this part of its period for other
+// ticks to fall due, so that the jobs' ticks share wake-ups. It never comes
+// early; every tick still counts its wait.
+constexpr int kTickSlackParts = 10;
+
 }  // namespace
 
 Clock::duration Timing::real(int protocolMs) const {
@@ -41,6 +60,18 @@ void Job::stopTimer(int timerId) {
 
 void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted) {
   for (Job* job : jobs) job->begin();
+  const bool onArrival = pace_ == Pace::Arrival;
+  // Arrival pace, per job: no look at its port before `notBefore`; what its
+  // queue held at the last look.
+  struct Look {
+    bool awaiting = false;  // its next step awaits bytes
+    Clock::time_point notBefore{};
+    unsigned queued = 0;
+  };
+  std::vector<Look> looks(jobs.size());
+  std::vector<SerialPort*> watched;
+  std::vector<unsigned> wanted;
+  PortWaiter waiter;
   bool interruptDone = false;
   for (;;) {
     if (interrupted && interrupted->load() && !interruptDone) {
@@ -48,53 +79,125 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
       for (Job* job : jobs)
         if (!job->done()) job->interrupt();
     }
-    // The earliest deadline of any running timer of a running job.
-    bool anyRunning = false;
-    Clock::time_point next = Clock::time_point::max();
-    for (Job* job : jobs) {
-      if (job->done()) continue;
-      anyRunning = true;
-      for (const auto& [id, timer] : job->timers_) next = std::min(next, timer.due);
-    }
-    if (!anyRunning) return;
-    const Clock::time_point now = Clock::now();
-    // Never sleep long: Ctrl-C is looked at in between.
-    const Clock::time_point wake = std::min(next, now + kLongestSleep);
-    if (wake > now) std::this_thread::sleep_until(wake);
-    if (Clock::now() < next) continue;
+    if (std::all_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->done(); })) return;
 
-    // Every timer that is due, earliest first; a tick may stop or start
-    // timers of its own job, so each is looked up again before it fires.
-    struct Due {
-      Clock::time_point due;
-      std::size_t job;
-      int id;
-    };
-    std::vector<Due> due;
-    const Clock::time_point fired = Clock::now();
+    // Arrival pace: a step for every job whose awaited bytes are complete;
+    // the others' ports are watched, or not looked at while the rest of a
+    // block is still on the line.
+    Clock::time_point wake = Clock::time_point::max();
+    watched.clear();
+    wanted.clear();
+    if (onArrival) {
+      bool stepped = false;
+      const Clock::time_point now = Clock::now();
+      for (std::size_t j = 0; j < jobs.size(); ++j) {
+        Job& job = *jobs[j];
+        Look& look = looks[j];
+        const std::optional<AwaitedBytes> awaited = job.done() ? std::nullopt : job.awaited();
+        if (!awaited || !awaited->port || !awaited->port->isOpen() ||
+            !job.timerRunning(awaited->timerId)) {
+          look = {};
+          continue;
+        }
+        look.awaiting = true;
+        if (now < look.notBefore) {
+          wake = std::min(wake, look.notBefore);
+          continue;
+        }
+        const unsigned queued = awaited->port->bytesInQueue();
+        if (queued >= awaited->bytes) {
+          stepEarly(job, awaited->timerId);
+          look = {};  // what the next step awaits is looked at afresh
+          stepped = true;
+          continue;
+        }
+        const Clock::duration rest = kByteTime * (awaited->bytes - queued);
+        if (rest > kTailWatch && queued > look.queued) {
+          look.notBefore = now + rest - kTailWatch;  // coming: look again near its end
+          wake = std::min(wake, look.notBefore);
+        } else {
+          // Nothing coming yet: wake for the first bytes. The tail: for the whole.
+          watched.push_back(awaited->port);
+          wanted.push_back(rest > kTailWatch ? queued + 1 : awaited->bytes);
+        }
+        look.queued = queued;
+      }
+      // A step may find its next bytes queued already.
+      if (stepped) continue;
+    }
+
+    // The earliest deadline of any running timer of a running job.
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (jobs[j]->done()) continue;
+      const bool slack = onArrival && looks[j].awaiting;
       for (const auto& [id, timer] : jobs[j]->timers_)
-        if (timer.due <= fired) due.push_back({timer.due, j, id});
+        wake = std::min(
+            wake, timer.due + (slack ? timer.period / kTickSlackParts : Clock::duration::zero()));
     }
-    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
-      return a.due != b.due ? a.due < b.due : a.job < b.job;
-    });
-    for (const Due& d : due) {
-      Job* job = jobs[d.job];
-      if (job->done()) continue;
-      auto it = job->timers_.find(d.id);
-      if (it == job->timers_.end() || it->second.due != d.due) continue;
-      // Absolute deadlines: the next tick is one period after this one's
-      // deadline. A tick that comes late is not made up for by a burst:
-      // missed periods are skipped, as a window timer coalesces them.
-      Job::Timer& t = it->second;
-      do {
-        t.due += t.period;
-      } while (t.due <= fired);
-      ++ticks_;
-      job->onTimer(d.id);
+    const Clock::time_point now = Clock::now();
+    // Never sleep long: Ctrl-C is looked at in between.
+    wake = std::min(wake, now + kLongestSleep);
+    if (watched.size() > kMaxWaitPorts) {  // the rest are looked at each round
+      watched.resize(kMaxWaitPorts);
+      wanted.resize(kMaxWaitPorts);
+      wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
     }
+    if (!watched.empty()) {
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+      waiter.wait(watched, wanted, static_cast<int>(std::max<long long>(ms, 0)));
+      if (waiter.lastError().failed())  // looked at again soon, never in a spin
+        std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
+    } else if (wake > now) {
+      std::this_thread::sleep_until(wake);
+    }
+    fireDueTimers(jobs);
+  }
+}
+
+void EventLoop::stepEarly(Job& job, int timerId) {
+  const Clock::time_point due = job.timers_.at(timerId).due;
+  ++ticks_;
+  ++earlyTicks_;
+  job.onTimer(timerId);
+  // The step was that timer's tick: its next one comes a period later,
+  // unless the step has restarted or stopped the timer itself.
+  const auto it = job.timers_.find(timerId);
+  if (it != job.timers_.end() && it->second.due == due)
+    it->second.due = Clock::now() + it->second.period;
+}
+
+void EventLoop::fireDueTimers(const std::vector<Job*>& jobs) {
+  // Every timer that is due, earliest first; a tick may stop or start
+  // timers of its own job, so each is looked up again before it fires.
+  struct Due {
+    Clock::time_point due;
+    std::size_t job;
+    int id;
+  };
+  std::vector<Due> due;
+  const Clock::time_point fired = Clock::now();
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    if (jobs[j]->done()) continue;
+    for (const auto& [id, timer] : jobs[j]->timers_)
+      if (timer.due <= fired) due.push_back({timer.due, j, id});
+  }
+  std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
+    return a.due != b.due ? a.due < b.due : a.job < b.job;
+  });
+  for (const Due& d : due) {
+    Job* job = jobs[d.job];
+    if (job->done()) continue;
+    auto it = job->timers_.find(d.id);
+    if (it == job->timers_.end() || it->second.due != d.due) continue;
+    // Absolute deadlines: the next tick is one period after this one's
+    // deadline. A tick that comes late is not made up for by a burst:
+    // missed periods are skipped, as a window timer coalesces them.
+    Job::Timer& t = it->second;
+    do {
+      t.due += t.period;
+    } while (t.due <= fired);
+    ++ticks_;
+    job->onTimer(d.id);
   }
 }
 

@@ -41,6 +41,11 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
  public:
   void begin() override { machine_->start(); }
   void onTimer(int timerId) override { machine_->tick(timerId); }
+  std::optional<AwaitedBytes> awaited() override {
+    const std::optional<AwaitedInput> input = machine_->awaitedInput();
+    if (!input) return std::nullopt;
+    return AwaitedBytes{&port_, input->timerId, input->bytes};
+  }
   void interrupt() override {
     Job::stopAllTimers();
     machine_->abandon();
