@@ -15,16 +15,17 @@ namespace quorvane::cli {
 namespace {
 
 // The longest the loop sleeps before it looks at Ctrl-C again.
-constexpr auto kLongestSleep = std::chrono::milliseconds(20);
+constexpr auto kLongestSleep = std::chrono::milliseconds(100);
 
-// The line carries one byte in this time: the rest of a block that has
-// begun to come can't be there sooner.
+// The line carries one byte in this time: what is still missing of a block
+// can't be there sooner than this per byte.
 constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(
     std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / kLineSpeed));
 
-// The last milliseconds of an awaited block are watched on the port; until
-// then the loop does not look at it, which keeps it from waking for every
-// piece of a block.
+// The last milliseconds of an awaited block (or a whole answer) are watched
+// on the port; before that the loop does not look at it, which keeps it
+// from waking for every piece of a block. It also covers what a USB adapter
+// holds back before it passes bytes on (about 1 ms with ASYNC_LOW_LATENCY).
 constexpr Clock::duration kTailWatch = std::chrono::milliseconds(2);
 
 // On arrival pace a due tick may wait this part of its period for other
@@ -61,16 +62,16 @@ void Job::stopTimer(int timerId) {
 void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted) {
   for (Job* job : jobs) job->begin();
   const bool onArrival = pace_ == Pace::Arrival;
-  // Arrival pace, per job: no look at its port before `notBefore`; what its
-  // queue held at the last look.
+  // Arrival pace, per job: whether its next step awaits bytes, and the time
+  // before which they can't be complete (its port is not looked at).
   struct Look {
-    bool awaiting = false;  // its next step awaits bytes
+    bool awaiting = false;
     Clock::time_point notBefore{};
-    unsigned queued = 0;
   };
   std::vector<Look> looks(jobs.size());
   std::vector<SerialPort*> watched;
   std::vector<unsigned> wanted;
+  std::vector<std::size_t> ticked;
   PortWaiter waiter;
   bool interruptDone = false;
   for (;;) {
@@ -81,9 +82,10 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     }
     if (std::all_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->done(); })) return;
 
-    // Arrival pace: a step for every job whose awaited bytes are complete;
-    // the others' ports are watched, or not looked at while the rest of a
-    // block is still on the line.
+    // Arrival pace: a step for every job whose awaited bytes are complete.
+    // A port is watched for the first bytes of a block; once they have come
+    // it is not looked at again before the line can have carried the rest
+    // (but for the last milliseconds), and then watched until it is whole.
     Clock::time_point wake = Clock::time_point::max();
     watched.clear();
     wanted.clear();
@@ -112,15 +114,13 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
           continue;
         }
         const Clock::duration rest = kByteTime * (awaited->bytes - queued);
-        if (rest > kTailWatch && queued > look.queued) {
-          look.notBefore = now + rest - kTailWatch;  // coming: look again near its end
+        if (queued > 0 && rest > kTailWatch) {
+          look.notBefore = now + rest - kTailWatch;
           wake = std::min(wake, look.notBefore);
-        } else {
-          // Nothing coming yet: wake for the first bytes. The tail: for the whole.
+        } else {  // its first bytes, or the whole of a short rest
           watched.push_back(awaited->port);
-          wanted.push_back(rest > kTailWatch ? queued + 1 : awaited->bytes);
+          wanted.push_back(rest > kTailWatch ? 1 : awaited->bytes);
         }
-        look.queued = queued;
       }
       // A step may find its next bytes queued already.
       if (stepped) continue;
@@ -150,7 +150,10 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     } else if (wake > now) {
       std::this_thread::sleep_until(wake);
     }
-    fireDueTimers(jobs);
+    fireDueTimers(jobs, ticked);
+    // A tick has looked at the port: the job's rest is reckoned afresh from
+    // what has come, in case the receiver has caught up.
+    for (const std::size_t j : ticked) looks[j].notBefore = {};
   }
 }
 
@@ -166,7 +169,8 @@ void EventLoop::stepEarly(Job& job, int timerId) {
     it->second.due = Clock::now() + it->second.period;
 }
 
-void EventLoop::fireDueTimers(const std::vector<Job*>& jobs) {
+void EventLoop::fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::size_t>& ticked) {
+  ticked.clear();
   // Every timer that is due, earliest first; a tick may stop or start
   // timers of its own job, so each is looked up again before it fires.
   struct Due {
@@ -197,6 +201,7 @@ void EventLoop::fireDueTimers(const std::vector<Job*>& jobs) {
       t.due += t.period;
     } while (t.due <= fired);
     ++ticks_;
+    ticked.push_back(d.job);
     job->onTimer(d.id);
   }
 }

@@ -102,7 +102,8 @@ class EventLoop {
 
  private:
   void stepEarly(Job& job, int timerId);
-  void fireDueTimers(const std::vector<Job*>& jobs);
+  // Fires every due timer; `ticked` gets the jobs that had a tick.
+  void fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::size_t>& ticked);
 
   Pace pace_;
   unsigned long long ticks_ = 0;
