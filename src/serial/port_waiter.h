@@ -11,7 +11,8 @@
 // - A port whose own queue already holds bytes is ready at once, without
 //   waiting. Looking at the ports has the effect of bytesInQueue() on each:
 //   what the device holds moves into the port's queue, line errors are
-//   cleared.
+//   cleared. (Where the device's handle is level-triggered, POSIX, a device
+//   is read only once its handle shows bytes.)
 // - Null and closed ports are never ready and are not waited on.
 // - A port whose device can't be waited on (Wine aborts every EV_RXCHAR wait
 //   on a pseudo-terminal) is looked at every kPortPollMs instead; so is a
@@ -59,6 +60,7 @@ class PortWaiter {
   std::vector<bool> signalled_;
   std::vector<bool> leftOut_;
   std::vector<unsigned> held_;  // each port's queue at the last look
+  std::vector<bool> level_;     // its handle is level-triggered
   SystemError lastError_;
 };
 

@@ -22,11 +22,18 @@ constexpr auto kLongestSleep = std::chrono::milliseconds(100);
 constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(
     std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / kLineSpeed));
 
-// The last milliseconds of an awaited block (or a whole answer) are watched
-// on the port; before that the loop does not look at it, which keeps it
-// from waking for every piece of a block. It also covers what a USB adapter
-// holds back before it passes bytes on (about 1 ms with ASYNC_LOW_LATENCY).
-constexpr Clock::duration kTailWatch = std::chrono::milliseconds(2);
+// The port is looked at this long before the rest of a block can have come
+// at the line rate, and then watched until the block is whole. The lead
+// also covers what a USB adapter holds back before it passes bytes on
+// (about 1 ms with ASYNC_LOW_LATENCY).
+constexpr Clock::duration kLead = std::chrono::milliseconds(2);
+
+// A receiver that brings a whole block far faster than the line carries it
+// (an emulator without line pacing) is watched throughout, not predicted.
+// The slack allows for bytes that come in bursts (USB packets, a receiver
+// catching up after a pause).
+constexpr int kFastFactor = 4;
+constexpr Clock::duration kFastSlack = std::chrono::milliseconds(20);
 
 // On arrival pace a due tick may wait this part of its period for other
 // ticks to fall due, so that the jobs' ticks share wake-ups. It never comes
@@ -62,15 +69,22 @@ void Job::stopTimer(int timerId) {
 void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted) {
   for (Job* job : jobs) job->begin();
   const bool onArrival = pace_ == Pace::Arrival;
-  // Arrival pace, per job: whether its next step awaits bytes, and the time
-  // before which they can't be complete (its port is not looked at).
+  // Arrival pace, per job: how its port is looked at.
   struct Look {
-    bool awaiting = false;
-    Clock::time_point notBefore{};
+    bool awaiting = false;          // its next step awaits bytes
+    bool fast = false;              // its receiver sends faster than the line
+    Clock::time_point steppedAt{};  // its last step on arrival
+    Clock::time_point notBefore{};  // no look before (the bytes can't be whole)
+    bool watching = false;          // the waiter watches its port
+    unsigned wanted = 0;            //   for this many bytes
+    bool drained = false;           // a tick has just brought the port's queue up to date
+    Clock::time_point lookedAt{};   // the last look, and the bytes arrived by then
+    std::uint64_t arrived = 0;
   };
   std::vector<Look> looks(jobs.size());
   std::vector<SerialPort*> watched;
   std::vector<unsigned> wanted;
+  std::vector<std::size_t> watchers;  // the job of each watched port
   std::vector<std::size_t> ticked;
   PortWaiter waiter;
   bool interruptDone = false;
@@ -83,12 +97,13 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     if (std::all_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->done(); })) return;
 
     // Arrival pace: a step for every job whose awaited bytes are complete.
-    // A port is watched for the first bytes of a block; once they have come
-    // it is not looked at again before the line can have carried the rest
-    // (but for the last milliseconds), and then watched until it is whole.
+    // Otherwise its port is not looked at again before the rest can have
+    // come at the line rate, but for the last milliseconds, in which it is
+    // watched until they are whole.
     Clock::time_point wake = Clock::time_point::max();
     watched.clear();
     wanted.clear();
+    watchers.clear();
     if (onArrival) {
       bool stepped = false;
       const Clock::time_point now = Clock::now();
@@ -98,28 +113,55 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
         const std::optional<AwaitedBytes> awaited = job.done() ? std::nullopt : job.awaited();
         if (!awaited || !awaited->port || !awaited->port->isOpen() ||
             !job.timerRunning(awaited->timerId)) {
-          look = {};
+          look = Look{.fast = look.fast, .steppedAt = look.steppedAt};
           continue;
         }
         look.awaiting = true;
+        if (look.watching) {  // the waiter looks at it
+          watched.push_back(awaited->port);
+          wanted.push_back(look.wanted);
+          watchers.push_back(j);
+          continue;
+        }
         if (now < look.notBefore) {
           wake = std::min(wake, look.notBefore);
           continue;
         }
-        const unsigned queued = awaited->port->bytesInQueue();
+        SerialPort& port = *awaited->port;
+        const unsigned queued = look.drained ? port.queuedBytes() : port.bytesInQueue();
+        // A whole block since the last look, far sooner than the line can
+        // have carried it?
+        const std::uint64_t arrived = port.bytesArrived();
+        const std::uint64_t came = arrived - std::min(arrived, look.arrived);
+        if (look.lookedAt != Clock::time_point{} && came >= kBlockSize &&
+            kByteTime * static_cast<long long>(came) >
+                kFastFactor * (now - look.lookedAt) + kFastSlack)
+          look.fast = true;
+        look.lookedAt = now;
+        look.arrived = arrived;
+        look.drained = false;
         if (queued >= awaited->bytes) {
+          // A block that took the line's time since the last step: the
+          // receiver keeps to the line after all.
+          if (look.fast && now - look.steppedAt >= kByteTime * long(awaited->bytes) - kFastSlack)
+            look.fast = false;
           stepEarly(job, awaited->timerId);
-          look = {};  // what the next step awaits is looked at afresh
+          // What the next step awaits can't be whole before the line has
+          // carried it; it is looked at afresh.
+          look = Look{.fast = look.fast, .steppedAt = now, .lookedAt = now, .arrived = arrived};
           stepped = true;
           continue;
         }
         const Clock::duration rest = kByteTime * (awaited->bytes - queued);
-        if (queued > 0 && rest > kTailWatch) {
-          look.notBefore = now + rest - kTailWatch;
+        if (!look.fast && rest > kLead) {
+          look.notBefore = now + rest - kLead;
           wake = std::min(wake, look.notBefore);
-        } else {  // its first bytes, or the whole of a short rest
+        } else {
+          look.watching = true;
+          look.wanted = awaited->bytes;
           watched.push_back(awaited->port);
-          wanted.push_back(rest > kTailWatch ? 1 : awaited->bytes);
+          wanted.push_back(look.wanted);
+          watchers.push_back(j);
         }
       }
       // A step may find its next bytes queued already.
@@ -138,22 +180,32 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     // Never sleep long: Ctrl-C is looked at in between.
     wake = std::min(wake, now + kLongestSleep);
     if (watched.size() > kMaxWaitPorts) {  // the rest are looked at each round
+      for (std::size_t k = kMaxWaitPorts; k < watchers.size(); ++k)
+        looks[watchers[k]].watching = false;
       watched.resize(kMaxWaitPorts);
       wanted.resize(kMaxWaitPorts);
       wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
     }
     if (!watched.empty()) {
       const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-      waiter.wait(watched, wanted, static_cast<int>(std::max<long long>(ms, 0)));
-      if (waiter.lastError().failed())  // looked at again soon, never in a spin
+      const std::vector<std::size_t> ready =
+          waiter.wait(watched, wanted, static_cast<int>(std::max<long long>(ms, 0)));
+      for (const std::size_t k : ready) looks[watchers[k]].watching = false;
+      if (waiter.lastError().failed()) {  // looked at again soon, never in a spin
+        for (const std::size_t j : watchers) looks[j].watching = false;
         std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
+      }
     } else if (wake > now) {
       std::this_thread::sleep_until(wake);
     }
     fireDueTimers(jobs, ticked);
-    // A tick has looked at the port: the job's rest is reckoned afresh from
-    // what has come, in case the receiver has caught up.
-    for (const std::size_t j : ticked) looks[j].notBefore = {};
+    // A tick has brought the port's queue up to date (and may have taken a
+    // block): the rest is reckoned afresh, in case the receiver has caught up.
+    for (const std::size_t j : ticked) {
+      looks[j].notBefore = {};
+      looks[j].watching = false;
+      looks[j].drained = true;
+    }
   }
 }
 
