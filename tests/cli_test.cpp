@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -580,6 +583,73 @@ TEST(CliFailures, TheFinalLineCountsWhatTheReportCounts) {
     ASSERT_EQ(records.size(), 1u) << command;
     EXPECT_EQ(countsOf(records[0]), counts) << command;
     EXPECT_EQ(progressLineOf(r.err, emu.path()).find(emu.path() + ": " + counts), 0u) << r.err;
+  }
+}
+
+// The counted waits on both paces, each row on both at once: a step the moment the block or answer
+// is complete (the default) and one step per tick (--dialog-timing). Silence after the start frame
+// or after a block gives up after 60 empty ticks, the stop frame last; three answers each 25 ticks
+// late are taken, as every block restarts the wait; answers in pieces are taken once whole.
+TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
+  struct Case {
+    const char* command;
+    emu::FaultPlan faults;
+    MessageId told;
+    long long blocks;     // blocks_done
+    int lateAnswers = 0;  // sent by hand after block 2, 3, ..., each 25 ticks after it
+  };
+  using emu::FaultPoint;
+  const auto run = [](const Case& c, const std::string& pace) {
+    const std::string what = pace + c.command + " " + std::to_string(c.blocks);
+    StartedEmulator emu({.faults = c.faults});
+    TempDir dir;
+    test::writeFileBytes(dir.file("rom.bin"), imageOf(1, emu::patternFlash(1)));
+    std::thread late([&] {
+      const FrameBytes ack = ackFramesOf(AckGroup::F)[0];  // model 1 is an Fta receiver
+      for (unsigned k = 0; k < unsigned(c.lateAnswers); ++k) {
+        if (!emu.emulator.waitUntil([&] { return emu.emulator.blocksReceived() >= 3 + k; })) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));  // 25 test ticks
+        emu.emulator.sendRaw(Bytes(ack.begin(), ack.end()));
+      }
+    });
+    const CliRun r = runCli(pace + "--quiet --device " + emu.path() + " --report " +
+                            dir.file("r.jsonl") + " " + c.command + " " + dir.file("rom.bin"));
+    late.join();
+    EXPECT_EQ(r.status, 1) << what;
+    EXPECT_EQ(r.err, text(c.told) + "\n") << what;
+    const auto records = reportOf(dir.file("r.jsonl"));
+    ASSERT_EQ(records.size(), 1u) << what;
+    EXPECT_EQ(records[0]["blocks_done"], c.blocks) << what;
+    // The start frame first, the stop frame once and last; the read acknowledged each block.
+    std::vector<FrameBytes> frames;
+    EXPECT_TRUE(emu.emulator.waitUntil([&] {
+      frames = emu.emulator.framesReceived();
+      return !frames.empty() && frames.back() == kStopFrame;
+    })) << what;
+    ASSERT_FALSE(frames.empty()) << what;
+    EXPECT_EQ(frames.front(), *c.command == 'r' ? kStartReadFrame : kStartUpgradeFrame) << what;
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), kStopFrame), 1) << what;
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), identFrame(1)),
+              *c.command == 'r' ? c.blocks : 0)
+        << what;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"read", {.silence = FaultPoint::afterStart()}, MessageId::ReadTypeAnswerTimedOut, 0},
+           {"upgrade", {.silence = FaultPoint::afterStart()}, MessageId::UpgradeAnswerTimedOut, 0},
+           {"read", {.silence = FaultPoint::afterBlock(5)}, MessageId::ReadBlockTimedOut, 6},
+           {"upgrade",
+            {.silence = FaultPoint::afterBlock(2)},
+            MessageId::UpgradeAnswerTimedOut,
+            6,
+            3},
+           {"upgrade",
+            {.silence = FaultPoint::afterBlock(1), .splitPieces = 3, .splitDelayMs = 5},
+            MessageId::UpgradeAnswerTimedOut,
+            2},
+       }) {
+    auto dialogPace = std::async(std::launch::async, run, std::cref(c), "--dialog-timing ");
+    run(c, "");
+    dialogPace.get();
   }
 }
 

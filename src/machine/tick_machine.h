@@ -82,6 +82,14 @@ struct MachineEvent {
 };
 using MachineObserver = std::function<void(const MachineEvent&)>;
 
+// What a machine's next step waits for: the tick of `timerId` acts once
+// `bytes` bytes are waiting on its port; until then each of its ticks counts
+// a wait.
+struct AwaitedInput {
+  int timerId = 0;
+  unsigned bytes = 0;
+};
+
 // The front-end calls every machine makes.
 class MachineView {
  public:
@@ -108,6 +116,12 @@ class TickMachine {
   // Cancelled. Does not call the view (its front end has stopped its
   // timers). Ignored once finished.
   virtual void abandon();
+
+  // What the next step waits for while the machine waits for received
+  // bytes; nothing otherwise. A front end may deliver that tick as soon as
+  // the bytes are there rather than at its timer's next period: the step
+  // then acts, and no wait is counted.
+  virtual std::optional<AwaitedInput> awaitedInput() const { return std::nullopt; }
 
   Phase phase() const { return phase_; }
   Outcome outcome() const { return outcome_; }

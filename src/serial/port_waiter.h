@@ -11,7 +11,8 @@
 // - A port whose own queue already holds bytes is ready at once, without
 //   waiting. Looking at the ports has the effect of bytesInQueue() on each:
 //   what the device holds moves into the port's queue, line errors are
-//   cleared.
+//   cleared. (Where the device's handle is level-triggered, POSIX, a device
+//   is read only once its handle shows bytes.)
 // - Null and closed ports are never ready and are not waited on.
 // - A port whose device can't be waited on (Wine aborts every EV_RXCHAR wait
 //   on a pseudo-terminal) is looked at every kPortPollMs instead; so is a
@@ -24,6 +25,12 @@
 //   kMaxWaitPorts (64) handles: with more open ports wait() fails
 //   (ERROR_INVALID_PARAMETER). Callers stay within kMaxWaitPorts.
 // - Single-threaded, like the ports: call it from the thread that uses them.
+//
+// wait(ports, wanted, timeoutMs) is the same but for when a port is ready:
+// once its queue holds at least wanted[i] bytes (0 counts as 1; a missing
+// entry as 1). A port that brings fewer is watched on, so a caller can
+// sleep until a whole answer or block is there, or until the next bytes
+// come (wanted = what the queue holds + 1).
 #pragma once
 
 #include <cstddef>
@@ -43,6 +50,8 @@ inline constexpr int kPortPollMs = 10;
 class PortWaiter {
  public:
   std::vector<std::size_t> wait(std::span<SerialPort* const> ports, int timeoutMs);
+  std::vector<std::size_t> wait(std::span<SerialPort* const> ports,
+                                std::span<const unsigned> wanted, int timeoutMs);
 
   const SystemError& lastError() const { return lastError_; }
 
@@ -50,6 +59,8 @@ class PortWaiter {
   std::vector<std::intptr_t> handles_;
   std::vector<bool> signalled_;
   std::vector<bool> leftOut_;
+  std::vector<unsigned> held_;  // each port's queue at the last look
+  std::vector<bool> level_;     // its handle is level-triggered
   SystemError lastError_;
 };
 

@@ -49,6 +49,10 @@ class SerialDevice {
   // the EV_RXCHAR wait unless one is pending, dropping one that completed
   // earlier) and returns it; kNoArrivalHandle when the device has none.
   virtual ArrivalHandle armArrival() = 0;
+  // True when the handle shows bytes the device holds for as long as it
+  // holds them (POSIX poll), not only their arrival while a wait is armed:
+  // then a wait needs no look at the device after arming it.
+  virtual bool arrivalLevelTriggered() const { return false; }
 };
 
 enum class DeviceSetup {

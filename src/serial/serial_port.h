@@ -58,6 +58,9 @@ class SerialPort {
 
   // Received bytes waiting to be read; 0 when closed. Clears line errors.
   unsigned bytesInQueue();
+  // What the port's own queue holds, without asking the device for more:
+  // as bytesInQueue() said last, less what has been read since.
+  unsigned queuedBytes() const { return static_cast<unsigned>(input_.size()); }
 
   // Copies min(limit, waiting) bytes into `buffer` (which holds at least
   // `limit` bytes) and returns the count; 0 and the buffer untouched when

@@ -32,6 +32,14 @@ void ReadTransfer::tick(int timerId) {
   }
 }
 
+std::optional<AwaitedInput> ReadTransfer::awaitedInput() const {
+  if (phase() == Phase::AwaitingAnswer)
+    return AwaitedInput{kAnswerTimerId, static_cast<unsigned>(kFrameSize)};
+  if (phase() == Phase::MovingBlocks)
+    return AwaitedInput{kBlockTimerId, static_cast<unsigned>(kBlockSize)};
+  return std::nullopt;
+}
+
 void ReadTransfer::takeAnswer() {
   if (port_.bytesInQueue() < kFrameSize) {
     if (fields_.answerWait.count()) failInTick(Notice::of(MessageId::ReadTypeAnswerTimedOut));

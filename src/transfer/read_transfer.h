@@ -47,6 +47,10 @@ class ReadTransfer final : public TransferMachine {
   // and every tick once the transfer has finished, are ignored.
   void tick(int timerId) override;
 
+  // The 12-byte type answer (answer timer), then the current block (block
+  // timer).
+  std::optional<AwaitedInput> awaitedInput() const override;
+
   // Verification against an image of type `imageTagIndex`: the flash stays
   // in fields().flashData and no file is written. A receiver that names
   // another type ends the transfer at its type answer, in the order of every

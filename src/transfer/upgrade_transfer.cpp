@@ -66,6 +66,11 @@ void UpgradeTransfer::tick(int timerId) {
   }
 }
 
+std::optional<AwaitedInput> UpgradeTransfer::awaitedInput() const {
+  if (phase() != Phase::AwaitingAnswer) return std::nullopt;
+  return AwaitedInput{kUpgradeTimerId, static_cast<unsigned>(kFrameSize)};
+}
+
 UpgradeVerdict UpgradeTransfer::takeAnswer() {
   // One answer; bytes beyond its twelve stay queued for the next tick.
   FrameBytes answer{};

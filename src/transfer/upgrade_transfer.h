@@ -33,6 +33,9 @@ class UpgradeTransfer final : public TransferMachine {
   // The timer handler: acts only for kUpgradeTimerId while running.
   void tick(int timerId) override;
 
+  // The 12-byte answer before each block and after the last.
+  std::optional<AwaitedInput> awaitedInput() const override;
+
   int tagIndex() const { return tagIndex_; }
   std::int32_t blockCount() const { return blockCount_; }
   std::int32_t blocksSent() const { return blocksSent_; }

@@ -168,7 +168,7 @@ int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& ta
   {
     std::atomic<bool> interrupted{false};
     const InterruptCatcher catcher(interrupted);
-    EventLoop loop;
+    EventLoop loop(o.dialogTiming ? Pace::Ticks : Pace::Arrival);
     loop.run(loopJobs, &interrupted);
   }
   return concludeJobs(o, console, jobs);

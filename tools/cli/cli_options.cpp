@@ -13,7 +13,16 @@ namespace quorvane::cli {
 
 namespace {
 
-enum OptionId : int { kPort = 256, kDevice, kReport, kTrace, kQuiet, kVersion, kHelp = 'h' };
+enum OptionId : int {
+  kPort = 256,
+  kDevice,
+  kReport,
+  kTrace,
+  kQuiet,
+  kDialogTiming,
+  kVersion,
+  kHelp = 'h'
+};
 
 const option kLongOptions[] = {
     {"port", required_argument, nullptr, kPort},
@@ -21,6 +30,7 @@ const option kLongOptions[] = {
     {"report", required_argument, nullptr, kReport},
     {"trace", no_argument, nullptr, kTrace},
     {"quiet", no_argument, nullptr, kQuiet},
+    {"dialog-timing", no_argument, nullptr, kDialogTiming},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -32,7 +42,7 @@ constexpr char kShortOptions[] = "-:h";
 
 constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
-    "                    COMMAND [ARGS]\n";
+    "                    [--dialog-timing] COMMAND [ARGS]\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -80,6 +90,9 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kQuiet:
       o.quiet = true;
+      break;
+    case kDialogTiming:
+      o.dialogTiming = true;
       break;
     default:
       break;
@@ -238,7 +251,7 @@ std::string usageText(std::span<const CommandSpec> commands) {
 std::string helpText(std::span<const CommandSpec> commands) {
   return "quorvane-cli: the Quorvane service tool for digital satellite receivers, from the\n"
          "command line. Same line protocol, 50 ms tick, counted waits and messages as the\n"
-         "desktop program.\n"
+         "desktop program; it takes each block and answer the moment it is complete.\n"
          "\n" +
          std::string(kUsageLine) +
          "\n"
@@ -260,6 +273,12 @@ std::string helpText(std::span<const CommandSpec> commands) {
          "                  duration_s\n"
          "  --quiet         print nothing but failures (and the note of an upgrade whose\n"
          "                  receiver never named its type)\n"
+         "  --dialog-timing one step per 50 ms tick, as the desktop program's dialogs, for\n"
+         "                  comparison and for receivers that need that pace. Without it a\n"
+         "                  step comes the moment the block or answer it waits for is\n"
+         "                  complete, and the receiver is read or written at the line rate;\n"
+         "                  either way a wait counts 50 ms per tick without the bytes and\n"
+         "                  gives up at the 60th, and the frames are the same\n"
          "  --help, -h      this text\n"
          "  --version       the program's name and version\n"
          "Options may come before or after the command and its arguments; \"--\" ends the\n"

@@ -1,6 +1,6 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
-//                [--quiet] COMMAND [ARGS]
+//                [--quiet] [--dialog-timing] COMMAND [ARGS]
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -32,7 +32,8 @@ struct Options {
   std::vector<std::string> devices;  // --device PATH, in the order given
   bool trace = false;
   bool quiet = false;
-  std::string reportPath;  // --report FILE; empty: none
+  bool dialogTiming = false;  // --dialog-timing: one step per tick, as the dialogs
+  std::string reportPath;     // --report FILE; empty: none
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

@@ -1,15 +1,29 @@
 // One event loop for every receiver of a run: periodic timers on the steady
-// clock with absolute deadlines, as a dialog's window timers are. Each job
-// is one state machine with its own port; the loop forwards each timer's
-// ticks to the job that started it, by timer id, one tick at a time.
+// clock with absolute deadlines, as a dialog's window timers are, and the
+// ports the jobs read. Each job is one state machine with its own port; the
+// loop forwards each timer's ticks to the job that started it, by timer id,
+// one tick at a time.
+//
+// Two paces:
+// - Arrival (the default): the loop also waits on the ports. When the bytes
+//   a job's next step awaits (a block, an answer) are complete, the job gets
+//   that step's tick at once instead of at its timer's next period; its
+//   timer then goes on one period from that step, as if it had ticked there.
+//   Ticks that find the bytes missing count their waits exactly as before.
+// - Ticks (--dialog-timing): one step per tick only, the dialogs' pace.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "console.h"
+
+namespace quorvane {
+class SerialPort;
+}
 
 namespace quorvane::cli {
 
@@ -20,6 +34,19 @@ struct Timing {
   double scale = 1.0;
   Clock::duration real(int protocolMs) const;
   static Timing fromEnvironment();
+};
+
+enum class Pace {
+  Arrival,  // a step as soon as the bytes it awaits are there
+  Ticks,    // one step per tick, as the dialogs
+};
+
+// What a job's next step waits for: `bytes` bytes waiting on `port` make
+// the tick of `timerId` act.
+struct AwaitedBytes {
+  SerialPort* port = nullptr;
+  int timerId = 0;
+  unsigned bytes = 0;
 };
 
 class Job {
@@ -37,6 +64,9 @@ class Job {
   virtual bool done() const = 0;
   // Ctrl-C: end the job as the dialog's Cancel does (nothing sent).
   virtual void interrupt() = 0;
+  // What the next step waits for on the job's port; nothing while no step
+  // awaits received bytes (then only its timers drive it).
+  virtual std::optional<AwaitedBytes> awaited() { return std::nullopt; }
 
   // The timers of the job, started and stopped by its state machine.
   // Starting a running timer restarts its period.
@@ -59,15 +89,25 @@ class Job {
 
 class EventLoop {
  public:
+  explicit EventLoop(Pace pace = Pace::Arrival) : pace_(pace) {}
+
   // Begins every job and runs until all are done. When `interrupted` turns
   // true, every job that is still running is interrupted.
   void run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted = nullptr);
 
-  // Ticks delivered so far (diagnostics).
+  // Ticks delivered so far, and how many of them came early, on arrival
+  // (diagnostics).
   unsigned long long ticks() const { return ticks_; }
+  unsigned long long earlyTicks() const { return earlyTicks_; }
 
  private:
+  void stepEarly(Job& job, int timerId);
+  // Fires every due timer; `ticked` gets the jobs that had a tick.
+  void fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::size_t>& ticked);
+
+  Pace pace_;
   unsigned long long ticks_ = 0;
+  unsigned long long earlyTicks_ = 0;
 };
 
 }  // namespace quorvane::cli

@@ -42,6 +42,11 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
  public:
   void begin() override { machine_->start(); }
   void onTimer(int timerId) override { machine_->tick(timerId); }
+  std::optional<AwaitedBytes> awaited() override {
+    const std::optional<AwaitedInput> input = machine_->awaitedInput();
+    if (!input) return std::nullopt;
+    return AwaitedBytes{&port_, input->timerId, input->bytes};
+  }
   // Ctrl-C. A dialog's Cancel sends nothing; the command-line tool, which
   // ends right after, tells a receiver in the middle of a transfer to stop,
   // so that it is ready for the next job.

@@ -199,6 +199,9 @@ class PosixSerialDevice final : public SerialDevice {
   ArrivalHandle armArrival() override {
     return fd_;
   }
+  bool arrivalLevelTriggered() const override {
+    return true;
+  }
 
  private:
   // Low latency on (where the driver supports it and it is off) or back off
