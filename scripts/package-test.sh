@@ -125,7 +125,7 @@ mkdir "$scratch/files" && touch "$scratch/files/rom.bin" "$scratch/files/notes.t
 help=$("$bin/quorvane-cli" --help)
 # What --help lists: the commands, the options, the keys' ASCII aliases.
 help_commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\).*/\1/p' <<<"$help" | sort)
-help_options=$(grep -o '^  --[a-z]\+' <<<"$help" | tr -d ' ' | sort)
+help_options=$(grep -o '^  --[a-z-]\+' <<<"$help" | tr -d ' ' | sort)
 help_keys=$(awk '/^Key names/ { keys = 1; next } keys { print $NF }' <<<"$help" | sort)
 completion_check() {
   local name=$1 line=$2 want=$3 got
