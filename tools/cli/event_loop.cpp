@@ -27,6 +27,10 @@ constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration
 // also covers what a USB adapter holds back before it passes bytes on
 // (about 1 ms with ASYNC_LOW_LATENCY).
 constexpr Clock::duration kLead = std::chrono::milliseconds(2);
+// Looks due this soon are taken together with the one due now (the few
+// milliseconds watched grow by as much), so that many receivers in step
+// share wake-ups.
+constexpr Clock::duration kLookTogether = std::chrono::milliseconds(1);
 
 // A receiver that brings a whole block far faster than the line carries it
 // (an emulator without line pacing) is watched throughout, not predicted.
@@ -38,7 +42,7 @@ constexpr Clock::duration kFastSlack = std::chrono::milliseconds(20);
 // On arrival pace a due tick may wait this part of its period for other
 // ticks to fall due, so that the jobs' ticks share wake-ups. It never comes
 // early; every tick still counts its wait.
-constexpr int kTickSlackParts = 10;
+constexpr int kTickSlackParts = 5;
 
 }  // namespace
 
@@ -123,7 +127,7 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
           watchers.push_back(j);
           continue;
         }
-        if (now < look.notBefore) {
+        if (now + kLookTogether < look.notBefore) {
           wake = std::min(wake, look.notBefore);
           continue;
         }
@@ -153,7 +157,7 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
           continue;
         }
         const Clock::duration rest = kByteTime * (awaited->bytes - queued);
-        if (!look.fast && rest > kLead) {
+        if (!look.fast && rest > kLead + kLookTogether) {
           look.notBefore = now + rest - kLead;
           wake = std::min(wake, look.notBefore);
         } else {
