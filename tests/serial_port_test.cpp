@@ -311,5 +311,20 @@ TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
   EXPECT_EQ(wait(kLong), (std::vector<std::size_t>{0, 1}));
 }
 
+TEST_F(Waiting, ReadyOnlyOnceAPortHoldsTheBytesWanted) {
+  SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
+  const unsigned wanted[] = {1, 5, 1, 1};
+  ASSERT_TRUE(pty[1].send({1, 2, 3}));
+  ASSERT_TRUE(pty[1].waitDelivered(3));
+  EXPECT_TRUE(waiter.wait(ports, wanted, 50).empty());  // 3 of 5: watched on
+  std::thread sender([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty[1].send({4, 5});
+  });
+  EXPECT_EQ(waiter.wait(ports, wanted, 60000), std::vector<std::size_t>{1});
+  sender.join();
+  EXPECT_EQ(open[1].bytesInQueue(), 5u);
+}
+
 }  // namespace
 }  // namespace quorvane

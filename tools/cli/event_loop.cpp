@@ -27,6 +27,10 @@ constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration
 // also covers what a USB adapter holds back before it passes bytes on
 // (about 1 ms with ASYNC_LOW_LATENCY).
 constexpr Clock::duration kLead = std::chrono::milliseconds(2);
+// Looks due this soon are taken together with the one due now (the few
+// milliseconds watched grow by as much), so that many receivers in step
+// share wake-ups.
+constexpr Clock::duration kLookTogether = std::chrono::milliseconds(1);
 
 // A receiver that brings a whole block far faster than the line carries it
 // (an emulator without line pacing) is watched throughout, not predicted.
@@ -38,7 +42,7 @@ constexpr Clock::duration kFastSlack = std::chrono::milliseconds(20);
 // On arrival pace a due tick may wait this part of its period for other
 // ticks to fall due, so that the jobs' ticks share wake-ups. It never comes
 // early; every tick still counts its wait.
-constexpr int kTickSlackParts = 10;
+constexpr int kTickSlackParts = 5;
 
 }  // namespace
 
@@ -66,10 +70,38 @@ void Job::stopTimer(int timerId) {
   timers_.erase(timerId);
 }
 
-void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted) {
-  for (Job* job : jobs) job->begin();
-  const bool onArrival = pace_ == Pace::Arrival;
-  // Arrival pace, per job: how its port is looked at.
+namespace {
+
+// The arrival pace's watch over the jobs' ports. A job whose next step
+// awaits bytes has its port looked at: when they are complete, it steps at
+// once. Otherwise its port is not looked at again before the rest can have
+// come at the line rate, but for the last milliseconds, in which it is
+// watched (PortWaiter) until they are whole.
+class ArrivalWatch {
+ public:
+  explicit ArrivalWatch(std::size_t jobs) : looks_(jobs) {}
+
+  // Looks at every job's port that is due; `step` runs a job's awaited
+  // tick when its bytes are complete. True when a job stepped; `wake` gets
+  // the time of the next look.
+  template <typename Step>
+  bool look(const std::vector<Job*>& jobs, Clock::time_point& wake, const Step& step);
+
+  // Sleeps until `wake` or until a watched port has its bytes.
+  void wait(Clock::time_point wake);
+
+  // A tick has brought the job's queue up to date (and may have taken a
+  // block): its rest is reckoned afresh, in case the receiver has caught up.
+  void ticked(std::size_t job) {
+    looks_[job].notBefore = {};
+    looks_[job].watching = false;
+    looks_[job].drained = true;
+  }
+
+  // The job's next step awaits bytes: its ticks only count a wait.
+  bool awaiting(std::size_t job) const { return looks_[job].awaiting; }
+
+ private:
   struct Look {
     bool awaiting = false;          // its next step awaits bytes
     bool fast = false;              // its receiver sends faster than the line
@@ -77,16 +109,116 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     Clock::time_point notBefore{};  // no look before (the bytes can't be whole)
     bool watching = false;          // the waiter watches its port
     unsigned wanted = 0;            //   for this many bytes
-    bool drained = false;           // a tick has just brought the port's queue up to date
+    bool drained = false;           // a tick has just brought its queue up to date
     Clock::time_point lookedAt{};   // the last look, and the bytes arrived by then
     std::uint64_t arrived = 0;
   };
-  std::vector<Look> looks(jobs.size());
-  std::vector<SerialPort*> watched;
-  std::vector<unsigned> wanted;
-  std::vector<std::size_t> watchers;  // the job of each watched port
+
+  void watch(std::size_t job, SerialPort* port, unsigned bytes) {
+    looks_[job].watching = true;
+    looks_[job].wanted = bytes;
+    watched_.push_back(port);
+    wanted_.push_back(bytes);
+    watchers_.push_back(job);
+  }
+
+  std::vector<Look> looks_;
+  std::vector<SerialPort*> watched_;
+  std::vector<unsigned> wanted_;
+  std::vector<std::size_t> watchers_;  // the job of each watched port
+  PortWaiter waiter_;
+};
+
+template <typename Step>
+bool ArrivalWatch::look(const std::vector<Job*>& jobs, Clock::time_point& wake, const Step& step) {
+  watched_.clear();
+  wanted_.clear();
+  watchers_.clear();
+  bool stepped = false;
+  const Clock::time_point now = Clock::now();
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    Job& job = *jobs[j];
+    Look& look = looks_[j];
+    const std::optional<AwaitedBytes> awaited = job.done() ? std::nullopt : job.awaited();
+    if (!awaited || !awaited->port || !awaited->port->isOpen() ||
+        !job.timerRunning(awaited->timerId)) {
+      look = Look{.fast = look.fast, .steppedAt = look.steppedAt};
+      continue;
+    }
+    look.awaiting = true;
+    if (look.watching) {  // the waiter looks at it
+      watch(j, awaited->port, look.wanted);
+      continue;
+    }
+    if (now + kLookTogether < look.notBefore) {
+      wake = std::min(wake, look.notBefore);
+      continue;
+    }
+    SerialPort& port = *awaited->port;
+    const unsigned queued = look.drained ? port.queuedBytes() : port.bytesInQueue();
+    // A whole block since the last look, far sooner than the line can have
+    // carried it?
+    const std::uint64_t arrived = port.bytesArrived();
+    const std::uint64_t came = arrived - std::min(arrived, look.arrived);
+    if (look.lookedAt != Clock::time_point{} && came >= kBlockSize &&
+        kByteTime * static_cast<long long>(came) > kFastFactor * (now - look.lookedAt) + kFastSlack)
+      look.fast = true;
+    look.lookedAt = now;
+    look.arrived = arrived;
+    look.drained = false;
+    if (queued >= awaited->bytes) {
+      // A block that took the line's time since the last step: the receiver
+      // keeps to the line after all.
+      if (look.fast && now - look.steppedAt >= kByteTime * long(awaited->bytes) - kFastSlack)
+        look.fast = false;
+      step(job, awaited->timerId);
+      // What the next step awaits can't be whole before the line has
+      // carried it; it is looked at afresh.
+      look = Look{.fast = look.fast, .steppedAt = now, .lookedAt = now, .arrived = arrived};
+      stepped = true;
+      continue;
+    }
+    const Clock::duration rest = kByteTime * (awaited->bytes - queued);
+    if (!look.fast && rest > kLead + kLookTogether) {
+      look.notBefore = now + rest - kLead;
+      wake = std::min(wake, look.notBefore);
+    } else {
+      watch(j, awaited->port, awaited->bytes);
+    }
+  }
+  return stepped;
+}
+
+void ArrivalWatch::wait(Clock::time_point wake) {
+  const Clock::time_point now = Clock::now();
+  if (watched_.size() > kMaxWaitPorts) {  // the rest are looked at each round
+    for (std::size_t k = kMaxWaitPorts; k < watchers_.size(); ++k)
+      looks_[watchers_[k]].watching = false;
+    watched_.resize(kMaxWaitPorts);
+    wanted_.resize(kMaxWaitPorts);
+    wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
+  }
+  if (watched_.empty()) {
+    std::this_thread::sleep_until(wake);
+    return;
+  }
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+  for (const std::size_t k :
+       waiter_.wait(watched_, wanted_, static_cast<int>(std::max<long long>(ms, 0))))
+    looks_[watchers_[k]].watching = false;
+  if (waiter_.lastError().failed()) {  // looked at again soon, never in a spin
+    for (const std::size_t j : watchers_) looks_[j].watching = false;
+    std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
+  }
+}
+
+}  // namespace
+
+void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted) {
+  for (Job* job : jobs) job->begin();
+  const bool onArrival = pace_ == Pace::Arrival;
+  ArrivalWatch arrival(jobs.size());
   std::vector<std::size_t> ticked;
-  PortWaiter waiter;
   bool interruptDone = false;
   for (;;) {
     if (interrupted && interrupted->load() && !interruptDone) {
@@ -96,116 +228,27 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
     }
     if (std::all_of(jobs.begin(), jobs.end(), [](const Job* job) { return job->done(); })) return;
 
-    // Arrival pace: a step for every job whose awaited bytes are complete.
-    // Otherwise its port is not looked at again before the rest can have
-    // come at the line rate, but for the last milliseconds, in which it is
-    // watched until they are whole.
     Clock::time_point wake = Clock::time_point::max();
-    watched.clear();
-    wanted.clear();
-    watchers.clear();
-    if (onArrival) {
-      bool stepped = false;
-      const Clock::time_point now = Clock::now();
-      for (std::size_t j = 0; j < jobs.size(); ++j) {
-        Job& job = *jobs[j];
-        Look& look = looks[j];
-        const std::optional<AwaitedBytes> awaited = job.done() ? std::nullopt : job.awaited();
-        if (!awaited || !awaited->port || !awaited->port->isOpen() ||
-            !job.timerRunning(awaited->timerId)) {
-          look = Look{.fast = look.fast, .steppedAt = look.steppedAt};
-          continue;
-        }
-        look.awaiting = true;
-        if (look.watching) {  // the waiter looks at it
-          watched.push_back(awaited->port);
-          wanted.push_back(look.wanted);
-          watchers.push_back(j);
-          continue;
-        }
-        if (now < look.notBefore) {
-          wake = std::min(wake, look.notBefore);
-          continue;
-        }
-        SerialPort& port = *awaited->port;
-        const unsigned queued = look.drained ? port.queuedBytes() : port.bytesInQueue();
-        // A whole block since the last look, far sooner than the line can
-        // have carried it?
-        const std::uint64_t arrived = port.bytesArrived();
-        const std::uint64_t came = arrived - std::min(arrived, look.arrived);
-        if (look.lookedAt != Clock::time_point{} && came >= kBlockSize &&
-            kByteTime * static_cast<long long>(came) >
-                kFastFactor * (now - look.lookedAt) + kFastSlack)
-          look.fast = true;
-        look.lookedAt = now;
-        look.arrived = arrived;
-        look.drained = false;
-        if (queued >= awaited->bytes) {
-          // A block that took the line's time since the last step: the
-          // receiver keeps to the line after all.
-          if (look.fast && now - look.steppedAt >= kByteTime * long(awaited->bytes) - kFastSlack)
-            look.fast = false;
-          stepEarly(job, awaited->timerId);
-          // What the next step awaits can't be whole before the line has
-          // carried it; it is looked at afresh.
-          look = Look{.fast = look.fast, .steppedAt = now, .lookedAt = now, .arrived = arrived};
-          stepped = true;
-          continue;
-        }
-        const Clock::duration rest = kByteTime * (awaited->bytes - queued);
-        if (!look.fast && rest > kLead) {
-          look.notBefore = now + rest - kLead;
-          wake = std::min(wake, look.notBefore);
-        } else {
-          look.watching = true;
-          look.wanted = awaited->bytes;
-          watched.push_back(awaited->port);
-          wanted.push_back(look.wanted);
-          watchers.push_back(j);
-        }
-      }
-      // A step may find its next bytes queued already.
-      if (stepped) continue;
-    }
-
-    // The earliest deadline of any running timer of a running job.
+    // A step may find its next bytes queued already: look again at once.
+    if (onArrival && arrival.look(jobs, wake, [this](Job& job, int id) { stepEarly(job, id); }))
+      continue;
+    // The earliest deadline of any running timer of a running job; never
+    // a long sleep, so that Ctrl-C is looked at in between.
     for (std::size_t j = 0; j < jobs.size(); ++j) {
       if (jobs[j]->done()) continue;
-      const bool slack = onArrival && looks[j].awaiting;
+      const bool slack = onArrival && arrival.awaiting(j);
       for (const auto& [id, timer] : jobs[j]->timers_)
         wake = std::min(
             wake, timer.due + (slack ? timer.period / kTickSlackParts : Clock::duration::zero()));
     }
-    const Clock::time_point now = Clock::now();
-    // Never sleep long: Ctrl-C is looked at in between.
-    wake = std::min(wake, now + kLongestSleep);
-    if (watched.size() > kMaxWaitPorts) {  // the rest are looked at each round
-      for (std::size_t k = kMaxWaitPorts; k < watchers.size(); ++k)
-        looks[watchers[k]].watching = false;
-      watched.resize(kMaxWaitPorts);
-      wanted.resize(kMaxWaitPorts);
-      wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
-    }
-    if (!watched.empty()) {
-      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-      const std::vector<std::size_t> ready =
-          waiter.wait(watched, wanted, static_cast<int>(std::max<long long>(ms, 0)));
-      for (const std::size_t k : ready) looks[watchers[k]].watching = false;
-      if (waiter.lastError().failed()) {  // looked at again soon, never in a spin
-        for (const std::size_t j : watchers) looks[j].watching = false;
-        std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
-      }
-    } else if (wake > now) {
+    wake = std::min(wake, Clock::now() + kLongestSleep);
+    if (onArrival)
+      arrival.wait(wake);
+    else
       std::this_thread::sleep_until(wake);
-    }
     fireDueTimers(jobs, ticked);
-    // A tick has brought the port's queue up to date (and may have taken a
-    // block): the rest is reckoned afresh, in case the receiver has caught up.
-    for (const std::size_t j : ticked) {
-      looks[j].notBefore = {};
-      looks[j].watching = false;
-      looks[j].drained = true;
-    }
+    if (onArrival)
+      for (const std::size_t j : ticked) arrival.ticked(j);
   }
 }
 
