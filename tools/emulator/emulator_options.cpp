@@ -161,25 +161,26 @@ const OptionSpec kOptions[] = {
 constexpr int kFirstLongId = 256;
 
 // Applies one option; `text` is null when its value is missing.
-bool applyOption(const OptionSpec& spec, const char* text, CommandLine& out, std::string& error) {
+bool applyOption(const OptionSpec& entry, const char* text, CommandLine& out, std::string& error) {
   std::string why;
   long number = 0;
   bool ok = false;
-  switch (spec.value) {
+  switch (entry.value) {
     case Value::None:
-      ok = spec.store(out, 0, nullptr, why);
+      ok = entry.store(out, 0, nullptr, why);
       break;
     case Value::Number:
-      ok = toInt(text, spec.min, spec.max, number) && spec.store(out, number, text, why);
+      ok = toInt(text, entry.min, entry.max, number) && entry.store(out, number, text, why);
       if (!ok)
-        why = "needs a number from " + std::to_string(spec.min) + " to " + std::to_string(spec.max);
+        why =
+            "needs a number from " + std::to_string(entry.min) + " to " + std::to_string(entry.max);
       break;
     case Value::Text:
-      ok = text && spec.store(out, 0, text, why);
+      ok = text && entry.store(out, 0, text, why);
       if (!text) why = "needs a value";
       break;
   }
-  if (!ok) error = std::string("--") + spec.name + " " + why;
+  if (!ok) error = std::string("--") + entry.name + " " + why;
   return ok;
 }
 
@@ -257,10 +258,10 @@ anything else is block data, taken 4096 bytes at a time.
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::string& error) {
   std::vector<option> longOptions;
-  for (const OptionSpec& spec : kOptions) {
-    const int id = kFirstLongId + int(&spec - kOptions);
+  for (const OptionSpec& entry : kOptions) {
+    const int id = kFirstLongId + int(&entry - kOptions);
     longOptions.push_back(
-        {spec.name, spec.value == Value::None ? no_argument : required_argument, nullptr, id});
+        {entry.name, entry.value == Value::None ? no_argument : required_argument, nullptr, id});
   }
   longOptions.push_back({});
   // getopt_long reorders the words (options first); it does so in a copy.
