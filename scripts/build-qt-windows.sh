@@ -62,8 +62,10 @@ for f in "${features_off[@]}"; do config+=("-DFEATURE_$f=OFF"); done
 toolchain_text="include(\"$root/cmake/mingw-w64.cmake\")
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 "
-key=$( { printf '%s\n' "$upstream" "${config[@]}" "$toolchain_text"; cat "$root/cmake/mingw-w64.cmake"; } |
-  sha256sum | cut -c1-12)
+# The key holds the toolchain's text but not where this checkout lies, so
+# that every clone on the machine shares one build.
+key=$( { printf '%s\n' "$upstream" "${config[@]}" "${toolchain_text//"$root"/<root>}"
+  cat "$root/cmake/mingw-w64.cmake"; } | sha256sum | cut -c1-12)
 prefix=$cache/qt6-mingw-$upstream-$key
 if [[ -f $prefix/.complete ]]; then
   log "reusing $prefix"
