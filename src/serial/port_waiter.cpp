@@ -43,17 +43,23 @@ std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports,
       if (held_[i] >= want(i)) ready.push_back(i);
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    // Ports that can't be waited on are looked at every kPortPollMs.
+    // Ports that can't be waited on are looked at every kUnwaitablePollMs,
+    // ports left out for the rest of the call every kPortPollMs.
     bool polling = false;
-    for (std::size_t i = 0; i < n; ++i)
-      polling = polling || (ports[i] && ports[i]->isOpen() && handles_[i] == kNoArrivalHandle);
+    bool unwaitable = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!ports[i] || !ports[i]->isOpen() || handles_[i] != kNoArrivalHandle) continue;
+      polling = true;
+      unwaitable = unwaitable || !leftOut_[i];
+    }
     // With a port ready, the others' handles are still looked at, without
     // waiting: every port whose bytes are there is reported.
     const bool anyLevel = std::find(level_.begin(), level_.end(), true) != level_.end();
     if ((!ready.empty() || left <= 0) && !anyLevel) return ready;
     const int slice = !ready.empty() || left <= 0 ? 0
-                      : polling ? static_cast<int>(std::min<long long>(left, kPortPollMs))
-                                : static_cast<int>(left);
+                      : polling                   ? static_cast<int>(std::min<long long>(
+                                      left, unwaitable ? kUnwaitablePollMs : kPortPollMs))
+                                                  : static_cast<int>(left);
     if (!waitForArrival(handles_, slice, signalled_, lastError_)) return ready;
     bool woken = false;
     for (std::size_t i = 0; i < n; ++i) {

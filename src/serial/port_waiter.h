@@ -15,10 +15,12 @@
 //   is read only once its handle shows bytes.)
 // - Null and closed ports are never ready and are not waited on.
 // - A port whose device can't be waited on (Wine aborts every EV_RXCHAR wait
-//   on a pseudo-terminal) is looked at every kPortPollMs instead; so is a
-//   port that woke the wait without bytes (a device that has gone keeps
-//   signalling), for the rest of that call, so that it never makes the wait
-//   spin. The next call watches it again.
+//   on a pseudo-terminal) is looked at every kUnwaitablePollMs instead, so
+//   that bytes awaited in a block's last milliseconds are taken as they
+//   complete. A port that woke the wait without bytes (a device that has
+//   gone keeps signalling) is looked at every kPortPollMs for the rest of
+//   that call, so that it never makes the wait spin. The next call watches
+//   it again.
 // - POSIX waits with poll(2) on the descriptors, without a limit on their
 //   number. Windows keeps one overlapped WaitCommEvent(EV_RXCHAR) pending per
 //   port and waits with WaitForMultipleObjects, which takes at most
@@ -46,6 +48,7 @@ class SerialPort;
 
 inline constexpr std::size_t kMaxWaitPorts = 64;
 inline constexpr int kPortPollMs = 10;
+inline constexpr int kUnwaitablePollMs = 1;
 
 class PortWaiter {
  public:

@@ -79,55 +79,19 @@ else
 fi
 
 # ---- Wine --------------------------------------------------------------------
-# A private prefix in the build folder; its wineserver writes to its own
-# log (it can dump long object listings when it ends) and is ended with
-# `wineserver -k` for this prefix only.
-export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# COM1 and COM12 lead to the emulator (wine_env.sh).
+link=$e2e/com
+# shellcheck source=tests/windows/wine_env.sh
+source "$root/tests/windows/wine_env.sh"
+wine_prefix "$build/wineprefix"
 unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$WINEPREFIX" "$e2e"
-: >"$build/wineserver.log"
-server_pid=
-start_wineserver() {
-  wineserver -f -p >>"$build/wineserver.log" 2>&1 &
-  server_pid=$!
-}
-stop_wineserver() {
-  wineserver -k 2>/dev/null
-  [[ -n $server_pid ]] && wait "$server_pid" 2>/dev/null
-  server_pid=
-}
-emu_pid=
+mkdir -p "$e2e"
 cleanup() {
-  [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+  stop_emulator
   stop_wineserver
 }
 trap cleanup EXIT
-
-# COM ports: HKLM\Software\Wine\Ports maps each to a path, and Wine makes
-# its device links from that at start-up. COM1 and COM12 lead to a symlink
-# that each emulator re-points at its pty; every other number up to 16
-# leads nowhere, so that the host's /dev/ttyS* can't take them.
-link=$e2e/com
-regfile=$e2e/ports.reg
-{
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-  for n in $(seq 1 16); do
-    case $n in 1 | 12) target=$link ;; *) target=$e2e/absent-com$n ;; esac
-    printf '"COM%d"="%s"\r\n' "$n" "$target"
-  done
-} >"$regfile"
-start_wineserver
-timeout 300 wine reg import "$(winepath -w "$regfile" 2>/dev/null || echo "Z:${regfile//\//\\}")" \
-  >"$e2e/reg.log" 2>&1 || { cat "$e2e/reg.log"; fail wine-prefix "registry import"; stop; }
-stop_wineserver
-start_wineserver
-timeout 120 wine cmd /c exit >/dev/null 2>&1  # starts the device manager with the new map
-if [[ $(readlink "$WINEPREFIX/dosdevices/com1") == "$link" &&
-  $(readlink "$WINEPREFIX/dosdevices/com12") == "$link" ]]; then
-  pass wine-com-map
-else
-  fail wine-com-map "dosdevices: com1 -> $(readlink "$WINEPREFIX/dosdevices/com1"), com12 -> $(readlink "$WINEPREFIX/dosdevices/com12")"
-fi
+if map_com_ports 1 12 2>"$e2e/why"; then pass wine-com-map; else fail wine-com-map "$(cat "$e2e/why")"; fi
 
 # ---- unit tests under Wine ---------------------------------------------------
 echo "== Windows tests under Wine"
@@ -144,25 +108,6 @@ done
 # ---- quorvane-cli.exe under Wine against the emulator ------------------------
 echo "== quorvane-cli.exe under Wine against quorvane-emu"
 
-start_emulator() {  # OPTIONS...: an emulator behind $link, its log in $e2e/emu.log
-  rm -f "$link" "$e2e/emu.out" "$e2e/emu.log"
-  "$emu" --link "$link" --log "$e2e/emu.log" --parent-pid $$ "$@" >"$e2e/emu.out" &
-  emu_pid=$!
-  for _ in $(seq 100); do
-    [[ -L $link && -s $e2e/emu.out ]] && break
-    sleep 0.05
-  done
-  # Raw before the program opens it: Wine keeps XON/XOFF when the device
-  # reports it (the emulator makes its side raw too).
-  stty -F "$(head -1 "$e2e/emu.out")" raw -echo -ixon -ixoff 2>/dev/null
-}
-stop_emulator() {
-  [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-  emu_pid=
-}
-frames() {  # the emulator's log without times, its pty and the file it saved
-  sed -e '1d' -e 's/^\[[ 0-9.]*\] *//' -e 's/^flash saved to .*/flash saved/' "$e2e/emu.log"
-}
 without_progress() {  # the final progress line carries times and rates
   grep -avE ': [0-9]+/[0-9]+ blocks [0-9]+ B/s in [0-9.]+ s' "$1"
 }

@@ -1,10 +1,35 @@
 // PortWaiter's wait on Windows: WaitForMultipleObjects on the events of the
 // ports' EV_RXCHAR waits, at most MAXIMUM_WAIT_OBJECTS (64) of them.
 #include <windows.h>
+// After <windows.h>: timeBeginPeriod (winmm).
+#include <timeapi.h>
 
 #include "serial/serial_device.h"
 
 namespace quorvane {
+
+namespace {
+
+// The waits here, and every sleep of the process, last whole milliseconds;
+// by default Windows wakes a waiting thread only on its 15.6 ms clock tick,
+// which would make a block's last bytes wait up to a tick. The process asks
+// for 1 ms for as long as it runs (Windows 10 2004 and later keep the
+// setting to the process; Windows restores it when the process ends).
+class FineTimerResolution {
+ public:
+  FineTimerResolution() : held_(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  ~FineTimerResolution() {
+    if (held_) ::timeEndPeriod(1);
+  }
+  FineTimerResolution(const FineTimerResolution&) = delete;
+  FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+
+ private:
+  bool held_;
+};
+const FineTimerResolution g_fineTimerResolution;
+
+}  // namespace
 
 bool waitForArrival(std::span<const ArrivalHandle> handles, int timeoutMs,
                     std::vector<bool>& signalled, SystemError& error) {
