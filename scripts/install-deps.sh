@@ -14,6 +14,7 @@ packages=(
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db bash-completion
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
+  nsis xdotool xclip x11-utils imagemagick unzip
 )
 
 # --demo: only what scripts/demo.sh needs (build the program and the emulator,
