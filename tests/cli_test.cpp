@@ -394,6 +394,23 @@ TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
   }
 }
 
+// A device that vanishes mid-read (an unplugged adapter) ends the job at once, not after the
+// 3 s wait, and is named as disconnected; no file is left.
+TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
+  StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
+  TempDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  const CliRun r = runCli(CliCall{
+      .line = "--quiet --device " + emu.path() + " read " + dir.file("rom.bin"), .tickMs = 50});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find(text(MessageId::ReadBlockTimedOut) + "\n" + emu.path() +
+                       ": disconnected during the job (read: "),
+            0u)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
 // Ctrl-C in the middle of a read: the receiver is told to stop, so the next read works.
 TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
   StartedEmulator emu({.modelNumber = 5, .faults = {.silence = emu::FaultPoint::afterBlock(5)}});

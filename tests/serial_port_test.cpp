@@ -208,13 +208,45 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-TEST_F(OpenPort, VanishedFarEndGivesNothingAndWritesFailWithAReason) {
+// Bytes that came before the hang-up are still read; then the port reports
+// the disconnection, and keeps it over the failures that follow.
+TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
+  pty.makeRaw();
+  ASSERT_EQ(feed(pty, port, {7, 8}), 2u);
   pty.closeMaster();
   std::uint8_t buffer[12] = {0xEE};
+  EXPECT_EQ(port.read(buffer, 12), 2u);
   EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12), 0u);
-  EXPECT_EQ(buffer[0], 0xEE);
-  EXPECT_TRUE(port.lastError().failed());
-  EXPECT_FALSE(port.lastError().isTimedOut());
+  EXPECT_EQ(buffer[0], 7);
+  EXPECT_TRUE(port.disconnected()) << port.lastError().message();
+  PtyPair other;
+  ASSERT_EQ(port.openDevice(other.devicePath(), kLineSpeed), 1);  // a fresh open starts clean
+  EXPECT_FALSE(port.disconnected());
+}
+
+// Close puts back the line as it was found: cooked, at its old speed.
+TEST_F(OpenPort, CloseRestoresTheLineSettingsItFound) {
+  const auto settings = [&] {
+    termios t{};
+    const int fd = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_EQ(::tcgetattr(fd, &t), 0);
+    ::close(fd);
+    return t;
+  };
+  port.close();
+  termios before = settings();
+  ::cfsetspeed(&before, B9600);
+  const int fd = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_EQ(::tcsetattr(fd, TCSANOW, &before), 0);
+  ::close(fd);
+  ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+  EXPECT_EQ(settings().c_lflag & ICANON, 0u);
+  port.close();
+  const termios after = settings();
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(::cfgetospeed(&after), speed_t{B9600});
 }
 
 // Takes kWriteWaitLimitMs of real time: a far end that never reads.

@@ -66,9 +66,11 @@ std::optional<int> ConnectHandshake::openAndRequest() {
 
 std::optional<int> ConnectHandshake::pollAck() {
   // Counted, not clocked: after the last of the 200 waits no poll follows,
-  // and the bytes waiting then stay queued.
+  // and the bytes waiting then stay queued. A device that has gone sends
+  // nothing more: no use waiting.
   if (ackWait_.expired()) return unanswered();
   if (port_.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
+    if (port_.disconnected()) return unanswered();
     ackWait_.count();
     return kAckPollIntervalMs;
   }
