@@ -77,6 +77,8 @@ class OpenPort : public ::testing::Test {
 };
 
 TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
+  test::TempDir config;  // no map file
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
   {
     ScopedEnv unset("QUORVANE_COM1", "");
     EXPECT_EQ(devicePathForPort(1).value(), "/dev/ttyS0");
