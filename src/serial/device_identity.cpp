@@ -1,5 +1,8 @@
 #include "serial/device_identity.h"
 
+#include "serial/port_map.h"
+#include "serial/serial_port.h"
+
 namespace quorvane {
 
 std::string DeviceIdentity::describe() const {
@@ -11,6 +14,15 @@ std::string DeviceIdentity::describe() const {
   if (!serial.empty()) details += (details.empty() ? "" : ", ") + std::string("serial ") + serial;
   if (details.empty()) return name;
   return name.empty() ? details : name + " (" + details + ")";
+}
+
+PortLook lookAtPort(long long portNumber) {
+  PortLook look;
+  look.device = devicePathForPort(portNumber).value_or(std::string());
+  look.openError = probeDevice(look.device).error;
+  if (const std::optional<DeviceIdentity> id = identifyDevice(look.device))
+    look.adapter = id->describe();
+  return look;
 }
 
 }  // namespace quorvane

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/system_error.h"
+
 namespace quorvane {
 
 struct DeviceIdentity {
@@ -27,5 +29,15 @@ struct DeviceIdentity {
 // The identity of the device `devicePath` opens (a link is followed);
 // nothing when it is no USB device or the system says nothing about it.
 std::optional<DeviceIdentity> identifyDevice(const std::string& devicePath);
+
+// What a Com button's tooltip tells of COM<portNumber>: the device the map
+// gives it (empty: none), why it can't be opened now (a probe: opened without
+// waiting and let go at once) and the adapter it is (empty: unknown).
+struct PortLook {
+  std::string device;
+  SystemError openError;
+  std::string adapter;
+};
+PortLook lookAtPort(long long portNumber);
 
 }  // namespace quorvane
