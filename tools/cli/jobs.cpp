@@ -202,7 +202,7 @@ class ReadJob final : public MachineJob {
 
   // The record, the verify's comparison, the result.
   void wrapUp() {
-    const ReadFields& f = transfer_.fields();
+    const ReadTransferState& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
     const bool mismatch =
