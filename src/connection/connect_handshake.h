@@ -54,9 +54,6 @@ class ConnectHandshake final : public TickMachine {
   // Cancel, no message. Ignored once the handshake has begun.
   void abandon() override;
 
-  // The acknowledgement wait: 10 ms a poll, given up at 2000.
-  const CountedWait& ackWait() const { return ackWait_; }
-
  private:
   std::optional<int> openAndRequest();
   std::optional<int> pollAck();

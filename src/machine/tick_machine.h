@@ -56,7 +56,6 @@ class CountedWait {
   }
   bool expired() const { return elapsed_ >= limit_; }
   void restart() { elapsed_ = 0; }
-  unsigned elapsedMs() const { return elapsed_; }
 
  private:
   unsigned step_;

@@ -80,7 +80,6 @@ class SerialPort {
   void close();
 
   bool isOpen() const;
-  bool binaryMode() const { return binary_; }
 
   // Total bytes taken from the device since the last open (diagnostics and
   // test drivers: everything the far end sent has arrived when this equals
@@ -107,7 +106,6 @@ class SerialPort {
   std::unique_ptr<SerialDevice> device_;
   InputQueue input_{kDriverQueueSize};
   std::uint64_t arrived_ = 0;
-  bool binary_ = false;  // the "binary" line flag as last set
   std::string devicePath_;
   SystemError lastError_;
 };

@@ -1,14 +1,12 @@
 #include "event_loop.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "serial/port_waiter.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
-#include "transfer/transfer_timing.h"
 
 namespace quorvane::cli {
 
@@ -46,23 +44,8 @@ constexpr int kTickSlackParts = 5;
 
 }  // namespace
 
-Clock::duration Timing::real(int protocolMs) const {
-  const auto us = static_cast<long long>(double(protocolMs) * 1000.0 * scale);
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(std::max(us, 1LL)));
-}
-
-Timing Timing::fromEnvironment() {
-  Timing t;
-  if (const char* v = std::getenv("QUORVANE_CLI_TEST_TICK_MS")) {
-    const int ms = std::atoi(v);
-    // Only ever shorter than the real tick, never longer.
-    if (ms >= 1 && ms <= kTickMs) t.scale = double(ms) / double(kTickMs);
-  }
-  return t;
-}
-
 void Job::startTimer(int timerId, int periodMs) {
-  const Clock::duration period = timing_.real(periodMs);
+  const Clock::duration period = std::chrono::milliseconds(std::max(periodMs, 1));
   timers_[timerId] = Timer{Clock::now() + period, period};
 }
 
@@ -258,8 +241,6 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
 
 void EventLoop::stepEarly(Job& job, int timerId) {
   const Clock::time_point due = job.timers_.at(timerId).due;
-  ++ticks_;
-  ++earlyTicks_;
   job.onTimer(timerId);
   // The step was that timer's tick: its next one comes a period later,
   // unless the step has restarted or stopped the timer itself.
@@ -299,7 +280,6 @@ void EventLoop::fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::si
     do {
       t.due += t.period;
     } while (t.due <= fired);
-    ++ticks_;
     ticked.push_back(d.job);
     job->onTimer(d.id);
   }

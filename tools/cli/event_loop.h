@@ -27,15 +27,6 @@ class SerialPort;
 
 namespace quorvane::cli {
 
-// How long the protocol's milliseconds last in real time. 1.0 always, but
-// for the test suite, which shortens the tick (QUORVANE_CLI_TEST_TICK_MS):
-// every wait is counted in ticks, so the exchange stays the same.
-struct Timing {
-  double scale = 1.0;
-  Clock::duration real(int protocolMs) const;
-  static Timing fromEnvironment();
-};
-
 enum class Pace {
   Arrival,  // a step as soon as the bytes it awaits are there
   Ticks,    // one step per tick, as the dialogs
@@ -51,7 +42,7 @@ struct AwaitedBytes {
 
 class Job {
  public:
-  explicit Job(const Timing& timing) : timing_(timing) {}
+  Job() = default;
   virtual ~Job() = default;
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
@@ -75,9 +66,6 @@ class Job {
   void stopAllTimers() { timers_.clear(); }
   bool timerRunning(int timerId) const { return timers_.count(timerId) != 0; }
 
- protected:
-  const Timing& timing_;
-
  private:
   friend class EventLoop;
   struct Timer {
@@ -95,19 +83,12 @@ class EventLoop {
   // true, every job that is still running is interrupted.
   void run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted = nullptr);
 
-  // Ticks delivered so far, and how many of them came early, on arrival
-  // (diagnostics).
-  unsigned long long ticks() const { return ticks_; }
-  unsigned long long earlyTicks() const { return earlyTicks_; }
-
  private:
   void stepEarly(Job& job, int timerId);
   // Fires every due timer; `ticked` gets the jobs that had a tick.
   void fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::size_t>& ticked);
 
   Pace pace_;
-  unsigned long long ticks_ = 0;
-  unsigned long long earlyTicks_ = 0;
 };
 
 }  // namespace quorvane::cli

@@ -361,7 +361,7 @@ class KeyJob final : public ReceiverJob {
 // ---- ReceiverJob -------------------------------------------------------------
 
 ReceiverJob::ReceiverJob(RunContext& run, JobTarget target, std::string command)
-    : Job(run.timing), run_(run), target_(std::move(target)), started_(Clock::now()) {
+    : run_(run), target_(std::move(target)), started_(Clock::now()) {
   record_.device = target_.device;
   record_.port = target_.portNumber;
   record_.command = std::move(command);
