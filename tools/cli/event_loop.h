@@ -53,7 +53,9 @@ class Job {
   virtual void onTimer(int timerId) = 0;
   // Nothing more will happen: the state machine has ended.
   virtual bool done() const = 0;
-  // Ctrl-C: end the job as the dialog's Cancel does (nothing sent).
+  // Ctrl-C: end the job now. A transfer in the middle of its exchange
+  // sends the stop frame first, so that the receiver's loader stops too;
+  // the handshake and the key jobs send nothing.
   virtual void interrupt() = 0;
   // What the next step waits for on the job's port; nothing while no step
   // awaits received bytes (then only its timers drive it).
