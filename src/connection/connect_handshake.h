@@ -19,7 +19,6 @@
 
 namespace quorvane {
 
-inline constexpr int kConnectTimerId = 1;
 inline constexpr int kConnectTimerMs = 200;
 inline constexpr int kConnectProgressStart = 60;
 inline constexpr int kConnectProgressDone = 100;
@@ -64,7 +63,7 @@ class ConnectHandshake final : public TickMachine {
   ConnectView& view_;
   PortTarget target_;
   SleepFn sleep_;
-  CountedWait ackWait_{kAckPollIntervalMs, kAckWaitLimitMs};
+  AckWait ackWait_;
 };
 
 }  // namespace quorvane

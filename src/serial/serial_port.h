@@ -18,14 +18,22 @@
 // such COM number, write timed out).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "base/system_error.h"
 #include "serial/input_queue.h"
+#include "serial/protocol.h"
 
 namespace quorvane {
+
+// The time a line at `bitsPerSecond` takes to carry one byte (start bit,
+// eight data bits, stop bit).
+constexpr std::chrono::nanoseconds lineByteTime(long long bitsPerSecond = kLineSpeed) {
+  return std::chrono::nanoseconds(1'000'000'000LL * kLineBitsPerByte / bitsPerSecond);
+}
 
 inline constexpr int kReadWaitLimitMs = 2000;   // a pending read is waited for
 inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length

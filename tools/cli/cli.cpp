@@ -294,7 +294,7 @@ int runInfo(const Options& o, Console& console) {
 
 std::string comPortLines() {
   std::string out = "COM ports:\n";
-  for (long long n = 1; n <= 4; ++n) {
+  for (long long n = 1; n <= kComPortCount; ++n) {
     const std::string path = devicePathForPort(n).value_or("-");
     const char* set = std::getenv(portOverrideVariable(n).c_str());
     const bool present = serialDevicePresent(path);

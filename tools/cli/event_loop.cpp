@@ -17,8 +17,7 @@ constexpr auto kLongestSleep = std::chrono::milliseconds(100);
 
 // The line carries one byte in this time: what is still missing of a block
 // can't be there sooner than this per byte.
-constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(
-    std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / kLineSpeed));
+constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(lineByteTime());
 
 // The port is looked at this long before the rest of a block can have come
 // at the line rate, and then watched until the block is whole. The lead
@@ -62,7 +61,7 @@ namespace {
 // watched (PortWaiter) until they are whole.
 class ArrivalWatch {
  public:
-  explicit ArrivalWatch(std::size_t jobs) : jobWatches_(jobs) {}
+  explicit ArrivalWatch(std::size_t jobs) : jobWatches_(jobs), watched_(jobs) {}
 
   // Looks at every job's port that is due; `step` runs a job's awaited
   // tick when its bytes are complete. True when a job stepped; `wake` gets
@@ -101,24 +100,18 @@ class ArrivalWatch {
   void watchPort(std::size_t job, SerialPort* port, unsigned bytes) {
     jobWatches_[job].watching = true;
     jobWatches_[job].wanted = bytes;
-    watched_.push_back(port);
-    wanted_.push_back(bytes);
-    watchers_.push_back(job);
+    watched_[job] = {port, bytes};
   }
 
-  std::vector<JobWatch> jobWatches_;
-  std::vector<SerialPort*> watched_;
-  std::vector<unsigned> wanted_;
-  std::vector<std::size_t> watchers_;  // the job of each watched port
+  std::vector<JobWatch> jobWatches_;  // by job
+  std::vector<PortWatch> watched_;    // by job: the ports the waiter watches this round
   PortWaiter waiter_;
 };
 
 template <typename Step>
 bool ArrivalWatch::lookAtPorts(const std::vector<Job*>& jobs, Clock::time_point& wake,
                                const Step& step) {
-  watched_.clear();
-  wanted_.clear();
-  watchers_.clear();
+  std::fill(watched_.begin(), watched_.end(), PortWatch{});
   bool stepped = false;
   const Clock::time_point now = Clock::now();
   for (std::size_t j = 0; j < jobs.size(); ++j) {
@@ -177,23 +170,15 @@ bool ArrivalWatch::lookAtPorts(const std::vector<Job*>& jobs, Clock::time_point&
 
 void ArrivalWatch::wait(Clock::time_point wake) {
   const Clock::time_point now = Clock::now();
-  if (watched_.size() > kMaxWaitPorts) {  // the rest are looked at each round
-    for (std::size_t k = kMaxWaitPorts; k < watchers_.size(); ++k)
-      jobWatches_[watchers_[k]].watching = false;
-    watched_.resize(kMaxWaitPorts);
-    wanted_.resize(kMaxWaitPorts);
-    wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
-  }
-  if (watched_.empty()) {
+  if (std::none_of(watched_.begin(), watched_.end(), [](const PortWatch& w) { return w.port; })) {
     std::this_thread::sleep_until(wake);
     return;
   }
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-  for (const std::size_t k :
-       waiter_.wait(watched_, wanted_, static_cast<int>(std::max<long long>(ms, 0))))
-    jobWatches_[watchers_[k]].watching = false;
+  for (const std::size_t job : waiter_.wait(watched_, static_cast<int>(std::max<long long>(ms, 0))))
+    jobWatches_[job].watching = false;
   if (waiter_.lastError().failed()) {  // looked at again soon, never in a spin
-    for (const std::size_t j : watchers_) jobWatches_[j].watching = false;
+    for (JobWatch& w : jobWatches_) w.watching = false;
     std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
   }
 }
