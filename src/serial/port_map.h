@@ -23,6 +23,9 @@
 
 namespace quorvane {
 
+// The program offers COM1 to COM4.
+inline constexpr int kComPortCount = 4;
+
 // Where a COM port's device comes from.
 enum class PortSource { None, Default, MapFile, Environment };
 

@@ -2,21 +2,22 @@
 
 namespace quorvane::ui {
 
-void ComButtons::create(QWidget* dialog, const Controls& controls) {
+void ComButtons::create(QWidget* dialog, std::span<const DialogControl> controls) {
   group_ = new QButtonGroup(dialog);
   group_->setExclusive(true);
-  for (int i = 0; i < kCount; ++i) {
-    auto* radio = new QRadioButton(controlText(controls[static_cast<std::size_t>(i)]), dialog);
-    placeControl(radio, controls[static_cast<std::size_t>(i)]);
-    group_->addButton(radio, i);
-    buttons_[static_cast<std::size_t>(i)] = radio;
+  for (const DialogControl& control : controls) {
+    auto* radio = new QRadioButton(controlText(control), dialog);
+    placeControl(radio, control);
+    group_->addButton(radio, static_cast<int>(buttons_.size()));
+    buttons_.push_back(radio);
   }
 }
 
 void ComButtons::showSelection(int index) {
   // An exclusive group refuses to uncheck its checked button.
   group_->setExclusive(false);
-  for (int i = 0; i < kCount; ++i) button(i)->setChecked(i == index);
+  for (std::size_t i = 0; i < buttons_.size(); ++i)
+    buttons_[i]->setChecked(static_cast<int>(i) == index);
   group_->setExclusive(true);
 }
 

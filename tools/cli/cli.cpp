@@ -159,7 +159,7 @@ int concludeJobs(const Options& o, Console& console,
 // One job per receiver, all in one event loop until every one has ended.
 int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& targets,
             const JobMaker& make) {
-  RunContext run{console, Timing::fromEnvironment(), o.trace, Clock::now()};
+  RunContext run{console, o.trace, Clock::now()};
   std::vector<std::unique_ptr<ReceiverJob>> jobs;
   std::vector<Job*> loopJobs;
   for (std::size_t i = 0; i < targets.size(); ++i) {

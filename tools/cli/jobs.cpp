@@ -203,7 +203,7 @@ class ReadJob final : public MachineJob {
 
   // The record, the verify's comparison, the result.
   void wrapUp() {
-    const ReadFields& f = transfer_.fields();
+    const ReadTransferState& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
     const bool mismatch =
@@ -362,7 +362,7 @@ class KeyJob final : public ReceiverJob {
 // ---- ReceiverJob -------------------------------------------------------------
 
 ReceiverJob::ReceiverJob(RunContext& run, JobTarget target, std::string command)
-    : Job(run.timing), run_(run), target_(std::move(target)), started_(Clock::now()) {
+    : run_(run), target_(std::move(target)), started_(Clock::now()) {
   record_.device = target_.device;
   record_.port = target_.portNumber;
   record_.command = std::move(command);

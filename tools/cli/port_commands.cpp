@@ -16,7 +16,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr long long kShownPorts = 4;  // COM1..COM4, as the dialogs offer
 
 std::string sourceOf(long long n, PortSource source) {
   switch (source) {
@@ -64,7 +63,7 @@ std::string mapFileLines() {
   const PortMapFile file = loadPortMap();
   std::string out = "map file: " + path + "\n";
   for (const auto& [n, device] : file.devices)
-    if (n > kShownPorts) out += "  COM" + std::to_string(n) + "=" + device + "\n";
+    if (n > kComPortCount) out += "  COM" + std::to_string(n) + "=" + device + "\n";
   for (const auto& [line, text] : file.ignoredLines)
     out += "  line " + std::to_string(line) + " ignored (not COM<n>=device): " + text + "\n";
   return out;
@@ -74,7 +73,7 @@ std::string mapFileLines() {
 
 int runPorts(const Options&, Console& console) {
   std::string out = "COM ports:\n";
-  for (long long n = 1; n <= kShownPorts; ++n) out += comLine(n, true);
+  for (long long n = 1; n <= kComPortCount; ++n) out += comLine(n, true);
   AppConfig config;
   config.locateConfig();
   config.loadConfig();
@@ -94,7 +93,7 @@ int runPorts(const Options&, Console& console) {
 int runMap(const Options& o, Console& console) {
   if (o.args.empty()) {
     std::string out;
-    for (long long n = 1; n <= kShownPorts; ++n) out += comLine(n, false);
+    for (long long n = 1; n <= kComPortCount; ++n) out += comLine(n, false);
     out += mapFileLines();
     out.pop_back();
     console.result("", out);

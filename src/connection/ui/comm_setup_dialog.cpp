@@ -20,7 +20,7 @@ constexpr int kHeight = 99;
 constexpr const char* kTitle = "Communication Setup";
 constexpr DialogControl kPortGroup = {"portGroup", kNoControlId, "Select a port", 7, 7, 181, 59};
 // In group order: index 0..3 is Com 1..Com 4.
-constexpr ComButtons::Controls kComButtons = {{
+constexpr std::array<DialogControl, kComPortCount> kComButtons = {{
     {"com1Button", 1070, "Com 1", 19, 23, 36, 10},
     {"com2Button", 1071, "Com 2", 73, 23, 36, 10},
     {"com3Button", 1074, "Com 3", 19, 45, 36, 10},
@@ -56,8 +56,8 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   placeControl(cancel_, kCancelButton);
   connect(cancel_, &QPushButton::clicked, this, &CommSetupDialog::reject);
 
-  for (int i = 1; i < kPortCount; ++i) setTabOrder(comButton(i - 1), comButton(i));
-  setTabOrder(comButton(kPortCount - 1), ok_);
+  for (int i = 1; i < kComPortCount; ++i) setTabOrder(comButton(i - 1), comButton(i));
+  setTabOrder(comButton(kComPortCount - 1), ok_);
   setTabOrder(ok_, cancel_);
 
   selectedPort_ = AppConfig::instance().portIndex;

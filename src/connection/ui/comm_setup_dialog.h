@@ -8,6 +8,7 @@
 
 #include "connection/ui/connect_dialog.h"
 #include "widgets/com_buttons.h"
+#include "serial/port_map.h"
 
 class QPushButton;
 
@@ -17,8 +18,6 @@ class CommSetupDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kPortCount = ComButtons::kCount;  // Com 1..Com 4
-
   explicit CommSetupDialog(QWidget* owner = nullptr);
   ~CommSetupDialog() override;
 

@@ -10,6 +10,7 @@
 
 #include "remote/remote_session.h"
 #include "widgets/com_buttons.h"
+#include "serial/port_map.h"
 
 class QPushButton;
 
@@ -21,8 +22,6 @@ class RemoteControlDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kComButtonCount = ComButtons::kCount;  // Com 1..Com 4
-
   // Created without a parent: a top-level window of its own. Initialises at
   // once: preselects the Com button of portIndex and opens that port when
   // portIndex is 0..3 (showing "open port<n> error!" on failure).
