@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # The real-driver leg: quorvane-cli inside a QEMU guest talks through the
-# guest kernel's drivers to quorvane-emu on the host: the 8250 driver and an
-# emulated 16550 UART, then the ftdi_sio driver and QEMU's usb-serial (an
-# FT232 on a UHCI controller, unplugged and plugged in again over QMP). The
-# guest's /init (guest-init.sh) runs the scenarios and prints one
-# "vm-result:" line each; this script checks them against what the
-# emulators logged and saved, and ends with "vm: N passed, M failed" (8250)
-# and "usb: N passed, M failed".
+# guest kernel's 8250 driver (an emulated 16550 UART), then its ftdi_sio
+# driver (QEMU's usb-serial on UHCI, unplugged over QMP), to quorvane-emu on
+# the host. The guest's /init (guest-init.sh) runs the scenarios and prints
+# one "vm-result:" line each; this script checks them against what the
+# emulators logged and saved, and ends with "vm: N passed, M failed" and
+# "usb: N passed, M failed".
 #
 #   tests/vm/run.sh [BUILD_DIR]
 #
@@ -14,9 +13,9 @@
 # use (scripts/test.sh passes build-test); without it they are built in
 # build-vm. The kernel and the guest's files live in build-vm (or
 # VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
-# takes the kernel and its five USB serial modules out of Debian's generic
-# kernel package (linux-image-amd64's) without installing it (cached). The guest gets the very quorvane-cli the host built, with the
-# shared libraries ldd names. Where QEMU can't be set up or started it
+# takes the kernel and its USB serial modules out of Debian's generic kernel
+# package without installing it (cached). The guest gets the very
+# quorvane-cli the host built, with the shared libraries ldd names. Where QEMU can't be set up or started it
 # prints "vm: skipped (...)" and exits 0.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -46,8 +45,7 @@ if ((${#missing[@]})); then
       "${missing[@]}"; } >"$build/apt.log" 2>&1 || skip "cannot install ${missing[*]}"
 fi
 
-# -- the kernel: vmlinuz and the USB serial modules (plain .ko files, loaded
-# in this order) out of the generic kernel package, not installed
+# -- the kernel and the USB serial modules (plain .ko files, in load order)
 modules=(usb-common usbcore uhci-hcd usbserial ftdi_sio)
 kdir=$build/kernel-generic
 kernel=$kdir/vmlinuz
@@ -132,8 +130,7 @@ start_emulator() {
 }
 start_emulator emu-main --flash flash.raw --save saved.raw
 pty_main=$pty
-# The receiver behind the USB adapter takes 10 ms per block, so that a read
-# lasts long enough to be unplugged in its middle.
+# Behind the USB adapter: 10 ms per block, so a read can be unplugged mid-way.
 start_emulator emu-usb --flash flash.raw --save saved-usb.raw --turnaround 10
 pty_usb=$pty
 
@@ -214,8 +211,7 @@ if ! grep -q '^vm-boot:' console.log; then
 fi
 sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
 
-# -- the verdicts, counted per driver: the 8250 scenarios as "vm", the USB
-# ones (named usb-*) as "usb"
+# -- the verdicts, counted per driver: "vm" (8250) and "usb" (usb-*)
 declare -A passed=([vm]=0 [usb]=0) failed=([vm]=0 [usb]=0)
 verdict() { # NAME ok|fail DETAIL
   local leg=vm

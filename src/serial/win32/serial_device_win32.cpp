@@ -30,7 +30,6 @@ SystemError lineError(const char* call) {
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEV_NOT_EXIST:
-    case ERROR_NO_SUCH_DEVICE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
       return SystemError::disconnected(call, static_cast<int>(code));
