@@ -17,9 +17,11 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "serial/command_port.h"
@@ -77,6 +79,8 @@ class OpenPort : public ::testing::Test {
 };
 
 TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
+  test::TempDir config;  // no map file
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
   {
     ScopedEnv unset("QUORVANE_COM1", "");
     EXPECT_EQ(devicePathForPort(1).value(), "/dev/ttyS0");
@@ -208,13 +212,35 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-TEST_F(OpenPort, VanishedFarEndGivesNothingAndWritesFailWithAReason) {
+// Bytes that came before the hang-up are still read; then the port reports
+// the disconnection, and keeps it over the failures that follow.
+TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
+  pty.makeRaw();
+  ASSERT_EQ(feed(pty, port, {7, 8}), 2u);
   pty.closeMaster();
   std::uint8_t buffer[12] = {0xEE};
+  EXPECT_EQ(port.read(buffer, 12), 2u);
   EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12), 0u);
-  EXPECT_EQ(buffer[0], 0xEE);
-  EXPECT_TRUE(port.lastError().failed());
-  EXPECT_FALSE(port.lastError().isTimedOut());
+  EXPECT_EQ(buffer[0], 7);
+  EXPECT_TRUE(port.disconnected()) << port.lastError().message();
+}
+
+// Close puts back the line as it was found: cooked, at its old speed.
+TEST_F(OpenPort, CloseRestoresTheLineSettingsItFound) {
+  const int fd = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios before{}, during{}, after{};
+  port.close();
+  ASSERT_EQ(::tcgetattr(fd, &before) + ::cfsetspeed(&before, B9600), 0);
+  ASSERT_EQ(::tcsetattr(fd, TCSANOW, &before), 0);
+  ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+  ::tcgetattr(fd, &during);
+  port.close();
+  ::tcgetattr(fd, &after);
+  ::close(fd);
+  EXPECT_EQ(during.c_lflag & ICANON, 0u);
+  EXPECT_EQ(std::tie(after.c_lflag, after.c_iflag, after.c_oflag),
+            std::tie(before.c_lflag, before.c_iflag, before.c_oflag));
+  EXPECT_EQ(::cfgetospeed(&after), speed_t{B9600});
 }
 
 // Takes kWriteWaitLimitMs of real time: a far end that never reads.
@@ -231,7 +257,7 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
 // the far end answer at a given one (0: before the wait).
 TEST(CommandPortTest, SendsACommandThenTakesExactlyTheAckOrSendsOneStopFrame) {
   const Bytes ack = B(kAckFrame), a(ack.begin(), ack.begin() + 5), b(ack.begin() + 5, ack.end());
-  const int all = kAckWaitLimitMs / kAckPollIntervalMs;
+  const int all = kAckPollLimit;
   const struct {
     const char* name;
     std::map<int, Bytes> arrivals;
@@ -275,8 +301,8 @@ class Waiting : public ::testing::Test {
   void SetUp() override {
     for (int i = 0; i < 2; ++i) ASSERT_EQ(open[i].openDevice(pty[i].devicePath(), kLineSpeed), 1);
   }
-  std::vector<std::size_t> wait(int timeoutMs) {
-    SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
+  std::vector<std::size_t> wait(int timeoutMs, unsigned wanted1 = 1) {
+    const PortWatch ports[] = {{&open[0]}, {&open[1], wanted1}, {&closed}, {nullptr}};
     return waiter.wait(ports, timeoutMs);
   }
   PtyPair pty[2];
@@ -312,18 +338,40 @@ TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
 }
 
 TEST_F(Waiting, ReadyOnlyOnceAPortHoldsTheBytesWanted) {
-  SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
-  const unsigned wanted[] = {1, 5, 1, 1};
   ASSERT_TRUE(pty[1].send({1, 2, 3}));
   ASSERT_TRUE(pty[1].waitDelivered(3));
-  EXPECT_TRUE(waiter.wait(ports, wanted, 50).empty());  // 3 of 5: watched on
+  EXPECT_TRUE(wait(50, 5).empty());  // 3 of 5: watched on
   std::thread sender([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pty[1].send({4, 5});
   });
-  EXPECT_EQ(waiter.wait(ports, wanted, 60000), std::vector<std::size_t>{1});
+  EXPECT_EQ(wait(60000, 5), std::vector<std::size_t>{1});
   sender.join();
   EXPECT_EQ(open[1].bytesInQueue(), 5u);
+}
+
+// More ports than can be waited on at once: the ones beyond are looked at in turn.
+TEST(ManyPorts, BytesOnThePortsBeyondTheWaitedOnesAreSeen) {
+  constexpr std::size_t kPorts = kMaxArrivalHandles + 2;
+  std::vector<std::unique_ptr<PtyPair>> ptys;
+  std::vector<SerialPort> ports(kPorts);
+  std::vector<PortWatch> watches;
+  for (SerialPort& port : ports) {
+    ptys.push_back(std::make_unique<PtyPair>());
+    ASSERT_EQ(port.openDevice(ptys.back()->devicePath(), kLineSpeed), 1);
+    watches.push_back({&port});
+  }
+  PortWaiter waiter;
+  for (const std::size_t last : {kPorts - 1, std::size_t{0}}) {
+    std::thread sender([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ptys[last]->send({1});
+    });
+    EXPECT_EQ(waiter.wait(watches, 60000), std::vector<std::size_t>{last});
+    sender.join();
+    std::uint8_t byte = 0;
+    ASSERT_EQ(ports[last].read(&byte, 1), 1u);
+  }
 }
 
 }  // namespace

@@ -44,14 +44,15 @@ void UpgradeTransfer::tick(int timerId) {
   if (timerId != kUpgradeTimerId || phase() != Phase::AwaitingAnswer) return;
 
   if (port_.bytesInQueue() < kFrameSize) {
-    if (answerWait_.count()) failInTick(Notice::of(MessageId::UpgradeAnswerTimedOut));
+    if (waitRunsOut(answerWait_)) failInTick(Notice::of(MessageId::UpgradeAnswerTimedOut));
     return;
   }
   const UpgradeVerdict verdict = takeAnswer();
   switch (verdict.kind) {
     case UpgradeVerdict::Kind::ModelMismatch:
       // The one failure told before the stop frame.
-      return failInTick(mismatchNotice(tagIndex_, verdict.receiverIndex), Tell::First);
+      return failInTick(mismatchNotice(tagIndex_, verdict.receiverIndex),
+                        ShowMessage::BeforeStopFrame);
     case UpgradeVerdict::Kind::Unexpected:
       return failInTick(Notice::of(verdict.group == AckGroup::C
                                        ? MessageId::UpgradeAnswerUnexpectedGroupC

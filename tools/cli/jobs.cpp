@@ -76,6 +76,7 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
   virtual std::optional<Explanation> explain(const Notice& notice) const {
     const SystemError& error = port_.lastError();
     if (notice.id == MessageId::PortOpenFailed) return explainOpenFailure(target_.naming(), error);
+    if (error.isDisconnected()) return explainDisconnect(target_.naming(), error);
     const bool unanswered = notice.id == MessageId::ConnectNotAcknowledged ||
                             notice.id == MessageId::ReadTypeAnswerTimedOut ||
                             notice.id == MessageId::ReadBlockTimedOut ||
@@ -202,7 +203,7 @@ class ReadJob final : public MachineJob {
 
   // The record, the verify's comparison, the result.
   void wrapUp() {
-    const ReadFields& f = transfer_.fields();
+    const ReadTransferState& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
     const bool mismatch =
@@ -361,7 +362,7 @@ class KeyJob final : public ReceiverJob {
 // ---- ReceiverJob -------------------------------------------------------------
 
 ReceiverJob::ReceiverJob(RunContext& run, JobTarget target, std::string command)
-    : Job(run.timing), run_(run), target_(std::move(target)), started_(Clock::now()) {
+    : run_(run), target_(std::move(target)), started_(Clock::now()) {
   record_.device = target_.device;
   record_.port = target_.portNumber;
   record_.command = std::move(command);

@@ -9,10 +9,10 @@
 #include <cstdint>
 
 #include "remote/remote_session.h"
+#include "widgets/com_buttons.h"
+#include "serial/port_map.h"
 
-class QButtonGroup;
 class QPushButton;
-class QRadioButton;
 
 namespace quorvane::ui {
 
@@ -22,8 +22,6 @@ class RemoteControlDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kComButtonCount = 4;  // Com 1..Com 4
-
   // Created without a parent: a top-level window of its own. Initialises at
   // once: preselects the Com button of portIndex and opens that port when
   // portIndex is 0..3 (showing "open port<n> error!" on failure).
@@ -42,7 +40,7 @@ class RemoteControlDialog : public QDialog {
 
   int selectedPort() const { return selectedPort_; }
   KeyCaptureEdit* keyField() const { return keyField_; }
-  QRadioButton* comButton(int index) const { return comButtons_.at(index); }
+  QRadioButton* comButton(int index) const { return comButtons_.button(index); }
   QPushButton* keyButton(std::uint8_t code) const { return keyButtons_.at(code); }
   const SerialPort& port() const { return session_.port(); }
   const FrameBytes& keyFrame() const { return session_.keyFrame(); }
@@ -54,8 +52,7 @@ class RemoteControlDialog : public QDialog {
   KeyCaptureEdit* keyField_ = nullptr;
   int selectedPort_ = -1;  // the checked Com button, -1: none
 
-  QButtonGroup* comGroup_ = nullptr;
-  std::array<QRadioButton*, kComButtonCount> comButtons_{};
+  ComButtons comButtons_;
   std::array<QPushButton*, kKeyCodeCount> keyButtons_{};
 };
 
