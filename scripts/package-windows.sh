@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$root/build-win64}")
 qt=$(bash "$root/scripts/build-qt-windows.sh" | tail -n 1)
 cmake -S "$root" -B "$build/program" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
+  -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_UI=ON -DQUORVANE_TESTS=OFF \
   -DQUORVANE_WERROR="${QUORVANE_WERROR:-OFF}" >&2
 nice cmake --build "$build/program" -j"$(nproc)" --target quorvane quorvane-cli >&2
 rm -rf "$build/deploy"

@@ -120,8 +120,13 @@ int runMap(const Options& o, Console& console) {
   const PortMapping now = mapPort(*n);
   std::string out = "COM" + std::to_string(*n) + " -> " + now.device.value_or("-") + " (" +
                     sourceOf(*n, now.source) + "), map saved in " + portMapPath();
-  if (!file.ignoredLines.empty())
-    out += "\n" + std::to_string(file.ignoredLines.size()) + " ignored line(s) dropped";
+  if (!file.ignoredLines.empty()) {
+    // Appended piece by piece: GCC 12 at -O3 takes "\n" + std::string for
+    // an overlapping copy (-Wrestrict).
+    out += '\n';
+    out += std::to_string(file.ignoredLines.size());
+    out += " ignored line(s) dropped";
+  }
   if (now.source == PortSource::Environment)
     out += "\nnote: " + portOverrideVariable(*n) + " is set and wins over the map file";
   console.result("", out);
