@@ -45,7 +45,7 @@ endfunction()
 
 # The deployment folder: both programs at its top, and beside the desktop
 # program what it loads, found from the files themselves:
-# file(GET_RUNTIME_DEPENDENCIES) in cmake/WindowsDeploy.cmake follows the
+# cmake/WindowsDeploy.cmake follows the
 # import tables of the programs and plugins through Qt's DLLs to the
 # compiler's runtime (MinGW: libstdc++-6, libgcc_s_seh-1, libwinpthread-1,
 # which Qt's DLLs need; quorvane-cli.exe has its runtime linked in and

