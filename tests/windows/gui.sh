@@ -159,7 +159,7 @@ message() {
   done
   keys "$id" Return
   gone "$id" 10 || return 1
-  sleep 0.5
+  sleep 2  # the dialogs under it end too
   [[ $got == "$(printf '%s' "$1" | tr -d '\r')" ]] || { echo "message \"$got\", not \"$1\"" >&2 && return 1; }
 }
 
@@ -253,7 +253,7 @@ read_case() {
   local chooser dialog
   chooser=$(new_window "save as rom\(\*\.bin\) file" "" 30) || return 1
   shot "$chooser" save_dialog
-  keys "$chooser" ctrl+a
+  keys "$chooser" End shift+Home BackSpace  # the proposed name
   xdotool type --delay 30 'C:\work\read.bin'
   keys "$chooser" Return
   dialog=$(new_window "Read Receiver Software" "" 30) || return 1
@@ -268,7 +268,7 @@ choose_image() {  # NAME
   click "$panel" 271 67
   local chooser
   chooser=$(new_window "open rom\(\*\.bin\) file" "" 30) || return 1
-  keys "$chooser" ctrl+a
+  keys "$chooser" End shift+Home BackSpace  # the proposed name
   xdotool type --delay 30 "C:\\work\\$1"
   keys "$chooser" Return
 }
