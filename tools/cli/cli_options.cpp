@@ -21,6 +21,9 @@ enum OptionId : int {
   kQuiet,
   kDialogTiming,
   kVersion,
+  kNoTypeQuery,
+  kBackup,
+  kVerify,
   kHelp = 'h'
 };
 
@@ -33,6 +36,9 @@ const option kLongOptions[] = {
     {"dialog-timing", no_argument, nullptr, kDialogTiming},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"no-type-query", no_argument, nullptr, kNoTypeQuery},
+    {"backup", required_argument, nullptr, kBackup},
+    {"verify", no_argument, nullptr, kVerify},
     {nullptr, 0, nullptr, 0},
 };
 // "-": the command and its arguments come back in order as code 1, wherever
@@ -42,7 +48,8 @@ constexpr char kShortOptions[] = "-:h";
 
 constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
-    "                    [--dialog-timing] COMMAND [ARGS]\n";
+    "                    [--dialog-timing] COMMAND [ARGS]\n"
+    "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE] [--verify] FILE\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -60,6 +67,8 @@ std::string missingValue(int id) {
       return "--port needs a COM number";
     case kDevice:
       return "--device needs a device path";
+    case kBackup:
+      return "--backup needs a file name";
     default:
       return "--report needs a file name";
   }
@@ -93,6 +102,16 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kDialogTiming:
       o.dialogTiming = true;
+      break;
+    case kNoTypeQuery:
+      o.typeQuery = false;
+      break;
+    case kBackup:
+      if (value.empty()) return missingValue(kBackup);
+      o.backupPath = value;
+      break;
+    case kVerify:
+      o.verifyAfter = true;
       break;
     default:
       break;
@@ -239,6 +258,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
       error = "no command";
     else
       error = takeCommand(operands, commands, o);
+    const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
+    if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
+      error = "--no-type-query, --backup and --verify go with upgrade only";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};
