@@ -91,7 +91,7 @@ bool reportReady(const Options& o, Console& console) {
   const SystemError why = reportWritable(o.reportPath);
   if (!why.failed()) return true;
   console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
-  console.failure("", explainFileFailure(o.reportPath, why).line());
+  console.explain("", explainFileFailure(o.reportPath, why).line());
   return false;
 }
 
@@ -137,7 +137,7 @@ std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
   if (loaded.failure) {
     console.failure("", message);
     reason = explainImageFailure(o.args[0], loaded.failure->id).line();
-    console.failure("", reason);
+    console.explain("", reason);
   }
   for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message, reason);
   return std::nullopt;
@@ -410,39 +410,36 @@ constexpr CommandSpec kCommands[] = {
     {"connect", 0, 0, false, "connect",
      "the connection handshake; prints \"connect ok!\" on success", runConnect},
     {"read", 1, 1, false, "read FILE",
-     "Read Software: the receiver's whole flash into the ROM image FILE\n"
-     "(written completely or not at all; before anything is sent, the\n"
-     "tool makes sure FILE can be created). With several devices FILE may\n"
-     "hold {n} (1, 2, ... in --device order) or {device} (the device's\n"
-     "file name); without either, \"-<device>\" is put before the\n"
-     "extension: rom.bin -> rom-ttyUSB0.bin",
+     "Read Software: the receiver's whole flash into the ROM image FILE (written completely "
+     "or not at all; before anything is sent, the tool makes sure FILE can be created). With "
+     "several devices FILE may hold {n} (1, 2, ... in --device order) or {device} (the "
+     "device's file name); without either, \"-<device>\" is put before the extension: "
+     "rom.bin -> rom-ttyUSB0.bin",
      runRead},
     {"upgrade", 1, 1, false, "upgrade FILE",
-     "Upgrade Software: write the ROM image FILE into the receiver;\n"
-     "prints the completion warning. The image's type is checked only\n"
-     "against a receiver that names its type in an answer (a receiver of\n"
-     "another type is refused then); one that only acknowledges is\n"
-     "upgraded unchecked, and a note on stderr says so",
+     "Upgrade Software: write the ROM image FILE into the receiver; prints the completion "
+     "warning. First the receiver is asked its type as a read starts (then told to stop): "
+     "a receiver of another type (family, flash or size) gets nothing written. One that names "
+     "no type is upgraded after a line that says so, and its answers are checked as the "
+     "desktop program checks them. See --no-type-query, --backup, --verify",
      runUpgrade},
     {"verify", 1, 1, false, "verify FILE",
-     "read the receiver's flash and compare it with FILE: first the\n"
-     "receiver's type against the file's tag, then every block; prints\n"
-     "the differing block ranges (\"blocks 17-17 differ\"); writes nothing",
+     "read the receiver's flash and compare it with FILE: first the receiver's type against "
+     "the file's tag, then every block; prints the differing block ranges (\"blocks 17-17 "
+     "differ\"); writes nothing",
      runVerify},
     {"key", 1, -1, true, "key KEY...",
-     "send remote keys, one per 50 ms tick. KEY is a button caption\n"
-     "(MENU, OK, \"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
+     "send remote keys, one per 50 ms tick. KEY is a button caption (MENU, OK, "
+     "\"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
      runKey},
     {"info", 1, -1, false, "info FILE...",
-     "tag, model name, family, flash type, size, block count and SHA-256\n"
-     "of each image, and whether it would load (with the loader's message\n"
-     "when not); opens no port",
+     "tag, model name, family, flash type, size, block count and SHA-256 of each image, and "
+     "whether it would load (with the loader's message when not); opens no port",
      runInfo},
     {"ports", 0, 0, false, "ports",
-     "the COM1..COM4 map and the serial devices present\n"
-     "(/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*), each with whether\n"
-     "this user can open it now and its hardware flow control (each is\n"
-     "opened for a moment, its settings left as they are)",
+     "the COM1..COM4 map and the serial devices present (/dev/serial/by-id, ttyUSB*, "
+     "ttyACM*, ttyS*), each with whether this user can open it now and its hardware flow "
+     "control (each is opened for a moment, its settings left as they are)",
      runPorts},
 };
 
@@ -485,6 +482,7 @@ int runCli(const std::vector<std::string>& args) {
   settings.quiet = o.quiet;
   // Trace lines go to stdout, which may be the same terminal: no redrawing then.
   settings.live = !o.trace && redrawable(stderrIsTerminal(), terminalType());
+  settings.terminal = stderrIsTerminal();
   Console console(settings);
   return o.command->run(o, console);
 }

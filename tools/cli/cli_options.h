@@ -24,7 +24,7 @@ struct CommandSpec {
   int maxArgs;           // -1: any number
   bool keyArgs;          // the arguments are key names, parsed into Options::keys
   const char* synopsis;  // "read FILE"
-  const char* help;      // the --help text, lines separated by "\n"
+  const char* help;      // the --help text, wrapped when printed
   int (*run)(const Options&, Console&);
 };
 

@@ -354,7 +354,7 @@ class UpgradeJob final : public TransferJob {
                                         failure->id == MessageId::ReadTypeAnswerWrong);
     if (!unanswered) return wrapUpEarly(query_.outcome() == Outcome::Cancelled);
     // The stop frame has gone out with the failed tick.
-    run_.console.failure(
+    run_.console.explain(
         target_.prefix,
         (target_.prefix.empty() ? portSubject(target_.naming()) + ": " : std::string()) +
             "the receiver named no type when asked (" + record_.typeQuery +
@@ -469,7 +469,7 @@ class UpgradeJob final : public TransferJob {
       // Not a failure, but not to be missed either: on stderr, also with
       // --quiet.
       if (!*record_.modelChecked)
-        run_.console.failure(target_.prefix,
+        run_.console.explain(target_.prefix,
                              "note: the receiver never named its type, so the image's type (" +
                                  record_.tag + ", " + record_.modelName +
                                  ") was not checked against it");
@@ -573,7 +573,7 @@ void printFailure(Console& console, const JobTarget& target, const std::string& 
   console.failure(target.prefix, text);
   if (!why) return;
   const bool named = !target.prefix.empty() && why->subject == target.label;
-  console.failure(target.prefix, named ? why->text : why->line());
+  console.explain(target.prefix, named ? why->text : why->line());
 }
 
 void ReceiverJob::conclude(bool ok, bool cancelled) {
