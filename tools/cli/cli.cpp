@@ -361,7 +361,10 @@ int runInfo(const Options& o, Console& console) {
                            (message.empty() ? "" : " (" + message + ")"));
     if (loaded.ok()) continue;
     allLoad = false;
-    if (!message.empty()) console.failure(several ? path + ": " : "", message);
+    if (message.empty()) continue;
+    console.failure(several ? path + ": " : "", message);
+    const Explanation why = explainImageFailure(path, loaded.failure->id);
+    console.explain(several ? path + ": " : "", several ? why.text : why.line());
   }
   return allLoad ? kExitOk : kExitFailed;
 }

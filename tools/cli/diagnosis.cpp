@@ -7,6 +7,7 @@
 
 #include "cli_platform.h"
 #include "serial/command_frame.h"
+#include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 
 namespace quorvane::cli {
@@ -160,6 +161,37 @@ Explanation explainImageFailure(const std::string& path, MessageId id) {
       break;
   }
   return e;
+}
+
+Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
+                                const std::string& imagePath, int imageTag,
+                                long long blocksWritten) {
+  const RomImageTag& fits = romType(receiverTag);
+  const std::string written = blocksWritten == 0
+                                  ? "nothing was written"
+                                  : std::to_string(blocksWritten) + " blocks had been written";
+  return {subject, "the receiver is " + std::string(fits.modelName) + ", the image " + imagePath +
+                       " is " + std::string(romType(imageTag).modelName) + ": " + written +
+                       "; an image tagged " + std::string(fits.tagText) + " (" +
+                       std::to_string(fits.blockCount) + " blocks) fits this receiver"};
+}
+
+Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& answer,
+                                 std::optional<int> imageTag) {
+  if (imageTag) {
+    // Would an image of the other family have taken it?
+    const bool groupC = ackGroupOfIndex(*imageTag) == AckGroup::C;
+    const int otherFamily = groupC ? 0 : 4;  // Fta 29 1, CI 29 1
+    if (!identifyModel(answer.data()) &&
+        checkUpgradeAnswer(answer.data(), otherFamily).kind == UpgradeVerdict::Kind::Accepted)
+      return {subject, "the receiver answered as a receiver of the other family (" +
+                           std::string(groupC ? "Fta or T" : "CI or HCI") + "): the image is for " +
+                           std::string(romType(*imageTag).modelName) +
+                           "; use an image of the receiver's family"};
+  }
+  return {subject, "the answer " + hexBytes(answer.data(), answer.size()) +
+                       " is no answer of a receiver's loader: a garbled line or another device "
+                       "on this port; check the cable and that the receiver is in its loader"};
 }
 
 std::string describeProbe(const std::string& device, const DeviceProbe& probe) {

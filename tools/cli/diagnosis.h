@@ -9,6 +9,7 @@
 
 #include "base/notice.h"
 #include "base/system_error.h"
+#include "serial/command_frame.h"
 #include "serial/serial_port.h"
 
 namespace quorvane::cli {
@@ -49,6 +50,19 @@ Explanation explainSilence(const PortNaming& port, const std::string& device, un
 // Why an image file was refused before anything was sent: what was found
 // in it against what an image must be.
 Explanation explainImageFailure(const std::string& path, MessageId id);
+
+// The receiver named type `receiverTag`, the image at `imagePath` is of type
+// `imageTag`: both types, the blocks written (nothing, mostly), and which
+// image fits.
+Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
+                                const std::string& imagePath, int imageTag,
+                                long long blocksWritten = 0);
+
+// An answer the job could not take: for an upgrade of an image of type
+// `imageTag`, an acknowledgement of the other family's receivers is named
+// as such; anything else is a garbled line or another device.
+Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& answer,
+                                 std::optional<int> imageTag);
 
 // `ports`: whether this user can open `device` now, and its flow control.
 std::string describeProbe(const std::string& device, const DeviceProbe& probe);

@@ -76,6 +76,10 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
   virtual std::optional<Explanation> explain(const Notice& notice) const {
     const SystemError& error = port_.lastError();
     if (notice.id == MessageId::PortOpenFailed) return explainOpenFailure(target_.naming(), error);
+    if (notice.id == MessageId::ReadBufferUnavailable)
+      return Explanation{portSubject(target_.naming()),
+                         "no memory for the receiver's flash (1 or 2 MiB); close other programs "
+                         "and run the job again"};
     const bool unanswered = notice.id == MessageId::ConnectNotAcknowledged ||
                             notice.id == MessageId::ReadTypeAnswerTimedOut ||
                             notice.id == MessageId::ReadBlockTimedOut ||
@@ -165,6 +169,7 @@ class TransferJob : public MachineJob {
         traceFrame(kSent, e.frame);
         break;
       case MachineEvent::Kind::AnswerTaken:
+        lastAnswer_ = e.frame;
         traceFrame(kReceived, e.frame, answerNote(e));
         break;
       case MachineEvent::Kind::BlockMoved:
@@ -179,6 +184,8 @@ class TransferJob : public MachineJob {
   virtual std::string answerNote(const MachineEvent&) { return {}; }
   virtual void blockMoved(const MachineEvent& e) = 0;
   virtual void wrapUp() = 0;
+
+  FrameBytes lastAnswer_{};  // the receiver's latest answer taken
 };
 
 class ReadJob final : public TransferJob {
@@ -212,6 +219,11 @@ class ReadJob final : public TransferJob {
       case MessageId::ImageTagWriteFailed:
       case MessageId::ImageWriteFailed:
         return explainFileFailure(transfer_.fields().targetPath, transfer_.writeError());
+      case MessageId::ReadTypeAnswerWrong:
+        return explainStrangeAnswer(portSubject(target_.naming()), lastAnswer_, std::nullopt);
+      case MessageId::ReceiverModelMismatch:  // verify
+        return explainTypeMismatch(portSubject(target_.naming()), transfer_.fields().tagIndex,
+                                   record_.imagePath, image_->tagIndex);
       default:
         return MachineJob::explain(notice);
     }
@@ -407,7 +419,6 @@ class UpgradeJob final : public TransferJob {
     // An answer that names the receiver's type lets the image's type be
     // checked; acknowledgements don't.
     if (identifyModel(e.frame.data())) typeNamed_ = true;
-    lastAnswer_ = e.frame;
     return verdictNote(e.frame, e.accepted, transfer_.tagIndex());
   }
 
@@ -419,31 +430,18 @@ class UpgradeJob final : public TransferJob {
 
   std::optional<Explanation> explain(const Notice& notice) const override {
     const std::string subject = portSubject(target_.naming());
-    const std::string image = std::string(romType(imageTag_).modelName);
-    if (notice.id == MessageId::ReceiverModelMismatch && receiverTag_) {
-      const RomImageTag& fits = romType(*receiverTag_);
-      return Explanation{subject, "the receiver is " + std::string(fits.modelName) +
-                                      ", the image " + record_.imagePath + " is " + image +
-                                      ": nothing was written; an image tagged " +
-                                      std::string(fits.tagText) + " (" +
-                                      std::to_string(fits.blockCount) + " blocks) fits it"};
+    if (notice.id == MessageId::ReceiverModelMismatch) {
+      // Named when asked before writing, or in an upgrade answer.
+      const std::optional<int> named =
+          receiverTag_ ? receiverTag_ : identifyModel(lastAnswer_.data());
+      if (named)
+        return explainTypeMismatch(subject, *named, record_.imagePath, imageTag_,
+                                   stage_ == Stage::Upgrade ? transfer_.blocksSent() : 0);
     }
-    const bool groupC = notice.id == MessageId::UpgradeAnswerUnexpectedGroupC;
-    if (!groupC && notice.id != MessageId::UpgradeAnswerUnexpectedGroupF)
-      return MachineJob::explain(notice);
-    // Taken for an acknowledgement of the other family's receivers?
-    const int otherFamily = groupC ? 0 : 4;
-    const bool otherGroup =
-        checkUpgradeAnswer(lastAnswer_.data(), otherFamily).kind == UpgradeVerdict::Kind::Accepted;
-    const std::string text =
-        otherGroup ? "the receiver answered as a receiver of the other family (" +
-                         std::string(groupC ? "Fta or T" : "CI or HCI") + "): the image is for " +
-                         image + "; use an image of the receiver's family"
-                   : "the answer " + hexBytes(lastAnswer_.data(), lastAnswer_.size()) +
-                         " is no acknowledgement at all: a garbled line or another device; "
-                         "check the cable";
-    return Explanation{
-        subject, text + " (after " + std::to_string(transfer_.blocksSent()) + " blocks written)"};
+    if (notice.id == MessageId::UpgradeAnswerUnexpectedGroupC ||
+        notice.id == MessageId::UpgradeAnswerUnexpectedGroupF)
+      return explainStrangeAnswer(subject, lastAnswer_, imageTag_);
+    return MachineJob::explain(notice);
   }
 
   // Ended before the upgrade began: nothing was written.
@@ -486,7 +484,6 @@ class UpgradeJob final : public TransferJob {
   int quietTicks_ = 0;
   int settleTicks_ = 0;
   unsigned long long dropped_ = 0;
-  FrameBytes lastAnswer_{};
   bool typeNamed_ = false;  // an upgrade answer was the receiver's IdentFrame
 };
 
