@@ -68,8 +68,7 @@ double blockTickSeconds(int turnaroundMs) {
 CliRun runCli(const std::vector<std::string>& args, const std::string& dir, std::size_t devices,
               unsigned stopAfter) {
   CliRun run;
-  ::unsetenv("QUORVANE_CLI_TEST_TICK_MS");  // the real 50 ms tick
-  static std::atomic<int> serial = 0;       // runs may go at once
+  static std::atomic<int> serial = 0;  // runs may go at once
   const std::string report = dir + "/report-" + std::to_string(++serial) + ".jsonl";
   std::vector<std::string> words{QUORVANE_CLI_PATH, "--quiet", "--report", report};
   if (stopAfter > 0) words.push_back("--trace");

@@ -7,7 +7,14 @@
 # folder); the build takes the set of the platform it targets. DEPENDS are
 # the layers (and outside libraries) this one includes, linked PUBLIC so
 # that a user of a layer gets everything below it. Every layer includes
-# from src/, by folder: #include "serial/command_port.h".
+# by folder: #include "serial/command_port.h".
+#
+# src/ itself is on no include path. Each layer publishes the headers it
+# lists, and only those, as links in a folder of its own in the build tree
+# (layers/<target>/<folder>/...), so a file sees the headers of its own
+# layer and of the layers it depends on, nothing above or beside them: an
+# upward include fails to compile. (scripts/check-layers.sh checks the
+# same rule on the sources, down to a dialog's own folder.)
 function(quorvane_layer target)
   cmake_parse_arguments(LAYER "QT" "" "SOURCES;POSIX;WIN32;DEPENDS" ${ARGN})
   set(sources ${LAYER_SOURCES})
@@ -17,7 +24,18 @@ function(quorvane_layer target)
     list(APPEND sources ${LAYER_POSIX})
   endif()
   add_library(${target} STATIC ${sources})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  set(published ${PROJECT_BINARY_DIR}/layers/${target})
+  file(REMOVE_RECURSE ${published})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(header IN LISTS LAYER_SOURCES)
+    if(header MATCHES "\\.h$")
+      get_filename_component(dir ${published}/${folder}/${header} DIRECTORY)
+      file(MAKE_DIRECTORY ${dir})
+      file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${published}/${folder}/${header}
+           SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} PUBLIC ${published})
   target_link_libraries(${target} PUBLIC ${LAYER_DEPENDS})
   if(LAYER_QT)
     set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)

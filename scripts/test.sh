@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test, leg by leg:
 #   format      the checked-in source format
-#   layers      includes point downward (scripts/check-layers.sh)
+#   layers      includes point downward (scripts/check-layers.sh), and the
+#               check catches upward includes planted in a copy (--self-test)
 #   unit        the whole suite in a normal build (warnings as errors)
 #   sanitized   the whole suite again under AddressSanitizer + UBSan
 #   windows     core, tests and quorvane-cli.exe cross-built with MinGW-w64
@@ -30,6 +31,7 @@ leg() {  # leg NAME COMMAND...: runs one leg and records how it ended
   echo "== $name: $([[ ${failed[*]:-} == *"$name"* ]] && echo FAILED || echo ok) ($((SECONDS - start)) s)"
 }
 
+layers() { bash scripts/check-layers.sh && bash scripts/check-layers.sh --self-test; }
 format() { git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; }
 unit() {
   bash scripts/build.sh build-test -DQUORVANE_WERROR=ON &&
@@ -44,7 +46,7 @@ sanitized() {
 }
 
 leg format format
-leg layers bash scripts/check-layers.sh
+leg layers layers
 leg unit unit
 leg sanitized sanitized
 # The Windows and QEMU legs compare with, or run, the normal build's tools.

@@ -1,5 +1,5 @@
-// quorvane-cli, the real executable, against receiver emulators over ptys, on a shortened tick
-// (QUORVANE_CLI_TEST_TICK_MS; waits are counted in ticks): what it prints, exits with, reports.
+// quorvane-cli, the real executable, against receiver emulators over ptys, at its real pace:
+// what it prints, exits with, reports.
 // Its option parsing and progress lines also as functions of the library.
 #include <fcntl.h>
 #include <grp.h>
@@ -69,7 +69,6 @@ struct CliCall {
   std::string env;
   bool asNobody = false;
   std::string shell;
-  int tickMs = 10;
 };
 
 constexpr int kCannotDropRoot = 99;
@@ -77,9 +76,7 @@ constexpr int kCannotDropRoot = 99;
 class CliProcess {
  public:
   explicit CliProcess(const CliCall& call) {
-    std::string command = call.shell + " exec env " + call.env +
-                          " QUORVANE_CLI_TEST_TICK_MS=" + std::to_string(call.tickMs) + " " +
-                          QUORVANE_CLI_PATH;
+    std::string command = call.shell + " exec env " + call.env + " " + QUORVANE_CLI_PATH;
     for (const std::string& word : split(call.line, ' ')) command += " '" + word + "'";
     const int out = ::open(io_.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(io_.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -418,7 +415,7 @@ TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
   auto& e = emu.emulator;
   {
     // The longest tick: the tool waits 60 of them for block 6 before it gives up.
-    const CliProcess tool({.line = args, .tickMs = 50});
+    const CliProcess tool({.line = args});
     ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == 1 + 6; }));  // 6 acks
     tool.interrupt();
     const CliRun r = tool.finish();

@@ -330,7 +330,7 @@ void FaultMatrix::runConnect(const Row& row) {
     if (*wait == kAckPollIntervalMs) pace(row.realTime, port, next, *wait);
   }
   const long polls = std::count(waits.begin(), waits.end(), kAckPollIntervalMs);
-  EXPECT_EQ(polls == kAckWaitLimitMs / kAckPollIntervalMs, row.fullWait) << polls << " polls";
+  EXPECT_EQ(polls == kAckPollLimit, row.fullWait) << polls << " polls";
   EXPECT_EQ(std::vector<int>(waits.begin() + polls, waits.end()),
             row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
   // The timer is stopped before anything else: no tick arrives under a message.

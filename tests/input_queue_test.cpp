@@ -113,7 +113,7 @@ TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
   FakeDevice& device = attachFake(port);
   device.pending = {1, 2, 3};
   device.silentReads = 3;
-  SerialPort* ports[] = {&closed, &port};
+  const PortWatch ports[] = {{&closed}, {&port}};
   PortWaiter waiter;
   EXPECT_EQ(waiter.wait(ports, 600000), std::vector<std::size_t>{1});
   EXPECT_EQ(port.bytesInQueue(), 3u);

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <thread>
@@ -231,7 +232,7 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
 // the far end answer at a given one (0: before the wait).
 TEST(CommandPortTest, SendsACommandThenTakesExactlyTheAckOrSendsOneStopFrame) {
   const Bytes ack = B(kAckFrame), a(ack.begin(), ack.begin() + 5), b(ack.begin() + 5, ack.end());
-  const int all = kAckWaitLimitMs / kAckPollIntervalMs;
+  const int all = kAckPollLimit;
   const struct {
     const char* name;
     std::map<int, Bytes> arrivals;
@@ -275,8 +276,8 @@ class Waiting : public ::testing::Test {
   void SetUp() override {
     for (int i = 0; i < 2; ++i) ASSERT_EQ(open[i].openDevice(pty[i].devicePath(), kLineSpeed), 1);
   }
-  std::vector<std::size_t> wait(int timeoutMs) {
-    SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
+  std::vector<std::size_t> wait(int timeoutMs, unsigned wanted1 = 1) {
+    const PortWatch ports[] = {{&open[0]}, {&open[1], wanted1}, {&closed}, {nullptr}};
     return waiter.wait(ports, timeoutMs);
   }
   PtyPair pty[2];
@@ -312,18 +313,40 @@ TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
 }
 
 TEST_F(Waiting, ReadyOnlyOnceAPortHoldsTheBytesWanted) {
-  SerialPort* ports[] = {&open[0], &open[1], &closed, nullptr};
-  const unsigned wanted[] = {1, 5, 1, 1};
   ASSERT_TRUE(pty[1].send({1, 2, 3}));
   ASSERT_TRUE(pty[1].waitDelivered(3));
-  EXPECT_TRUE(waiter.wait(ports, wanted, 50).empty());  // 3 of 5: watched on
+  EXPECT_TRUE(wait(50, 5).empty());  // 3 of 5: watched on
   std::thread sender([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     pty[1].send({4, 5});
   });
-  EXPECT_EQ(waiter.wait(ports, wanted, 60000), std::vector<std::size_t>{1});
+  EXPECT_EQ(wait(60000, 5), std::vector<std::size_t>{1});
   sender.join();
   EXPECT_EQ(open[1].bytesInQueue(), 5u);
+}
+
+// More ports than can be waited on at once: the ones beyond are looked at in turn.
+TEST(ManyPorts, BytesOnThePortsBeyondTheWaitedOnesAreSeen) {
+  constexpr std::size_t kPorts = kMaxArrivalHandles + 2;
+  std::vector<std::unique_ptr<PtyPair>> ptys;
+  std::vector<SerialPort> ports(kPorts);
+  std::vector<PortWatch> watches;
+  for (SerialPort& port : ports) {
+    ptys.push_back(std::make_unique<PtyPair>());
+    ASSERT_EQ(port.openDevice(ptys.back()->devicePath(), kLineSpeed), 1);
+    watches.push_back({&port});
+  }
+  PortWaiter waiter;
+  for (const std::size_t last : {kPorts - 1, std::size_t{0}}) {
+    std::thread sender([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ptys[last]->send({1});
+    });
+    EXPECT_EQ(waiter.wait(watches, 60000), std::vector<std::size_t>{last});
+    sender.join();
+    std::uint8_t byte = 0;
+    ASSERT_EQ(ports[last].read(&byte, 1), 1u);
+  }
 }
 
 }  // namespace

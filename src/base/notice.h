@@ -11,7 +11,7 @@ namespace quorvane {
 enum class MessageId {
   // Named by cause; several causes share a text. Texts: notice_text.cpp.
   // port and connection
-  PortOpenFailed,          // "open port%d error!"            number
+  PortOpenFailed,          // "open port%d error!"            portNumber
   ConnectNotAcknowledged,  // "no answer！": silence or another answer
   Connected,               // "connect ok!"
   // read transfer
@@ -26,7 +26,7 @@ enum class MessageId {
   ReceiverModelMismatch,          // the mismatch text    imageModel, receiverModel
   // image file
   ImageCreateFailed,    // "create file error!"
-  ImageTagWriteFailed,  // "write file error F1!" ...      number: the tag index
+  ImageTagWriteFailed,  // "write file error F1!" ...      tagIndex
   ImageWriteFailed,     // "write file error!"
   ImageOpenFailed,      // "Open file<%s> error！"          path
   ImageSizeWrong,       // "file size error！"
@@ -41,8 +41,8 @@ enum class MessageId {
 // nothing from the layers that raised it.
 struct Notice {
   MessageId id = MessageId::PortOpenFailed;
-  long long number = 0;       // PortOpenFailed: the 1-based port number;
-                              // ImageTagWriteFailed: the tag index
+  long long portNumber = 0;   // PortOpenFailed: the 1-based port number
+  long long tagIndex = 0;     // ImageTagWriteFailed: the image's tag index
   std::string path;           // ImageOpenFailed
   std::string imageModel;     // ReceiverModelMismatch: the image's model name
   std::string receiverModel;  // ReceiverModelMismatch: the receiver's model name
@@ -55,13 +55,13 @@ struct Notice {
   static Notice openPort(long long portNumber) {
     Notice n;
     n.id = MessageId::PortOpenFailed;
-    n.number = portNumber;
+    n.portNumber = portNumber;
     return n;
   }
   static Notice writeTag(int tagIndex) {
     Notice n;
     n.id = MessageId::ImageTagWriteFailed;
-    n.number = tagIndex;
+    n.tagIndex = tagIndex;
     return n;
   }
   static Notice openFile(std::string filePath) {

@@ -30,7 +30,7 @@ const char* const kUpgradeCompleteWarning =
 std::string noticeText(const Notice& n) {
   switch (n.id) {
     case MessageId::PortOpenFailed:
-      return "open port" + std::to_string(n.number) + " error!";
+      return "open port" + std::to_string(n.portNumber) + " error!";
     case MessageId::ConnectNotAcknowledged:
     case MessageId::ReadBlockTimedOut:
       return kNoAnswer;
@@ -58,8 +58,8 @@ std::string noticeText(const Notice& n) {
     case MessageId::ImageCreateFailed:
       return "create file error!";
     case MessageId::ImageTagWriteFailed:
-      if (n.number >= 0 && n.number < static_cast<long long>(std::size(kTagWriteFailed)))
-        return kTagWriteFailed[static_cast<std::size_t>(n.number)];
+      if (n.tagIndex >= 0 && n.tagIndex < static_cast<long long>(std::size(kTagWriteFailed)))
+        return kTagWriteFailed[static_cast<std::size_t>(n.tagIndex)];
       [[fallthrough]];  // no type: the plain write failure
     case MessageId::ImageWriteFailed:
       return "write file error!";

@@ -33,10 +33,6 @@ struct SystemError {
   static SystemError of(const char* call, ErrorKind kind) { return {call, 0, kind}; }
 
   bool failed() const { return kind != ErrorKind::None; }
-  bool isNotFound() const { return kind == ErrorKind::NotFound; }
-  bool isPermissionDenied() const { return kind == ErrorKind::PermissionDenied; }
-  bool isBusy() const { return kind == ErrorKind::Busy; }
-  bool isNotATerminal() const { return kind == ErrorKind::NotATerminal; }
   bool isNoSuchPort() const { return kind == ErrorKind::NoSuchPort; }
   bool isTimedOut() const { return kind == ErrorKind::TimedOut; }
 

@@ -65,18 +65,12 @@ std::optional<int> ConnectHandshake::openAndRequest() {
 }
 
 std::optional<int> ConnectHandshake::pollAck() {
-  // Counted, not clocked: after the last of the 200 waits no poll follows,
-  // and the bytes waiting then stay queued.
-  if (ackWait_.expired()) return unanswered();
-  if (port_.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
-    ackWait_.count();
-    return kAckPollIntervalMs;
-  }
   FrameBytes answer{};
-  const unsigned got = port_.read(answer.data(), static_cast<unsigned>(answer.size()));
-  const bool acknowledged = got == kFrameSize && answer == kAckFrame;
+  const AckWait::Result result = ackWait_.poll(port_, answer);
+  if (result == AckWait::Result::Pending) return kAckPollIntervalMs;
+  if (result == AckWait::Result::TimedOut) return unanswered();
+  const bool acknowledged = result == AckWait::Result::Acknowledged;
   notify({.kind = MachineEvent::Kind::AnswerTaken, .frame = answer, .accepted = acknowledged});
-  // Twelve bytes that differ are consumed and end the wait.
   if (!acknowledged) return unanswered();
   view_.showProgress(kConnectProgressDone);
   enter(Phase::Pausing);

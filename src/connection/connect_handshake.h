@@ -19,7 +19,6 @@
 
 namespace quorvane {
 
-inline constexpr int kConnectTimerId = 1;
 inline constexpr int kConnectTimerMs = 200;
 inline constexpr int kConnectProgressStart = 60;
 inline constexpr int kConnectProgressDone = 100;
@@ -54,9 +53,6 @@ class ConnectHandshake final : public TickMachine {
   // Cancel, no message. Ignored once the handshake has begun.
   void abandon() override;
 
-  // The acknowledgement wait: 10 ms a poll, given up at 2000.
-  const CountedWait& ackWait() const { return ackWait_; }
-
  private:
   std::optional<int> openAndRequest();
   std::optional<int> pollAck();
@@ -67,7 +63,7 @@ class ConnectHandshake final : public TickMachine {
   ConnectView& view_;
   PortTarget target_;
   SleepFn sleep_;
-  CountedWait ackWait_{kAckPollIntervalMs, kAckWaitLimitMs};
+  AckWait ackWait_;
 };
 
 }  // namespace quorvane

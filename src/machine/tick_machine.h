@@ -26,6 +26,13 @@ inline constexpr int kTickMs = 50;
 inline constexpr unsigned kWaitStepMs = 50;
 inline constexpr unsigned kWaitLimitMs = 3000;
 
+// The timers the machines ask their front end for, by id. Ids are per
+// machine: each front end runs one machine's timers.
+inline constexpr int kConnectTimerId = 1;  // connect: the whole handshake
+inline constexpr int kAnswerTimerId = 1;   // read: waiting for the type
+inline constexpr int kBlockTimerId = 2;    // read: one block per tick
+inline constexpr int kUpgradeTimerId = 1;  // upgrade: answer + block
+
 enum class Phase {
   NotStarted,      // start() not called yet
   Armed,           // connect: started, its first tick not come yet
@@ -56,7 +63,6 @@ class CountedWait {
   }
   bool expired() const { return elapsed_ >= limit_; }
   void restart() { elapsed_ = 0; }
-  unsigned elapsedMs() const { return elapsed_; }
 
  private:
   unsigned step_;

@@ -32,7 +32,7 @@ constexpr FrameBytes makeFrame(std::uint8_t command, std::uint8_t param1 = 0,
 }
 
 // The plain acknowledgement: magic and four zero bytes.
-inline constexpr FrameBytes kAckFrame = makeFrame(0x00);
+inline constexpr FrameBytes kAckFrame = makeFrame(kCmdAck);
 inline constexpr FrameBytes kStopFrame = makeFrame(kCmdStop);
 inline constexpr FrameBytes kConnectFrame = makeFrame(kCmdConnect);
 inline constexpr FrameBytes kStartReadFrame = makeFrame(kCmdStartRead);

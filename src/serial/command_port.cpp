@@ -19,26 +19,28 @@ unsigned CommandPort::sendFrame(const FrameBytes& frame) {
   return write(frame.data(), static_cast<unsigned>(frame.size()));
 }
 
-bool CommandPort::waitAck(const SleepFn& sleep) {
-  // Counted, not clocked: the limit is a number of polls, however long each
-  // sleep really takes.
-  bool matched = false;
-  for (int elapsed = 0;;) {
-    if (bytesInQueue() == kFrameSize) {
-      FrameBytes answer{};
-      const unsigned got = read(answer.data(), static_cast<unsigned>(answer.size()));
-      matched = got == kFrameSize && answer == kAckFrame;
-      break;  // twelve bytes that differ are consumed and end the wait
-    }
-    if (sleep)
-      sleep(kAckPollIntervalMs);
-    else
-      sleepMilliseconds(kAckPollIntervalMs);
-    elapsed += kAckPollIntervalMs;
-    if (elapsed >= kAckWaitLimitMs) break;  // waiting bytes stay queued
+AckWait::Result AckWait::poll(SerialPort& port, FrameBytes& answer) {
+  // Counted, not clocked: the limit is a number of polls, however long the
+  // sleeps between them really take.
+  if (polls_ >= kAckPollLimit) return Result::TimedOut;
+  if (port.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
+    ++polls_;
+    return Result::Pending;
   }
-  if (!matched) sendFrame(kStopFrame);
-  return matched;
+  answer = {};
+  const unsigned got = port.read(answer.data(), static_cast<unsigned>(answer.size()));
+  return got == kFrameSize && answer == kAckFrame ? Result::Acknowledged : Result::Refused;
+}
+
+bool CommandPort::waitAck(const SleepFn& sleep) {
+  AckWait wait;
+  FrameBytes answer{};
+  AckWait::Result result;
+  while ((result = wait.poll(*this, answer)) == AckWait::Result::Pending)
+    (sleep ? sleep : sleepMilliseconds)(kAckPollIntervalMs);
+  if (result == AckWait::Result::Acknowledged) return true;
+  sendFrame(kStopFrame);
+  return false;
 }
 
 }  // namespace quorvane

@@ -1,5 +1,10 @@
 // A SerialPort that speaks command frames: sendCommand and the
 // acknowledgement wait of the connect handshake. No data of its own.
+//
+// The acknowledgement wait is written once, as AckWait: one poll per call.
+// waitAck() runs it to the end, sleeping between polls; the connect
+// handshake runs it one step at a time, so that an event loop can schedule
+// the sleeps.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +17,27 @@ namespace quorvane {
 
 // The acknowledgement wait: counted polls, not a clock.
 inline constexpr int kAckPollIntervalMs = 10;
-inline constexpr int kAckWaitLimitMs = 2000;  // 200 polls of 10 ms
+inline constexpr int kAckPollLimit = 200;  // 2000 ms of 10 ms polls
 
 // Sleeps for the given milliseconds. Injectable so that tests of the counted
 // waits need not really sleep.
 using SleepFn = std::function<void(int ms)>;
 void sleepMilliseconds(int ms);
+
+// The acknowledgement wait, one poll per call. A poll finding exactly
+// twelve bytes waiting takes them: they are the answer, the acknowledgement
+// frame or not (twelve bytes that differ are consumed and end the wait).
+// Otherwise the poll is counted and the caller waits kAckPollIntervalMs
+// before the next; after kAckPollLimit such polls the wait has timed out
+// without looking again, and waiting bytes stay queued.
+class AckWait {
+ public:
+  enum class Result { Pending, Acknowledged, Refused, TimedOut };
+  Result poll(SerialPort& port, FrameBytes& answer);
+
+ private:
+  int polls_ = 0;
+};
 
 class CommandPort : public SerialPort {
  public:
@@ -29,11 +49,8 @@ class CommandPort : public SerialPort {
   // Writes a ready-made frame in one call.
   unsigned sendFrame(const FrameBytes& frame);
 
-  // Waits for exactly twelve waiting bytes equal to the acknowledgement
-  // frame: up to kAckWaitLimitMs / kAckPollIntervalMs polls with a sleep of
-  // kAckPollIntervalMs between them (counted, not clocked). Twelve bytes that
-  // differ are consumed; on a time-out waiting bytes stay queued. On failure
-  // the stop frame is sent and false returned.
+  // Runs an AckWait to its end, with a sleep of kAckPollIntervalMs after
+  // each counted poll. On failure the stop frame is sent and false returned.
   bool waitAck(const SleepFn& sleep = sleepMilliseconds);
 };
 

@@ -14,6 +14,9 @@
 
 namespace quorvane {
 
+// The program offers COM1 to COM4.
+inline constexpr int kComPortCount = 4;
+
 // The device path of COM<portNumber>, or nothing for numbers below 1 or out
 // of range. Implemented by the platform backend.
 std::optional<std::string> devicePathForPort(long long portNumber);

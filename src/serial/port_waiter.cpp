@@ -10,62 +10,63 @@
 
 namespace quorvane {
 
-std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports, int timeoutMs) {
-  return wait(ports, {}, timeoutMs);
-}
-
-std::vector<std::size_t> PortWaiter::wait(std::span<SerialPort* const> ports,
-                                          std::span<const unsigned> wanted, int timeoutMs) {
+std::vector<std::size_t> PortWaiter::wait(std::span<const PortWatch> ports, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   const std::size_t n = ports.size();
-  const auto want = [&](std::size_t i) { return i < wanted.size() ? std::max(wanted[i], 1u) : 1u; };
+  const auto open = [&](std::size_t i) { return ports[i].port && ports[i].port->isOpen(); };
+  const auto want = [&](std::size_t i) { return std::max(ports[i].wanted, 1u); };
   lastError_ = {};
-  leftOut_.assign(n, false);
-  held_.assign(n, 0);
+  waits_.assign(n, ArrivalWait{});
   std::vector<std::size_t> ready;
   for (;;) {
     // Arm first, then look at the queues: bytes that arrive in between
     // signal the armed wait, so none is missed. A level-triggered handle
     // shows what its device holds anyway: only the port's own queue is
     // looked at, and the device once it signals.
-    handles_.assign(n, kNoArrivalHandle);
-    level_.assign(n, false);
+    std::size_t armed = 0;
+    bool polling = false;  // some port is looked at every kPortPollMs
+    bool anyLevel = false;
     for (std::size_t i = 0; i < n; ++i) {
-      if (!ports[i] || !ports[i]->isOpen() || leftOut_[i]) continue;
-      handles_[i] = ports[i]->device_->armArrival();
-      level_[i] = handles_[i] != kNoArrivalHandle && ports[i]->device_->arrivalLevelTriggered();
+      ArrivalWait& w = waits_[i];
+      w.handle = kNoArrivalHandle;
+      w.level = false;
+      if (!open(i)) continue;
+      if (!w.polled && armed < kMaxArrivalHandles) {
+        w.handle = ports[i].port->device_->armArrival();
+        w.level = w.handle != kNoArrivalHandle && ports[i].port->device_->arrivalLevelTriggered();
+      }
+      armed += w.handle != kNoArrivalHandle;
+      polling = polling || w.handle == kNoArrivalHandle;
+      anyLevel = anyLevel || w.level;
     }
     for (std::size_t i = 0; i < n; ++i) {
-      if (!ports[i]) continue;
-      held_[i] = level_[i] ? ports[i]->queuedBytes() : ports[i]->bytesInQueue();
-      if (held_[i] >= want(i)) ready.push_back(i);
+      if (!ports[i].port) continue;
+      ArrivalWait& w = waits_[i];
+      w.held = w.level ? ports[i].port->queuedBytes() : ports[i].port->bytesInQueue();
+      if (w.held >= want(i)) ready.push_back(i);
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    // Ports that can't be waited on are looked at every kPortPollMs.
-    bool polling = false;
-    for (std::size_t i = 0; i < n; ++i)
-      polling = polling || (ports[i] && ports[i]->isOpen() && handles_[i] == kNoArrivalHandle);
     // With a port ready, the others' handles are still looked at, without
     // waiting: every port whose bytes are there is reported.
-    const bool anyLevel = std::find(level_.begin(), level_.end(), true) != level_.end();
     if ((!ready.empty() || left <= 0) && !anyLevel) return ready;
     const int slice = !ready.empty() || left <= 0 ? 0
                       : polling ? static_cast<int>(std::min<long long>(left, kPortPollMs))
                                 : static_cast<int>(left);
-    if (!waitForArrival(handles_, slice, signalled_, lastError_)) return ready;
+    if (!waitForArrival(waits_, slice, lastError_)) return ready;
     bool woken = false;
     for (std::size_t i = 0; i < n; ++i) {
-      if (!signalled_[i]) continue;
+      ArrivalWait& w = waits_[i];
+      if (!w.signalled) continue;
       woken = true;
       // A port that brought bytes, too few yet, is watched on; one that
       // brought none (a device that has gone keeps signalling) is polled.
-      const bool wasReady = held_[i] >= want(i);
-      const unsigned now = ports[i]->bytesInQueue();
-      if (now <= held_[i]) leftOut_[i] = true;
+      const bool wasReady = w.held >= want(i);
+      const unsigned now = ports[i].port->bytesInQueue();
+      if (now <= w.held) w.polled = true;
       if (!wasReady && now >= want(i)) ready.push_back(i);
-      held_[i] = now;
+      w.held = now;
     }
     std::sort(ready.begin(), ready.end());
     if (!ready.empty() || slice == 0) return ready;

@@ -19,18 +19,15 @@
 //   port that woke the wait without bytes (a device that has gone keeps
 //   signalling), for the rest of that call, so that it never makes the wait
 //   spin. The next call watches it again.
-// - POSIX waits with poll(2) on the descriptors, without a limit on their
-//   number. Windows keeps one overlapped WaitCommEvent(EV_RXCHAR) pending per
-//   port and waits with WaitForMultipleObjects, which takes at most
-//   kMaxWaitPorts (64) handles: with more open ports wait() fails
-//   (ERROR_INVALID_PARAMETER). Callers stay within kMaxWaitPorts.
+// - At most kMaxArrivalHandles ports are waited on (Windows'
+//   WaitForMultipleObjects takes no more); the ones beyond are looked at
+//   every kPortPollMs, so any number of ports can be given.
 // - Single-threaded, like the ports: call it from the thread that uses them.
 //
-// wait(ports, wanted, timeoutMs) is the same but for when a port is ready:
-// once its queue holds at least wanted[i] bytes (0 counts as 1; a missing
-// entry as 1). A port that brings fewer is watched on, so a caller can
-// sleep until a whole answer or block is there, or until the next bytes
-// come (wanted = what the queue holds + 1).
+// A port is ready once its queue holds at least `wanted` bytes (0 counts as
+// 1). A port that brings fewer is watched on, so a caller can sleep until a
+// whole answer or block is there, or until the next bytes come (wanted =
+// what the queue holds + 1).
 #pragma once
 
 #include <cstddef>
@@ -44,23 +41,38 @@ namespace quorvane {
 
 class SerialPort;
 
-inline constexpr std::size_t kMaxWaitPorts = 64;
+// What an arrival wait watches: a descriptor (POSIX, poll for input) or an
+// event handle (Windows, signalled by an armed EV_RXCHAR wait).
+using ArrivalHandle = std::intptr_t;
+inline constexpr ArrivalHandle kNoArrivalHandle = -1;
+
+// One port in a wait: its handle, what the platform's wait saw, and what
+// the shared logic keeps of it between the rounds of one call.
+struct ArrivalWait {
+  ArrivalHandle handle = kNoArrivalHandle;
+  bool signalled = false;  // set by waitForArrival
+  bool level = false;      // the handle is level-triggered
+  bool polled = false;     // looked at every kPortPollMs for the rest of the call
+  unsigned held = 0;       // the port's queue at the last look
+};
+
+inline constexpr std::size_t kMaxArrivalHandles = 64;
 inline constexpr int kPortPollMs = 10;
+
+// A port to wait on, and the bytes its queue must hold to be ready.
+struct PortWatch {
+  SerialPort* port = nullptr;
+  unsigned wanted = 1;
+};
 
 class PortWaiter {
  public:
-  std::vector<std::size_t> wait(std::span<SerialPort* const> ports, int timeoutMs);
-  std::vector<std::size_t> wait(std::span<SerialPort* const> ports,
-                                std::span<const unsigned> wanted, int timeoutMs);
+  std::vector<std::size_t> wait(std::span<const PortWatch> ports, int timeoutMs);
 
   const SystemError& lastError() const { return lastError_; }
 
  private:
-  std::vector<std::intptr_t> handles_;
-  std::vector<bool> signalled_;
-  std::vector<bool> leftOut_;
-  std::vector<unsigned> held_;  // each port's queue at the last look
-  std::vector<bool> level_;     // its handle is level-triggered
+  std::vector<ArrivalWait> waits_;  // one per port
   SystemError lastError_;
 };
 

@@ -32,6 +32,18 @@ inline constexpr std::uint8_t kCmdStartUpgrade = 0x99;  // start flash upload
 inline constexpr std::uint8_t kCmdReadComplete = 0x01;  // after the last block
 inline constexpr std::uint8_t kCmdStop = 0x02;          // abort / end upload
 
+// ---- acknowledgements the receiver sends (byte 9, then param1) -------------
+// The plain acknowledgement: the connection request's answer, and the first
+// accepted upgrade answer of receiver families Fta and T (group F).
+inline constexpr std::uint8_t kCmdAck = 0x00;
+// The upgrade's other accepted answers; all other bytes of these frames are 0.
+// Group C (families CI and HCI): three commands.
+inline constexpr std::array<std::uint8_t, 3> kGroupCAckCommands = {0xF0, 0xF2, 0xFF};
+// Group F: besides the plain acknowledgement, 0x11 with param1 0x11, and 0xAA.
+inline constexpr std::uint8_t kGroupFAckCommand2 = 0x11;
+inline constexpr std::uint8_t kGroupFAckParam1 = 0x11;
+inline constexpr std::uint8_t kGroupFAckCommand3 = 0xAA;
+
 // ---- the receiver's type answer ------------------------------------------
 // "Halvorne", 0x10, ModelNumber (1..16), 0x00, 0x00.
 inline constexpr std::uint8_t kIdentParam1 = 0x10;

@@ -13,14 +13,10 @@
 #include <vector>
 
 #include "base/system_error.h"
+#include "serial/port_waiter.h"
 #include "serial/serial_port.h"
 
 namespace quorvane {
-
-// What an arrival wait watches: a descriptor (POSIX, poll for input) or an
-// event handle (Windows, signalled by an armed EV_RXCHAR wait).
-using ArrivalHandle = std::intptr_t;
-inline constexpr ArrivalHandle kNoArrivalHandle = -1;
 
 class SerialDevice {
  public:
@@ -65,10 +61,10 @@ enum class DeviceSetup {
 std::unique_ptr<SerialDevice> openSerialDevice(const std::string& path, int speed,
                                                DeviceSetup setup, SystemError& error);
 
-// Waits until one of `handles` (armed by armArrival) signals or `timeoutMs`
-// passes; marks the ones that signalled in `signalled` (resized to match).
-// False, with `error` set, when the wait itself failed.
-bool waitForArrival(std::span<const ArrivalHandle> handles, int timeoutMs,
-                    std::vector<bool>& signalled, SystemError& error);
+// Waits until one of the handles (armed by armArrival; at most
+// kMaxArrivalHandles that are not kNoArrivalHandle) signals or `timeoutMs`
+// passes, and sets `signalled` of each wait accordingly. False, with
+// `error` set, when the wait itself failed.
+bool waitForArrival(std::span<ArrivalWait> waits, int timeoutMs, SystemError& error);
 
 }  // namespace quorvane

@@ -51,7 +51,6 @@ int SerialPort::attach(std::unique_ptr<SerialDevice> device, const std::string& 
   device_ = std::move(device);
   input_.clear();
   arrived_ = 0;
-  binary_ = false;
   devicePath_ = path;
   lastError_ = {};
   return 1;
@@ -113,14 +112,12 @@ int SerialPort::setBinaryMode(int flag) {
     lastError_ = error;
     return 0;
   }
-  binary_ = (flag & 1) != 0;
   return 1;
 }
 
 void SerialPort::close() {
   device_.reset();
   input_.clear();
-  binary_ = false;
   devicePath_.clear();
 }
 

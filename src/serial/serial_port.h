@@ -18,14 +18,22 @@
 // such COM number, write timed out).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "base/system_error.h"
 #include "serial/input_queue.h"
+#include "serial/protocol.h"
 
 namespace quorvane {
+
+// The time a line at `bitsPerSecond` takes to carry one byte (start bit,
+// eight data bits, stop bit).
+constexpr std::chrono::nanoseconds lineByteTime(long long bitsPerSecond = kLineSpeed) {
+  return std::chrono::nanoseconds(1'000'000'000LL * kLineBitsPerByte / bitsPerSecond);
+}
 
 inline constexpr int kReadWaitLimitMs = 2000;   // a pending read is waited for
 inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length
@@ -80,7 +88,6 @@ class SerialPort {
   void close();
 
   bool isOpen() const;
-  bool binaryMode() const { return binary_; }
 
   // Total bytes taken from the device since the last open (diagnostics and
   // test drivers: everything the far end sent has arrived when this equals
@@ -107,7 +114,6 @@ class SerialPort {
   std::unique_ptr<SerialDevice> device_;
   InputQueue input_{kDriverQueueSize};
   std::uint64_t arrived_ = 0;
-  bool binary_ = false;  // the "binary" line flag as last set
   std::string devicePath_;
   SystemError lastError_;
 };

@@ -9,15 +9,15 @@ namespace quorvane {
 namespace {
 
 constexpr std::array<FrameBytes, 3> kGroupC = {
-    makeFrame(0xF0),
-    makeFrame(0xF2),
-    makeFrame(0xFF),
+    makeFrame(kGroupCAckCommands[0]),
+    makeFrame(kGroupCAckCommands[1]),
+    makeFrame(kGroupCAckCommands[2]),
 };
 
 constexpr std::array<FrameBytes, 3> kGroupF = {
     kAckFrame,
-    makeFrame(0x11, 0x11),
-    makeFrame(0xAA),
+    makeFrame(kGroupFAckCommand2, kGroupFAckParam1),
+    makeFrame(kGroupFAckCommand3),
 };
 
 bool equalsFrame(const std::uint8_t* bytes, const FrameBytes& frame) {

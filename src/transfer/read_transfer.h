@@ -24,7 +24,7 @@
 namespace quorvane {
 
 // The transfer's record, readable by its front ends.
-struct ReadFields {
+struct ReadTransferState {
   std::int32_t tagIndex = 0;            // the receiver's type: ModelNumber - 1
   std::uint32_t blockCount = 0;         // 256 or 512 once the type is known
   std::uint32_t blocksReceived = 0;     // blocks stored; the next block's index
@@ -58,7 +58,7 @@ class ReadTransfer final : public TransferMachine {
   // image's model first, the receiver's second). Call before start().
   void verifyAgainst(int imageTagIndex) { expectedTagIndex_ = imageTagIndex; }
 
-  const ReadFields& fields() const { return fields_; }
+  const ReadTransferState& fields() const { return fields_; }
   // Why the image file could not be written (after its message), as the
   // system said it.
   const SystemError& writeError() const { return writeError_; }
@@ -69,7 +69,7 @@ class ReadTransfer final : public TransferMachine {
   bool readBlock(std::uint8_t* dest);
   void complete();
 
-  ReadFields fields_;
+  ReadTransferState fields_;
   SystemError writeError_;
   std::optional<int> expectedTagIndex_;  // set: verify, write no file
 };

@@ -22,13 +22,13 @@ void TransferMachine::failAtStart(const std::optional<Notice>& notice) {
   announceFinished();
 }
 
-void TransferMachine::failInTick(const Notice& notice, Tell tell) {
+void TransferMachine::failInTick(const Notice& notice, ShowMessage when) {
   // Ended first: ticks that a message box's own loop delivers do nothing.
   end(Outcome::Failed, notice);
-  if (tell == Tell::First) view_.showMessage(notice);
+  if (when == ShowMessage::BeforeStopFrame) view_.showMessage(notice);
   send(port_, kStopFrame);
   view_.cancel();
-  if (tell == Tell::Last) view_.showMessage(notice);
+  if (when == ShowMessage::AfterCancel) view_.showMessage(notice);
   announceFinished();
 }
 

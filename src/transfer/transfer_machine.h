@@ -24,8 +24,8 @@ class TransferMachine : public TickMachine {
   void failAtStart(const std::optional<Notice>& notice);
   // A failure inside a tick: the stop frame, the Cancel command, then the
   // message; or, for a model mismatch, the message first.
-  enum class Tell { Last, First };
-  void failInTick(const Notice& notice, Tell tell = Tell::Last);
+  enum class ShowMessage { AfterCancel, BeforeStopFrame };
+  void failInTick(const Notice& notice, ShowMessage when = ShowMessage::AfterCancel);
   // The bar at n * 100 / count (n clamped to 0..count) and the counter
   // "n/count blocks".
   void showBlockProgress(long long n, long long count);

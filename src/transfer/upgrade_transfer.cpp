@@ -51,7 +51,8 @@ void UpgradeTransfer::tick(int timerId) {
   switch (verdict.kind) {
     case UpgradeVerdict::Kind::ModelMismatch:
       // The one failure told before the stop frame.
-      return failInTick(mismatchNotice(tagIndex_, verdict.receiverIndex), Tell::First);
+      return failInTick(mismatchNotice(tagIndex_, verdict.receiverIndex),
+                        ShowMessage::BeforeStopFrame);
     case UpgradeVerdict::Kind::Unexpected:
       return failInTick(Notice::of(verdict.group == AckGroup::C
                                        ? MessageId::UpgradeAnswerUnexpectedGroupC

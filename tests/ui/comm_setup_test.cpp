@@ -111,7 +111,7 @@ TEST_F(CommSetupTest, ComButtonsAreRadioButtonsWhoseTooltipsNameTheDeviceAndWhyN
   SerialPort holder;  // COM3 taken meanwhile
   ASSERT_EQ(holder.open(3, kLineSpeed), 1);
   CommSetupDialog taken;
-  for (int i = 0; i < CommSetupDialog::kPortCount; ++i)
+  for (int i = 0; i < kComPortCount; ++i)
     EXPECT_EQ(QAccessible::queryAccessibleInterface(free.comButton(i))->role(),
               QAccessible::RadioButton);
   EXPECT_EQ(free.comButton(0)->toolTip(), "/nonexistent/x\nnot present");

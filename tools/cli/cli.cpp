@@ -170,7 +170,7 @@ struct RunOutcome {
 // then their report records.
 RunOutcome runJobs(const Options& o, Console& console, const std::vector<JobTarget>& targets,
                    const JobMaker& make) {
-  RunContext run{console, Timing::fromEnvironment(), o.trace, Clock::now()};
+  RunContext run{console, o.trace, Clock::now()};
   std::vector<std::unique_ptr<ReceiverJob>> jobs;
   std::vector<Job*> loopJobs;
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -373,7 +373,7 @@ int runInfo(const Options& o, Console& console) {
 
 std::string comPortLines() {
   std::string out = "COM ports:\n";
-  for (long long n = 1; n <= 4; ++n) {
+  for (long long n = 1; n <= kComPortCount; ++n) {
     const std::string path = devicePathForPort(n).value_or("-");
     const char* set = std::getenv(portOverrideVariable(n).c_str());
     const bool present = serialDevicePresent(path);

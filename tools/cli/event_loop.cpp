@@ -1,14 +1,12 @@
 #include "event_loop.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "serial/port_waiter.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
-#include "transfer/transfer_timing.h"
 
 namespace quorvane::cli {
 
@@ -19,8 +17,7 @@ constexpr auto kLongestSleep = std::chrono::milliseconds(100);
 
 // The line carries one byte in this time: what is still missing of a block
 // can't be there sooner than this per byte.
-constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(
-    std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / kLineSpeed));
+constexpr Clock::duration kByteTime = std::chrono::duration_cast<Clock::duration>(lineByteTime());
 
 // The port is looked at this long before the rest of a block can have come
 // at the line rate, and then watched until the block is whole. The lead
@@ -46,23 +43,8 @@ constexpr int kTickSlackParts = 5;
 
 }  // namespace
 
-Clock::duration Timing::real(int protocolMs) const {
-  const auto us = static_cast<long long>(double(protocolMs) * 1000.0 * scale);
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(std::max(us, 1LL)));
-}
-
-Timing Timing::fromEnvironment() {
-  Timing t;
-  if (const char* v = std::getenv("QUORVANE_CLI_TEST_TICK_MS")) {
-    const int ms = std::atoi(v);
-    // Only ever shorter than the real tick, never longer.
-    if (ms >= 1 && ms <= kTickMs) t.scale = double(ms) / double(kTickMs);
-  }
-  return t;
-}
-
 void Job::startTimer(int timerId, int periodMs) {
-  const Clock::duration period = timing_.real(periodMs);
+  const Clock::duration period = std::chrono::milliseconds(std::max(periodMs, 1));
   timers_[timerId] = Timer{Clock::now() + period, period};
 }
 
@@ -79,111 +61,108 @@ namespace {
 // watched (PortWaiter) until they are whole.
 class ArrivalWatch {
  public:
-  explicit ArrivalWatch(std::size_t jobs) : looks_(jobs) {}
+  explicit ArrivalWatch(std::size_t jobs) : jobWatches_(jobs), watched_(jobs) {}
 
   // Looks at every job's port that is due; `step` runs a job's awaited
   // tick when its bytes are complete. True when a job stepped; `wake` gets
   // the time of the next look.
   template <typename Step>
-  bool look(const std::vector<Job*>& jobs, Clock::time_point& wake, const Step& step);
+  bool lookAtPorts(const std::vector<Job*>& jobs, Clock::time_point& wake, const Step& step);
 
   // Sleeps until `wake` or until a watched port has its bytes.
   void wait(Clock::time_point wake);
 
   // A tick has brought the job's queue up to date (and may have taken a
-  // block): its rest is reckoned afresh, in case the receiver has caught up.
+  // block): what it still misses is reckoned afresh, in case the receiver
+  // has caught up.
   void ticked(std::size_t job) {
-    looks_[job].notBefore = {};
-    looks_[job].watching = false;
-    looks_[job].drained = true;
+    jobWatches_[job].notBefore = {};
+    jobWatches_[job].watching = false;
+    jobWatches_[job].tickedSinceLook = true;
   }
 
   // The job's next step awaits bytes: its ticks only count a wait.
-  bool awaiting(std::size_t job) const { return looks_[job].awaiting; }
+  bool awaiting(std::size_t job) const { return jobWatches_[job].awaiting; }
 
  private:
-  struct Look {
+  struct JobWatch {
     bool awaiting = false;          // its next step awaits bytes
     bool fast = false;              // its receiver sends faster than the line
     Clock::time_point steppedAt{};  // its last step on arrival
     Clock::time_point notBefore{};  // no look before (the bytes can't be whole)
     bool watching = false;          // the waiter watches its port
     unsigned wanted = 0;            //   for this many bytes
-    bool drained = false;           // a tick has just brought its queue up to date
+    bool tickedSinceLook = false;   // a tick has just brought its queue up to date
     Clock::time_point lookedAt{};   // the last look, and the bytes arrived by then
     std::uint64_t arrived = 0;
   };
 
-  void watch(std::size_t job, SerialPort* port, unsigned bytes) {
-    looks_[job].watching = true;
-    looks_[job].wanted = bytes;
-    watched_.push_back(port);
-    wanted_.push_back(bytes);
-    watchers_.push_back(job);
+  void watchPort(std::size_t job, SerialPort* port, unsigned bytes) {
+    jobWatches_[job].watching = true;
+    jobWatches_[job].wanted = bytes;
+    watched_[job] = {port, bytes};
   }
 
-  std::vector<Look> looks_;
-  std::vector<SerialPort*> watched_;
-  std::vector<unsigned> wanted_;
-  std::vector<std::size_t> watchers_;  // the job of each watched port
+  std::vector<JobWatch> jobWatches_;  // by job
+  std::vector<PortWatch> watched_;    // by job: the ports the waiter watches this round
   PortWaiter waiter_;
 };
 
 template <typename Step>
-bool ArrivalWatch::look(const std::vector<Job*>& jobs, Clock::time_point& wake, const Step& step) {
-  watched_.clear();
-  wanted_.clear();
-  watchers_.clear();
+bool ArrivalWatch::lookAtPorts(const std::vector<Job*>& jobs, Clock::time_point& wake,
+                               const Step& step) {
+  std::fill(watched_.begin(), watched_.end(), PortWatch{});
   bool stepped = false;
   const Clock::time_point now = Clock::now();
   for (std::size_t j = 0; j < jobs.size(); ++j) {
     Job& job = *jobs[j];
-    Look& look = looks_[j];
+    JobWatch& state = jobWatches_[j];
     const std::optional<AwaitedBytes> awaited = job.done() ? std::nullopt : job.awaited();
     if (!awaited || !awaited->port || !awaited->port->isOpen() ||
         !job.timerRunning(awaited->timerId)) {
-      look = Look{.fast = look.fast, .steppedAt = look.steppedAt};
+      state = JobWatch{.fast = state.fast, .steppedAt = state.steppedAt};
       continue;
     }
-    look.awaiting = true;
-    if (look.watching) {  // the waiter looks at it
-      watch(j, awaited->port, look.wanted);
+    state.awaiting = true;
+    if (state.watching) {  // the waiter looks at it
+      watchPort(j, awaited->port, state.wanted);
       continue;
     }
-    if (now + kLookTogether < look.notBefore) {
-      wake = std::min(wake, look.notBefore);
+    if (now + kLookTogether < state.notBefore) {
+      wake = std::min(wake, state.notBefore);
       continue;
     }
     SerialPort& port = *awaited->port;
-    const unsigned queued = look.drained ? port.queuedBytes() : port.bytesInQueue();
+    const unsigned queued = state.tickedSinceLook ? port.queuedBytes() : port.bytesInQueue();
     // A whole block since the last look, far sooner than the line can have
     // carried it?
     const std::uint64_t arrived = port.bytesArrived();
-    const std::uint64_t came = arrived - std::min(arrived, look.arrived);
-    if (look.lookedAt != Clock::time_point{} && came >= kBlockSize &&
-        kByteTime * static_cast<long long>(came) > kFastFactor * (now - look.lookedAt) + kFastSlack)
-      look.fast = true;
-    look.lookedAt = now;
-    look.arrived = arrived;
-    look.drained = false;
+    const std::uint64_t arrivedSinceLook = arrived - std::min(arrived, state.arrived);
+    if (state.lookedAt != Clock::time_point{} && arrivedSinceLook >= kBlockSize &&
+        kByteTime * static_cast<long long>(arrivedSinceLook) >
+            kFastFactor * (now - state.lookedAt) + kFastSlack)
+      state.fast = true;
+    state.lookedAt = now;
+    state.arrived = arrived;
+    state.tickedSinceLook = false;
     if (queued >= awaited->bytes) {
       // A block that took the line's time since the last step: the receiver
       // keeps to the line after all.
-      if (look.fast && now - look.steppedAt >= kByteTime * long(awaited->bytes) - kFastSlack)
-        look.fast = false;
+      if (state.fast && now - state.steppedAt >= kByteTime * long(awaited->bytes) - kFastSlack)
+        state.fast = false;
       step(job, awaited->timerId);
       // What the next step awaits can't be whole before the line has
       // carried it; it is looked at afresh.
-      look = Look{.fast = look.fast, .steppedAt = now, .lookedAt = now, .arrived = arrived};
+      state = JobWatch{.fast = state.fast, .steppedAt = now, .lookedAt = now, .arrived = arrived};
       stepped = true;
       continue;
     }
-    const Clock::duration rest = kByteTime * (awaited->bytes - queued);
-    if (!look.fast && rest > kLead + kLookTogether) {
-      look.notBefore = now + rest - kLead;
-      wake = std::min(wake, look.notBefore);
+    const Clock::duration missingTime = kByteTime * (awaited->bytes - queued);
+    if (!state.fast && missingTime > kLead + kLookTogether) {
+      state.notBefore = now + missingTime - kLead;
+      wake = std::min(wake, state.notBefore);
     } else {
-      watch(j, awaited->port, awaited->bytes);
+      watchPort(j, awaited->port, awaited->bytes);
     }
   }
   return stepped;
@@ -191,23 +170,15 @@ bool ArrivalWatch::look(const std::vector<Job*>& jobs, Clock::time_point& wake, 
 
 void ArrivalWatch::wait(Clock::time_point wake) {
   const Clock::time_point now = Clock::now();
-  if (watched_.size() > kMaxWaitPorts) {  // the rest are looked at each round
-    for (std::size_t k = kMaxWaitPorts; k < watchers_.size(); ++k)
-      looks_[watchers_[k]].watching = false;
-    watched_.resize(kMaxWaitPorts);
-    wanted_.resize(kMaxWaitPorts);
-    wake = std::min(wake, now + std::chrono::milliseconds(kPortPollMs));
-  }
-  if (watched_.empty()) {
+  if (std::none_of(watched_.begin(), watched_.end(), [](const PortWatch& w) { return w.port; })) {
     std::this_thread::sleep_until(wake);
     return;
   }
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-  for (const std::size_t k :
-       waiter_.wait(watched_, wanted_, static_cast<int>(std::max<long long>(ms, 0))))
-    looks_[watchers_[k]].watching = false;
+  for (const std::size_t job : waiter_.wait(watched_, static_cast<int>(std::max<long long>(ms, 0))))
+    jobWatches_[job].watching = false;
   if (waiter_.lastError().failed()) {  // looked at again soon, never in a spin
-    for (const std::size_t j : watchers_) looks_[j].watching = false;
+    for (JobWatch& w : jobWatches_) w.watching = false;
     std::this_thread::sleep_until(std::min(wake, now + std::chrono::milliseconds(kPortPollMs)));
   }
 }
@@ -230,7 +201,8 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
 
     Clock::time_point wake = Clock::time_point::max();
     // A step may find its next bytes queued already: look again at once.
-    if (onArrival && arrival.look(jobs, wake, [this](Job& job, int id) { stepEarly(job, id); }))
+    if (onArrival &&
+        arrival.lookAtPorts(jobs, wake, [this](Job& job, int id) { stepEarly(job, id); }))
       continue;
     // The earliest deadline of any running timer of a running job; never
     // a long sleep, so that Ctrl-C is looked at in between.
@@ -254,8 +226,6 @@ void EventLoop::run(const std::vector<Job*>& jobs, const std::atomic<bool>* inte
 
 void EventLoop::stepEarly(Job& job, int timerId) {
   const Clock::time_point due = job.timers_.at(timerId).due;
-  ++ticks_;
-  ++earlyTicks_;
   job.onTimer(timerId);
   // The step was that timer's tick: its next one comes a period later,
   // unless the step has restarted or stopped the timer itself.
@@ -295,7 +265,6 @@ void EventLoop::fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::si
     do {
       t.due += t.period;
     } while (t.due <= fired);
-    ++ticks_;
     ticked.push_back(d.job);
     job->onTimer(d.id);
   }

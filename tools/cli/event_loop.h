@@ -27,15 +27,6 @@ class SerialPort;
 
 namespace quorvane::cli {
 
-// How long the protocol's milliseconds last in real time. 1.0 always, but
-// for the test suite, which shortens the tick (QUORVANE_CLI_TEST_TICK_MS):
-// every wait is counted in ticks, so the exchange stays the same.
-struct Timing {
-  double scale = 1.0;
-  Clock::duration real(int protocolMs) const;
-  static Timing fromEnvironment();
-};
-
 enum class Pace {
   Arrival,  // a step as soon as the bytes it awaits are there
   Ticks,    // one step per tick, as the dialogs
@@ -51,7 +42,7 @@ struct AwaitedBytes {
 
 class Job {
  public:
-  explicit Job(const Timing& timing) : timing_(timing) {}
+  Job() = default;
   virtual ~Job() = default;
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
@@ -62,7 +53,9 @@ class Job {
   virtual void onTimer(int timerId) = 0;
   // Nothing more will happen: the state machine has ended.
   virtual bool done() const = 0;
-  // Ctrl-C: end the job as the dialog's Cancel does (nothing sent).
+  // Ctrl-C: end the job now. A transfer in the middle of its exchange
+  // sends the stop frame first, so that the receiver's loader stops too;
+  // the handshake and the key jobs send nothing.
   virtual void interrupt() = 0;
   // What the next step waits for on the job's port; nothing while no step
   // awaits received bytes (then only its timers drive it).
@@ -74,9 +67,6 @@ class Job {
   void stopTimer(int timerId);
   void stopAllTimers() { timers_.clear(); }
   bool timerRunning(int timerId) const { return timers_.count(timerId) != 0; }
-
- protected:
-  const Timing& timing_;
 
  private:
   friend class EventLoop;
@@ -95,19 +85,12 @@ class EventLoop {
   // true, every job that is still running is interrupted.
   void run(const std::vector<Job*>& jobs, const std::atomic<bool>* interrupted = nullptr);
 
-  // Ticks delivered so far, and how many of them came early, on arrival
-  // (diagnostics).
-  unsigned long long ticks() const { return ticks_; }
-  unsigned long long earlyTicks() const { return earlyTicks_; }
-
  private:
   void stepEarly(Job& job, int timerId);
   // Fires every due timer; `ticked` gets the jobs that had a tick.
   void fireDueTimers(const std::vector<Job*>& jobs, std::vector<std::size_t>& ticked);
 
   Pace pace_;
-  unsigned long long ticks_ = 0;
-  unsigned long long earlyTicks_ = 0;
 };
 
 }  // namespace quorvane::cli

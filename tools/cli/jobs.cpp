@@ -85,8 +85,9 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
                             notice.id == MessageId::ReadBlockTimedOut ||
                             notice.id == MessageId::UpgradeAnswerTimedOut;
     if (!unanswered && !error.isTimedOut()) return std::nullopt;
-    const unsigned waited =
-        notice.id == MessageId::ConnectNotAcknowledged ? kAckWaitLimitMs : kWaitLimitMs;
+    const unsigned waited = notice.id == MessageId::ConnectNotAcknowledged
+                                ? kAckPollLimit * kAckPollIntervalMs
+                                : kWaitLimitMs;
     return explainSilence(target_.naming(), port_.devicePath(), waited, port_.hardwareFlowControl(),
                           port_.clearToSend(), error.isTimedOut());
   }
@@ -231,7 +232,7 @@ class ReadJob final : public TransferJob {
 
   // The record, the verify's comparison, the result.
   void wrapUp() override {
-    const ReadFields& f = transfer_.fields();
+    const ReadTransferState& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
     const bool mismatch =
@@ -541,7 +542,7 @@ class KeyJob final : public ReceiverJob {
 // ---- ReceiverJob -------------------------------------------------------------
 
 ReceiverJob::ReceiverJob(RunContext& run, JobTarget target, std::string command)
-    : Job(run.timing), run_(run), target_(std::move(target)), started_(Clock::now()) {
+    : run_(run), target_(std::move(target)), started_(Clock::now()) {
   record_.device = target_.device;
   record_.port = target_.portNumber;
   record_.command = std::move(command);

@@ -21,7 +21,6 @@ namespace quorvane::cli {
 // What every job of a run shares.
 struct RunContext {
   Console& console;
-  Timing timing;
   bool trace = false;
   Clock::time_point epoch = Clock::now();  // trace times count from here
 };

@@ -121,40 +121,37 @@ bool storeVanish(CommandLine& c, long, const char* text, std::string& why) {
 }
 
 constexpr long kFrameBytes = long(kFrameSize), kBlockBytes = long(kBlockSize);
-using V = Value;
-using CL = CommandLine;
-using EO = EmulatorOptions;
-using FP = FaultPlan;
 
 // Every long option; -h is --help.
 const OptionSpec kOptions[] = {
-    {"help", V::None, 0, 0, store<&CL::help>},
-    {"version", V::None, 0, 0, store<&CL::version>},
-    {"model", V::Number, kModelNumberFirst, kModelNumberLast, storeModel},
-    {"flash", V::Text, 0, 0, store<&CL::flashPath>},
-    {"pattern", V::None, 0, 0, storePattern},
-    {"save", V::Text, 0, 0, store<&EO::saveFlashTo>},
-    {"answer", V::Text, 0, 0, storeAnswer},
-    {"link", V::Text, 0, 0, store<&EO::linkPath>},
-    {"pace", V::None, 0, 0, store<&EO::pace>},
-    {"baud", V::Number, kLineBitsPerByte, 100'000'000, store<&EO::baud>},
-    {"turnaround", V::Number, 0, 600'000, store<&EO::blockTurnaroundMs>},
-    {"log", V::Text, 0, 0, store<&CL::logPath>},
-    {"silent-after-start", V::None, 0, 0, storeSilentAfterStart},
-    {"silent-after-block", V::Number, 0, kBig, storeSilentAfterBlock},
-    {"wrong-answer", V::None, 0, 0, store<&FP::wrongAnswer>},
-    {"other-model", V::Number, kModelNumberFirst, kModelNumberLast, store<&FP::otherModel>},
-    {"other-group", V::None, 0, 0, store<&FP::otherGroup>},
-    {"answer-fault-after-block", V::Number, 0, kBig, store<&FP::answerFaultAfterBlock>},
-    {"split", V::Number, 1, kFrameBytes, store<&FP::splitPieces>},
-    {"split-delay", V::Number, 0, 600'000, store<&FP::splitDelayMs>},
-    {"surplus", V::Number, 0, 1'000'000, store<&FP::surplusBytes>},
-    {"short-block", V::Number, 0, kBig, store<&FP::shortBlock>},
-    {"short-by", V::Number, 1, kBlockBytes, store<&FP::shortBy>},
-    {"corrupt-block", V::Number, 0, kBig, store<&FP::corruptBlock>},
-    {"corrupt-offset", V::Number, 0, kBlockBytes - 1, store<&FP::corruptOffset>},
-    {"vanish-after-block", V::Text, 0, 0, storeVanish},
-    {"parent-pid", V::Number, 1, kBig * 2, store<&CL::parentPid>},
+    {"help", Value::None, 0, 0, store<&CommandLine::help>},
+    {"version", Value::None, 0, 0, store<&CommandLine::version>},
+    {"model", Value::Number, kModelNumberFirst, kModelNumberLast, storeModel},
+    {"flash", Value::Text, 0, 0, store<&CommandLine::flashPath>},
+    {"pattern", Value::None, 0, 0, storePattern},
+    {"save", Value::Text, 0, 0, store<&EmulatorOptions::saveFlashTo>},
+    {"answer", Value::Text, 0, 0, storeAnswer},
+    {"link", Value::Text, 0, 0, store<&EmulatorOptions::linkPath>},
+    {"pace", Value::None, 0, 0, store<&EmulatorOptions::pace>},
+    {"baud", Value::Number, kLineBitsPerByte, 100'000'000, store<&EmulatorOptions::baud>},
+    {"turnaround", Value::Number, 0, 600'000, store<&EmulatorOptions::blockTurnaroundMs>},
+    {"log", Value::Text, 0, 0, store<&CommandLine::logPath>},
+    {"silent-after-start", Value::None, 0, 0, storeSilentAfterStart},
+    {"silent-after-block", Value::Number, 0, kBig, storeSilentAfterBlock},
+    {"wrong-answer", Value::None, 0, 0, store<&FaultPlan::wrongAnswer>},
+    {"other-model", Value::Number, kModelNumberFirst, kModelNumberLast,
+     store<&FaultPlan::otherModel>},
+    {"other-group", Value::None, 0, 0, store<&FaultPlan::otherGroup>},
+    {"answer-fault-after-block", Value::Number, 0, kBig, store<&FaultPlan::answerFaultAfterBlock>},
+    {"split", Value::Number, 1, kFrameBytes, store<&FaultPlan::splitPieces>},
+    {"split-delay", Value::Number, 0, 600'000, store<&FaultPlan::splitDelayMs>},
+    {"surplus", Value::Number, 0, 1'000'000, store<&FaultPlan::surplusBytes>},
+    {"short-block", Value::Number, 0, kBig, store<&FaultPlan::shortBlock>},
+    {"short-by", Value::Number, 1, kBlockBytes, store<&FaultPlan::shortBy>},
+    {"corrupt-block", Value::Number, 0, kBig, store<&FaultPlan::corruptBlock>},
+    {"corrupt-offset", Value::Number, 0, kBlockBytes - 1, store<&FaultPlan::corruptOffset>},
+    {"vanish-after-block", Value::Text, 0, 0, storeVanish},
+    {"parent-pid", Value::Number, 1, kBig * 2, store<&CommandLine::parentPid>},
 };
 
 // Long options get ids from here on, past every short option character.

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "serial/protocol.h"
+#include "serial/serial_port.h"
 
 namespace quorvane::emu {
 
@@ -18,7 +18,7 @@ constexpr std::size_t kReadBufferSize = 65536;
 
 PacedLine::Clock::duration byteTimeAt(const LineTiming& timing) {
   if (!timing.pace || timing.baud <= 0) return PacedLine::Clock::duration::zero();
-  return std::chrono::nanoseconds(std::int64_t{1'000'000'000} * kLineBitsPerByte / timing.baud);
+  return lineByteTime(timing.baud);
 }
 
 }  // namespace

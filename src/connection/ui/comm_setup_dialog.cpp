@@ -23,7 +23,7 @@ constexpr int kHeight = 99;
 constexpr const char* kTitle = "Communication Setup";
 constexpr DialogControl kPortGroup = {"portGroup", kNoControlId, "Select a port", 7, 7, 181, 59};
 // In group order: index 0..3 is Com 1..Com 4.
-constexpr std::array<DialogControl, CommSetupDialog::kPortCount> kComButtons = {{
+constexpr std::array<DialogControl, kComPortCount> kComButtons = {{
     {"com1Button", 1070, "Com 1", 19, 23, 36, 10},
     {"com2Button", 1071, "Com 2", 73, 23, 36, 10},
     {"com3Button", 1074, "Com 3", 19, 45, 36, 10},
@@ -52,7 +52,7 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   // why (a look at it: opened without waiting and let go at once).
   buttons_ = new QButtonGroup(this);
   buttons_->setExclusive(true);
-  for (int i = 0; i < kPortCount; ++i) {
+  for (int i = 0; i < kComPortCount; ++i) {
     const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
     auto* button = new QRadioButton(controlText(control), this);
     placeControl(button, control);
@@ -73,7 +73,7 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   placeControl(cancel_, kCancelButton);
   connect(cancel_, &QPushButton::clicked, this, &CommSetupDialog::reject);
 
-  for (int i = 1; i < kPortCount; ++i)
+  for (int i = 1; i < kComPortCount; ++i)
     setTabOrder(comButtons_[static_cast<std::size_t>(i - 1)],
                 comButtons_[static_cast<std::size_t>(i)]);
   setTabOrder(comButtons_.back(), ok_);
@@ -89,7 +89,7 @@ CommSetupDialog::~CommSetupDialog() = default;
 void CommSetupDialog::showSelection(int index) {
   // An exclusive group refuses to uncheck its checked button.
   buttons_->setExclusive(false);
-  for (int i = 0; i < kPortCount; ++i)
+  for (int i = 0; i < kComPortCount; ++i)
     comButtons_[static_cast<std::size_t>(i)]->setChecked(i == index);
   buttons_->setExclusive(true);
 }

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "connection/ui/connect_dialog.h"
+#include "serial/port_map.h"
 
 class QButtonGroup;
 class QPushButton;
@@ -18,8 +19,6 @@ class CommSetupDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kPortCount = 4;  // Com 1..Com 4
-
   explicit CommSetupDialog(QWidget* owner = nullptr);
   ~CommSetupDialog() override;
 
@@ -45,7 +44,7 @@ class CommSetupDialog : public QDialog {
  private:
   std::int32_t selectedPort_ = -1;
   ConnectDialogOptions connectOptions_;
-  std::array<QRadioButton*, kPortCount> comButtons_{};
+  std::array<QRadioButton*, kComPortCount> comButtons_{};
   QButtonGroup* buttons_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;

@@ -30,7 +30,7 @@ constexpr int kHeight = 349;
 // buttons, the key field.
 constexpr DialogControl kCloseButton = {"closeButton", kCancelId, "close", 7, 7, 60, 16};
 constexpr DialogControl kComPortGroup = {"comPortGroup", kNoControlId, "Comport", 7, 30, 205, 130};
-constexpr std::array<DialogControl, RemoteControlDialog::kComButtonCount> kComButtons = {{
+constexpr std::array<DialogControl, kComPortCount> kComButtons = {{
     {"com1Button", 1070, "Com 1", 25, 48, 80, 12},
     {"com2Button", 1071, "Com 2", 25, 76, 80, 12},
     {"com3Button", 1074, "Com 3", 25, 104, 80, 12},
@@ -158,7 +158,7 @@ RemoteControlDialog::RemoteControlDialog() : QDialog(nullptr) {
   if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
   const std::int32_t portIndex = AppConfig::instance().portIndex;
-  selectedPort_ = portIndex >= 0 && portIndex < kComButtonCount ? portIndex : -1;
+  selectedPort_ = portIndex >= 0 && portIndex < kComPortCount ? portIndex : -1;
   keyField_->setOwner(this);
   if (selectedPort_ >= 0) {
     comButtons_[static_cast<std::size_t>(selectedPort_)]->setChecked(true);
@@ -188,7 +188,7 @@ void RemoteControlDialog::buildControls() {
   comGroup_->setExclusive(true);
   // Each tooltip names the port's device and, when it can't be opened now,
   // why (looked at before the stored port is opened here).
-  for (int i = 0; i < kComButtonCount; ++i) {
+  for (int i = 0; i < kComPortCount; ++i) {
     const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
     auto* radio = new QRadioButton(controlText(control), this);
     placeControl(radio, control);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "remote/remote_session.h"
+#include "serial/port_map.h"
 
 class QButtonGroup;
 class QPushButton;
@@ -22,8 +23,6 @@ class RemoteControlDialog : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kComButtonCount = 4;  // Com 1..Com 4
-
   // Created without a parent: a top-level window of its own. Initialises at
   // once: preselects the Com button of portIndex and opens that port when
   // portIndex is 0..3 (showing "open port<n> error!" on failure).
@@ -55,7 +54,7 @@ class RemoteControlDialog : public QDialog {
   int selectedPort_ = -1;  // the checked Com button, -1: none
 
   QButtonGroup* comGroup_ = nullptr;
-  std::array<QRadioButton*, kComButtonCount> comButtons_{};
+  std::array<QRadioButton*, kComPortCount> comButtons_{};
   std::array<QPushButton*, kKeyCodeCount> keyButtons_{};
 };
 
