@@ -344,10 +344,10 @@ std::string fileFacts(const std::string& path) {
   }
   return "file: " + path + "\n" + tagFacts(bytes) +
          "  file size: " + (ec ? std::string("-") : std::to_string(size) + " bytes") + "\n" +
-         "  sha256: " +
+         "  sha256: " +  // of the flash data, without the tag, as the report's
          (bytes.size() > kTagSize ? sha256Hex(bytes.data() + kTagSize, bytes.size() - kTagSize)
                                   : std::string("-")) +
-         " (flash data, without the tag)\n";
+         "\n";
 }
 
 int runInfo(const Options& o, Console& console) {
@@ -436,8 +436,9 @@ constexpr CommandSpec kCommands[] = {
      "\"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
      runKey},
     {"info", 1, -1, false, "info FILE...",
-     "tag, model name, family, flash type, size, block count and SHA-256 of each image, and "
-     "whether it would load (with the loader's message when not); opens no port",
+     "tag, model name, family, flash type, size, block count and SHA-256 (of the flash data, "
+     "without the tag, as in the report) of each image, and whether it would load (with the "
+     "loader's message when not); opens no port",
      runInfo},
     {"ports", 0, 0, false, "ports",
      "the COM1..COM4 map and the serial devices present (/dev/serial/by-id, ttyUSB*, "
