@@ -24,6 +24,7 @@ enum OptionId : int {
   kNoTypeQuery,
   kBackup,
   kVerify,
+  kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
 
@@ -39,6 +40,7 @@ const option kLongOptions[] = {
     {"no-type-query", no_argument, nullptr, kNoTypeQuery},
     {"backup", required_argument, nullptr, kBackup},
     {"verify", no_argument, nullptr, kVerify},
+    {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
 // "-": the command and its arguments come back in order as code 1, wherever
@@ -138,6 +140,8 @@ std::string readOptions(const std::vector<std::string>& argv, Options& o,
     if (id == -1) break;
     if (id == 1) {
       operands.emplace_back(optarg);
+    } else if (id == kClear) {
+      operands.emplace_back("--clear");
     } else if (id == kHelp) {
       o.help = true;
       return {};
@@ -195,33 +199,26 @@ std::string commandList(std::span<const CommandSpec> commands) {
   return text + line + "\n";
 }
 
-// `text` wrapped at spaces into lines of at most kTextWidth columns, the
-// first after `first` (already `indent` columns wide, padded to it), the
-// others indented by `indent` spaces. Each "\n" in `text` starts a new line.
+// `text` wrapped at spaces (a line end in it counts as one) into lines of at
+// most kTextWidth columns, the first after `first` (padded to `indent`
+// columns), the others indented by `indent` spaces.
 std::string wrapped(const std::string& first, const std::string& text, std::size_t indent) {
   std::string out = first + std::string(indent > first.size() ? indent - first.size() : 1, ' ');
   std::size_t column = std::max(indent, first.size() + 1);
   bool lineEmpty = true;
-  std::size_t from = 0;
-  while (from <= text.size()) {
+  for (std::size_t from = 0; from < text.size();) {
     const std::size_t end = std::min(text.find_first_of(" \n", from), text.size());
     const std::string word = text.substr(from, end - from);
+    from = end + 1;
+    if (word.empty()) continue;
     if (!lineEmpty && column + 1 + word.size() > kTextWidth) {
       out += "\n" + std::string(indent, ' ');
       column = indent;
       lineEmpty = true;
     }
-    if (!word.empty()) {
-      out += (lineEmpty ? "" : " ") + word;
-      column += (lineEmpty ? 0 : 1) + word.size();
-      lineEmpty = false;
-    }
-    if (end < text.size() && text[end] == '\n') {
-      out += "\n" + std::string(indent, ' ');
-      column = indent;
-      lineEmpty = true;
-    }
-    from = end + 1;
+    out += (lineEmpty ? "" : " ") + word;
+    column += (lineEmpty ? 0 : 1) + word.size();
+    lineEmpty = false;
   }
   return out + "\n";
 }
