@@ -18,7 +18,10 @@ namespace quorvane::cli {
 
 namespace {
 
-constexpr int kKeyTimerId = 1;  // key: one key frame per tick
+// The timers the jobs add to their machines' own (machine/tick_machine.h).
+constexpr int kKeyTimerId = 1;          // key: one key frame per tick
+constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
+constexpr int kSettleTimerId = 3;       // upgrade: waiting for a quiet line after the type
 
 const char* const kSent = "->";
 const char* const kReceived = "<-";
@@ -110,8 +113,6 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
 };
 
 // ---- connect ---------------------------------------------------------------
-
-constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
 
 class ConnectJob final : public MachineJob {
  public:
@@ -278,7 +279,6 @@ std::string verdictNote(const FrameBytes& answer, bool accepted, int tagIndex) {
 // to fall quiet (what the receiver had sent of its first block is dropped),
 // and the upgrade as the dialog runs it. A receiver that names no type is
 // upgraded all the same, after a line that says so.
-constexpr int kSettleTimerId = 3;       // upgrade: waiting for a quiet line
 constexpr int kQuietTicks = 6;          // 300 ms without a byte
 constexpr int kSettleLimitTicks = 100;  // 5 s at most
 
