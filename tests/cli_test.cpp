@@ -564,6 +564,33 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
   EXPECT_NE(r.out.find("sha256: " + sha), std::string::npos) << r.out;
 }
 
+// --backup reads the old flash first, --verify reads the new one back: three records. A report
+// file that can't be written fails the run before anything is sent.
+TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing) {
+  StartedEmulator emu({.modelNumber = 5});
+  TempDir dir;
+  Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x5A);
+  test::writeFileBytes(dir.file("new.bin"), imageOf(5, flash));
+  const Bytes old = imageOf(5, emu.emulator.flash());
+  const std::string device = "--device " + emu.path();
+  CliRun r = runCli(device + " --report /proc/r.jsonl connect");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write the report file /proc/r.jsonl\n/proc/r.jsonl: "),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(emu.emulator.framesReceived().empty());
+  r = runCli(device + " --report " + dir.file("r.jsonl") + " upgrade --backup " +
+             dir.file("old.bin") + " --verify " + dir.file("new.bin"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFileBytes(dir.file("old.bin")), old);
+  EXPECT_EQ(emu.emulator.flash(), flash);
+  EXPECT_NE(r.out.find("256/256 blocks identical"), std::string::npos) << r.out;
+  std::string commands;
+  for (const auto& record : reportOf(dir.file("r.jsonl")))
+    commands += record["command"].get<std::string>() + record["result"].get<std::string>() + " ";
+  EXPECT_EQ(commands, "readok upgradeok verifyok ");
+}
+
 TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
   constexpr std::size_t kBad = 2;    // stalls after block 20
   constexpr std::size_t kNamed = 4;  // answers with its IdentFrame, the others acknowledge
