@@ -173,7 +173,8 @@ Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
                                 const std::string& imagePath, int imageTag,
                                 long long blocksWritten) {
   const RomImageTag& fits = romType(receiverTag);
-  const std::string written = blocksWritten == 0
+  const std::string written = blocksWritten < 0 ? "no block was compared"
+                              : blocksWritten == 0
                                   ? "nothing was written"
                                   : std::to_string(blocksWritten) + " blocks had been written";
   return {subject, "the receiver is " + std::string(fits.modelName) + ", the image " + imagePath +

@@ -55,8 +55,8 @@ Explanation explainSilence(const PortNaming& port, const std::string& device, un
 Explanation explainImageFailure(const std::string& path, MessageId id);
 
 // The receiver named type `receiverTag`, the image at `imagePath` is of type
-// `imageTag`: both types, the blocks written (nothing, mostly), and which
-// image fits.
+// `imageTag`: both types, the blocks written (nothing, mostly; -1: none
+// compared, for verify), and which image fits.
 Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
                                 const std::string& imagePath, int imageTag,
                                 long long blocksWritten = 0);

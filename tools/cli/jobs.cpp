@@ -224,9 +224,10 @@ class ReadJob final : public TransferJob {
         return explainFileFailure(transfer_.fields().targetPath, transfer_.writeError());
       case MessageId::ReadTypeAnswerWrong:
         return explainStrangeAnswer(portSubject(target_.naming()), lastAnswer_, std::nullopt);
-      case MessageId::ReceiverModelMismatch:  // verify
+      case MessageId::ReceiverModelMismatch:  // verify: nothing compared
+        if (!image_) return std::nullopt;
         return explainTypeMismatch(portSubject(target_.naming()), transfer_.fields().tagIndex,
-                                   record_.imagePath, image_->tagIndex);
+                                   record_.imagePath, image_->tagIndex, -1);
       default:
         return MachineJob::explain(notice);
     }
