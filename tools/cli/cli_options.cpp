@@ -212,11 +212,12 @@ std::string wrapped(const std::string& first, const std::string& text, std::size
     from = end + 1;
     if (word.empty()) continue;
     if (!lineEmpty && column + 1 + word.size() > kTextWidth) {
-      out += "\n" + std::string(indent, ' ');
+      out.append(1, '\n').append(indent, ' ');
       column = indent;
       lineEmpty = true;
     }
-    out += (lineEmpty ? "" : " ") + word;
+    if (!lineEmpty) out.append(1, ' ');
+    out.append(word);
     column += (lineEmpty ? 0 : 1) + word.size();
     lineEmpty = false;
   }

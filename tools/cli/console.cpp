@@ -147,7 +147,8 @@ void Console::explain(const std::string& prefix, const std::string& text) {
       line = "  ";
       empty = true;
     }
-    line += (empty ? "" : " ") + word;
+    if (!empty) line.append(1, ' ');
+    line.append(word);
     empty = false;
     from = end + 1;
   }

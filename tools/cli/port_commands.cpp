@@ -126,7 +126,8 @@ int runMap(const Options& o, Console& console) {
   std::string out = "COM" + std::to_string(*n) + " -> " + now.device.value_or("-") + " (" +
                     sourceOf(*n, now.source) + "), map saved in " + portMapPath();
   if (!file.ignoredLines.empty())
-    out += "\n" + std::to_string(file.ignoredLines.size()) + " ignored line(s) dropped";
+    out.append(1, '\n').append(std::to_string(file.ignoredLines.size()) +
+                               " ignored line(s) dropped");
   if (now.source == PortSource::Environment)
     out += "\nnote: " + portOverrideVariable(*n) + " is set and wins over the map file";
   console.result("", out);
