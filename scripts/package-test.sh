@@ -168,7 +168,7 @@ completion_check() {
   fi
 }
 completion_check "commands" "quorvane-cli --port 2 " "$help_commands"
-completion_check "options" "quorvane-cli --" "$(grep -vxE "$upgrade_only" <<<"$help_options")"
+completion_check "options" "quorvane-cli --" "$(grep -vxE -e "$upgrade_only" <<<"$help_options")"
 completion_check "upgrade options after the image" "quorvane-cli upgrade rom.bin --" "$help_options"
 completion_check "quorvane-emu options" "quorvane-emu --" "$emu_options"
 completion_check "quorvane-emu --answer" "quorvane-emu --answer r" "rotate"
