@@ -15,7 +15,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5000}
 seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-read -r -a targets <<<"${FUZZ_TARGETS:-image_loader answer_check config_loader input_queue}"
+read -r -a targets <<<"${FUZZ_TARGETS:-image_loader answer_check config_loader input_queue port_map}"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DQUORVANE_FUZZ=ON -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF >/dev/null

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
-  nlohmann-json3-dev libssl-dev
+  nlohmann-json3-dev libssl-dev libudev-dev
   fonts-arphic-uming
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db bash-completion
@@ -19,7 +19,7 @@ packages=(
 # --demo: only what scripts/demo.sh needs (build the program and the emulator,
 # run them under Xvfb, take a screenshot with xwd and netpbm).
 if [[ ${1:-} == --demo ]]; then
-  packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev libssl-dev
+  packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev libssl-dev libudev-dev
     fonts-arphic-uming xvfb xauth x11-apps netpbm)
 fi
 

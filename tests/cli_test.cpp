@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -265,6 +266,25 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
 }
 
+// The COM map file: set, shown with each device's source and the lines it ignores (the
+// environment wins), cleared; a rewrite keeps only well-formed lines.
+TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
+  TempDir dir;
+  const std::string env = "XDG_CONFIG_HOME=" + dir.path().string();
+  ASSERT_EQ(runCli("map 3 /dev/ttyUSB7", env).status, 0);
+  std::ofstream(dir.file("quorvane/ports.conf"), std::ios::app)
+      << "COM0=/x\r\n#\n COM4 = /dev/ttyACM1 \n";
+  std::string out = runCli("map", env + " QUORVANE_COM4=/dev/ttyS9").out;
+  for (const char* line :
+       {"COM1  /dev/ttyS0  (default, ", "COM3  /dev/ttyUSB7  (map file, ",
+        "COM4  /dev/ttyS9  (QUORVANE_COM4, ", "line 2 ignored (not COM<n>=device): COM0=/x\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_EQ(runCli("map 3 --clear", env).status + runCli("map 0 /dev/ttyS0", env).status, 2);
+  out = runCli("map", env).out;
+  EXPECT_NE(out.find("COM3  /dev/ttyS2  (default, "), std::string::npos) << out;
+  EXPECT_EQ(contents(dir.file("quorvane/ports.conf")), "COM4=/dev/ttyACM1\n");
+}
+
 // Each failure: its message on stderr (alone but for a port that won't open), exit status 1, no
 // image left.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
@@ -389,6 +409,23 @@ TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
     EXPECT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == c.frames; })) << c.message;
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.message;
   }
+}
+
+// A device that vanishes mid-read (an unplugged adapter) ends the job at once, not after the
+// 3 s wait, and is named as disconnected; no file is left.
+TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
+  StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
+  TempDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  const CliRun r =
+      runCli(CliCall{.line = "--quiet --device " + emu.path() + " read " + dir.file("rom.bin")});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find(text(MessageId::ReadBlockTimedOut) + "\n" + emu.path() +
+                       ": disconnected during the job (read: "),
+            0u)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // Ctrl-C in the middle of a read: the receiver is told to stop, so the next read works.

@@ -20,6 +20,7 @@
 #include <numeric>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "serial/port_map.h"
@@ -68,6 +69,8 @@ class OpenPort : public ::testing::Test {
 };
 
 TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
+  test::TempDir config;  // no map file
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
   {
     ScopedEnv unset("QUORVANE_COM1", "");
     EXPECT_EQ(devicePathForPort(1).value(), "/dev/ttyS0");
@@ -199,13 +202,35 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-TEST_F(OpenPort, VanishedFarEndGivesNothingAndWritesFailWithAReason) {
+// Bytes that came before the hang-up are still read; then the port reports
+// the disconnection, and keeps it over the failures that follow.
+TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
+  pty.makeRaw();
+  ASSERT_EQ(feed(pty, port, {7, 8}), 2u);
   pty.closeMaster();
   std::uint8_t buffer[12] = {0xEE};
+  EXPECT_EQ(port.read(buffer, 12), 2u);
   EXPECT_EQ(port.bytesInQueue() + port.read(buffer, 12) + port.write(buffer, 12), 0u);
-  EXPECT_EQ(buffer[0], 0xEE);
-  EXPECT_TRUE(port.lastError().failed());
-  EXPECT_FALSE(port.lastError().isTimedOut());
+  EXPECT_EQ(buffer[0], 7);
+  EXPECT_TRUE(port.disconnected()) << port.lastError().message();
+}
+
+// Close puts back the line as it was found: cooked, at its old speed.
+TEST_F(OpenPort, CloseRestoresTheLineSettingsItFound) {
+  const int fd = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios before{}, during{}, after{};
+  port.close();
+  ASSERT_EQ(::tcgetattr(fd, &before) + ::cfsetspeed(&before, B9600), 0);
+  ASSERT_EQ(::tcsetattr(fd, TCSANOW, &before), 0);
+  ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
+  ::tcgetattr(fd, &during);
+  port.close();
+  ::tcgetattr(fd, &after);
+  ::close(fd);
+  EXPECT_EQ(during.c_lflag & ICANON, 0u);
+  EXPECT_EQ(std::tie(after.c_lflag, after.c_iflag, after.c_oflag),
+            std::tie(before.c_lflag, before.c_iflag, before.c_oflag));
+  EXPECT_EQ(::cfgetospeed(&after), speed_t{B9600});
 }
 
 // Takes kWriteWaitLimitMs of real time: a far end that never reads.

@@ -18,6 +18,9 @@ std::string SystemError::message() const {
       return "no device for this port number";
     case ErrorKind::TimedOut:
       return std::string(call ? call : "operation") + ": timed out";
+    case ErrorKind::Disconnected:
+      if (code == 0) return std::string(call ? call : "device") + ": hung up";
+      break;
     default:
       break;
   }

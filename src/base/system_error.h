@@ -17,6 +17,7 @@ enum class ErrorKind {
   NotATerminal,      // opened, but not a serial device (ENOTTY, no comm state)
   NoSuchPort,        // the port number maps to no device; no system call made
   TimedOut,          // the operation's time bound ran out; no system error
+  Disconnected,      // an open device went away (unplugged, hung up); lasting
   Other,             // any other error of the system
 };
 
@@ -31,15 +32,21 @@ struct SystemError {
   static SystemError fromLast(const char* call);
   // A failure of `kind` that the system did not report itself.
   static SystemError of(const char* call, ErrorKind kind) { return {call, 0, kind}; }
+  // An open device that has gone, with the system's error number when it
+  // gave one (0 for a hang-up seen without an error).
+  static SystemError disconnected(const char* call, int code = 0) {
+    return {call, code, ErrorKind::Disconnected};
+  }
 
   bool failed() const { return kind != ErrorKind::None; }
   bool isNoSuchPort() const { return kind == ErrorKind::NoSuchPort; }
   bool isTimedOut() const { return kind == ErrorKind::TimedOut; }
+  bool isDisconnected() const { return kind == ErrorKind::Disconnected; }
 
   // "<call>: <the system's text for code>" (strerror / FormatMessage), e.g.
-  // "open: Permission denied"; "<call>: timed out" and "no device for this
-  // port number" for the two failures without a system error; empty when
-  // nothing failed.
+  // "open: Permission denied"; "<call>: timed out", "<call>: hung up" and
+  // "no device for this port number" for the failures without a system
+  // error; empty when nothing failed.
   std::string message() const;
 };
 

@@ -24,6 +24,8 @@ AckWait::Result AckWait::poll(SerialPort& port, FrameBytes& answer) {
   // sleeps between them really take.
   if (polls_ >= kAckPollLimit) return Result::TimedOut;
   if (port.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
+    // A device that has gone sends nothing more: the wait ends as if timed out.
+    if (port.disconnected()) return Result::TimedOut;
     ++polls_;
     return Result::Pending;
   }

@@ -29,7 +29,8 @@ void sleepMilliseconds(int ms);
 // frame or not (twelve bytes that differ are consumed and end the wait).
 // Otherwise the poll is counted and the caller waits kAckPollIntervalMs
 // before the next; after kAckPollLimit such polls the wait has timed out
-// without looking again, and waiting bytes stay queued.
+// without looking again, and waiting bytes stay queued. A port whose device
+// has gone (SerialPort::disconnected) times the wait out at once.
 class AckWait {
  public:
   enum class Result { Pending, Acknowledged, Refused, TimedOut };

@@ -69,7 +69,7 @@ unsigned SerialPort::bytesInQueue() {
     const std::span<std::uint8_t> region = input_.freeRegion();
     SystemError error;
     const std::size_t n = device_->readSome(region, error);
-    if (error.failed()) lastError_ = error;  // the device has gone: nothing more
+    if (error.failed()) record(error);  // the device has failed or gone: nothing more
     if (n == 0) break;
     input_.commit(n);
     arrived_ += n;
@@ -84,21 +84,21 @@ unsigned SerialPort::read(std::uint8_t* buffer, unsigned limit) {
 }
 
 unsigned SerialPort::write(const std::uint8_t* buffer, unsigned length) {
-  if (!isOpen() || !buffer || length == 0) return 0;
+  if (!isOpen() || !buffer || length == 0 || disconnected()) return 0;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWriteWaitLimitMs);
   std::size_t written = 0;
   while (written < length) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
-      lastError_ = SystemError::of("write", ErrorKind::TimedOut);
+      record(SystemError::of("write", ErrorKind::TimedOut));
       break;
     }
     SystemError error;
     written += device_->writeSome(std::span(buffer + written, length - written),
                                   static_cast<int>(left), error);
     if (error.failed()) {
-      lastError_ = error;
+      record(error);
       break;
     }
   }
@@ -109,10 +109,16 @@ int SerialPort::setBinaryMode(int flag) {
   if (!isOpen()) return 0;
   SystemError error;
   if (!device_->setBinary((flag & 1) != 0, error)) {
-    lastError_ = error;
+    record(error);
     return 0;
   }
   return 1;
+}
+
+void SerialPort::record(const SystemError& error) {
+  // A device that has gone stays gone until the next open: later failures
+  // (the stop frame written into it) are its consequences, not news.
+  if (!disconnected()) lastError_ = error;
 }
 
 void SerialPort::close() {

@@ -15,7 +15,7 @@
 // A failure keeps its reason: lastError() names the system call that failed
 // and the system's error number, sorted into the reasons a front end tells
 // apart (missing device, permission denied, busy, not a serial device, no
-// such COM number, write timed out).
+// such COM number, write timed out, device disconnected).
 #pragma once
 
 #include <chrono>
@@ -76,7 +76,7 @@ class SerialPort {
   unsigned read(std::uint8_t* buffer, unsigned limit);
 
   // Writes `length` bytes, giving up after kWriteWaitLimitMs in total.
-  // Returns the count written; 0 when closed or on failure. A write cut
+  // Returns the count written; 0 when closed, disconnected or on failure. A write cut
   // short by the bound records ErrorKind::TimedOut.
   unsigned write(const std::uint8_t* buffer, unsigned length);
 
@@ -98,9 +98,14 @@ class SerialPort {
   const std::string& devicePath() const { return devicePath_; }
 
   // The reason of the last failure: of open, of a write, of setBinaryMode,
-  // or of the device while reading (a vanished device: then bytesInQueue
-  // just shows nothing). Cleared by a successful open.
+  // or of the device while reading. Cleared by a successful open.
   const SystemError& lastError() const { return lastError_; }
+
+  // The open device has gone (unplugged, hung up): bytesInQueue shows only
+  // what arrived before, writes fail, and lastError() keeps the
+  // disconnection until the next open. A job waiting for bytes ends at once
+  // instead of waiting out its time.
+  bool disconnected() const { return lastError_.isDisconnected(); }
 
   // Line diagnostics of the open port; Unknown when closed or where the
   // device can't say. Hardware (RTS/CTS) flow control: POSIX CRTSCTS,
@@ -110,6 +115,7 @@ class SerialPort {
 
  private:
   friend class PortWaiter;
+  void record(const SystemError& error);
 
   std::unique_ptr<SerialDevice> device_;
   InputQueue input_{kDriverQueueSize};

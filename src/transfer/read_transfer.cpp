@@ -42,7 +42,7 @@ std::optional<AwaitedInput> ReadTransfer::awaitedInput() const {
 
 void ReadTransfer::takeAnswer() {
   if (port_.bytesInQueue() < kFrameSize) {
-    if (fields_.answerWait.count()) failInTick(Notice::of(MessageId::ReadTypeAnswerTimedOut));
+    if (waitRunsOut(fields_.answerWait)) failInTick(Notice::of(MessageId::ReadTypeAnswerTimedOut));
     return;
   }
 
@@ -71,7 +71,7 @@ void ReadTransfer::takeAnswer() {
 
 void ReadTransfer::takeBlock() {
   if (port_.bytesInQueue() < kBlockSize) {
-    if (fields_.blockWait.count()) failInTick(Notice::of(MessageId::ReadBlockTimedOut));
+    if (waitRunsOut(fields_.blockWait)) failInTick(Notice::of(MessageId::ReadBlockTimedOut));
     return;
   }
   const std::uint32_t block = fields_.blocksReceived;

@@ -44,7 +44,7 @@ void UpgradeTransfer::tick(int timerId) {
   if (timerId != kUpgradeTimerId || phase() != Phase::AwaitingAnswer) return;
 
   if (port_.bytesInQueue() < kFrameSize) {
-    if (answerWait_.count()) failInTick(Notice::of(MessageId::UpgradeAnswerTimedOut));
+    if (waitRunsOut(answerWait_)) failInTick(Notice::of(MessageId::UpgradeAnswerTimedOut));
     return;
   }
   const UpgradeVerdict verdict = takeAnswer();

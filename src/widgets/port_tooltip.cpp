@@ -18,6 +18,8 @@ std::string reason(const SystemError& error) {
       return "not a serial port";
     case ErrorKind::NoSuchPort:
       return "no device for this port number";
+    case ErrorKind::Disconnected:
+      return "disconnected";
     case ErrorKind::TimedOut:
     case ErrorKind::Other:
       break;
@@ -27,9 +29,11 @@ std::string reason(const SystemError& error) {
 
 }  // namespace
 
-QString portToolTip(const std::string& devicePath, const SystemError& openError) {
+QString portToolTip(const std::string& devicePath, const SystemError& openError,
+                    const std::string& adapter) {
   const std::string why = reason(openError);
   std::string text = devicePath;
+  if (!adapter.empty()) text += (text.empty() ? "" : "\n") + adapter;
   if (!why.empty()) text += (text.empty() ? "" : "\n") + why;
   return QString::fromStdString(text);
 }

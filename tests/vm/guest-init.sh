@@ -1,8 +1,9 @@
 #!/bin/busybox sh
 # /init of the test guest: runs quorvane-cli against the receiver emulator
 # that the host has put behind the guest's second 16550 UART (/dev/ttyS1,
-# which the tool's own map calls COM2), prints one "vm-result:" line per
-# scenario on the console (ttyS0) and powers off.
+# which the tool's own map calls COM2), then against another one behind
+# QEMU's USB serial adapter (/dev/ttyUSB0, the ftdi_sio driver), prints one
+# "vm-result:" line per scenario on the console (ttyS0) and powers off.
 #
 # The third UART (ttyS2) carries the host's replies to "vm-sync:" lines:
 # the guest asks for another receiver to be plugged in and waits for "go".
@@ -143,6 +144,77 @@ if plug vanish; then
     why="$why; no receiver for the next job"
   fi
   outcome vanish
+fi
+
+# -- USB: QEMU's usb-serial (an FT232, 0403:6001) on UHCI, through ftdi_sio
+usb=/dev/ttyUSB0
+latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
+usb_wait() { # present|gone: up to 5 s
+  for _ in $(seq 500); do
+    { [ -e $usb ] && [ "$1" = present ]; } || { [ ! -e $usb ] && [ "$1" = gone ]; } && return 0
+    sleep 0.01
+  done
+  return 1
+}
+usbtool() { timeout 120 "$cli" --device "$usb" "$@"; }
+for m in usb-common usbcore uhci-hcd usbserial ftdi_sio; do insmod /lib/usb/$m.ko; done
+export HOME=/tmp # the COM map file: /tmp/.config/quorvane/ports.conf
+
+# connect as COM3 through the map file; the line settings as before, afterwards
+why=
+usb_wait present || why="; no $usb"
+"$cli" map 3 "$usb" >map.out 2>&1 || why="$why; map: $(first map.out)"
+settings=$(stty -F "$usb" -g)
+timeout 120 "$cli" --port 3 connect >uc.out 2>uc.err && grep -q 'connect ok!' uc.out || why="$why; $(first uc.err)"
+[ "$(stty -F "$usb" -g)" = "$settings" ] || why="$why; line settings not restored"
+outcome usb-connect "$("$cli" map | grep COM3 | tr -s ' ')"
+
+# a whole read, the driver's latency timer looked at meanwhile
+before=$(cat $latency) seen= start=$(now) why=
+usbtool read rom.bin >ur.out 2>ur.err &
+job=$!
+while kill -0 $job 2>/dev/null; do
+  seen="$seen $(cat $latency)"
+  sleep 0.05
+done
+wait $job || why="; $(first ur.err)"
+outcome usb-read "size=$(wc -c <rom.bin) sha256=$(sha256sum rom.bin | cut -d' ' -f1) time=$(since "$start")s"
+after=$(cat $latency) why=
+case "$seen " in *" 1 "*) ;; *) why="never 1 during the read" ;; esac
+[ "$after" = "$before" ] || why="$why; $after after the read, $before before"
+outcome usb-latency "latency_timer $before before, $(echo "$seen" | tr ' ' '\n' | sort -u | tr '\n' ' ')during, $after after"
+
+start=$(now) why=
+usbtool upgrade /data/upgrade.bin >uu.out 2>uu.err && grep -q "Dont' power off" uu.out || why="; $(first uu.err)"
+outcome usb-upgrade "time=$(since "$start")s"
+
+# pulled out mid-read: noticed within 1 s, exit 1, named as disconnected, no file
+mkdir unplug
+usbtool read unplug/rom.bin >unplug.out 2>unplug.err &
+job=$!
+sleep 1
+echo "vm-sync: unplug"
+why=
+usb_wait gone || why="; $usb never went"
+gone=$(now)
+wait $job
+status=$? noticed=$(since "$gone")
+read -r -t 60 reply <&5
+[ $status -eq 1 ] || why="$why; exit status $status"
+grep -q 'no answer！' unplug.err && grep -q "^$usb: disconnected" unplug.err || why="$why; told: $(tr '\n' '|' <unplug.err)"
+[ -z "$(ls -A unplug)" ] || why="$why; left behind: $(ls -A unplug)"
+awk -v t="$noticed" 'BEGIN { exit !(t < 1) }' || why="$why; noticed only after ${noticed}s"
+outcome usb-unplug "exit $status ${noticed}s after the device went; $(sed -n 2p unplug.err)"
+
+# plugged in again: a job works, and `ports` names the adapter
+if plug replug; then
+  why=
+  usb_wait present && usbtool connect >ur2.out 2>ur2.err || why="; $(first ur2.err)"
+  outcome usb-replug
+  line=$("$cli" ports 2>&1 | grep "^  $usb " | tr -s ' ')
+  why=
+  case $line in *"USB 0403:6001"*) ;; *) why="no USB identity: $line" ;; esac
+  outcome usb-ports "$line"
 fi
 
 echo "vm-done"

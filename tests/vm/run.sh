@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The real-driver leg: quorvane-cli inside a QEMU guest talks through the
-# guest kernel's 8250 driver and an emulated 16550 UART to quorvane-emu on
+# guest kernel's 8250 driver (an emulated 16550 UART), then its ftdi_sio
+# driver (QEMU's usb-serial on UHCI, unplugged over QMP), to quorvane-emu on
 # the host. The guest's /init (guest-init.sh) runs the scenarios and prints
 # one "vm-result:" line each; this script checks them against what the
-# emulators logged and saved, and ends with "vm: N passed, M failed".
+# emulators logged and saved, and ends with "vm: N passed, M failed" and
+# "usb: N passed, M failed".
 #
 #   tests/vm/run.sh [BUILD_DIR]
 #
@@ -11,9 +13,9 @@
 # use (scripts/test.sh passes build-test); without it they are built in
 # build-vm. The kernel and the guest's files live in build-vm (or
 # VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
-# takes the kernel out of Debian's cloud kernel package without installing
-# it (cached). The guest gets the very quorvane-cli the host built, with the
-# shared libraries ldd names. Where QEMU can't be set up or started it
+# takes the kernel and its USB serial modules out of Debian's generic kernel
+# package without installing it (cached). The guest gets the very
+# quorvane-cli the host built, with the shared libraries ldd names. Where QEMU can't be set up or started it
 # prints "vm: skipped (...)" and exits 0.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -43,24 +45,31 @@ if ((${#missing[@]})); then
       "${missing[@]}"; } >"$build/apt.log" 2>&1 || skip "cannot install ${missing[*]}"
 fi
 
-# -- the kernel: vmlinuz out of the cloud kernel package, not installed
-kernel=$build/kernel/vmlinuz
-if [[ ! -s $kernel ]]; then
-  mkdir -p "$build/kernel"
+# -- the kernel and the USB serial modules (plain .ko files, in load order)
+modules=(usb-common usbcore uhci-hcd usbserial ftdi_sio)
+kdir=$build/kernel-generic
+kernel=$kdir/vmlinuz
+if [[ ! -s $kernel || ! -s $kdir/ftdi_sio.ko ]]; then
+  mkdir -p "$kdir"
   image_pkg() {
-    apt-cache depends linux-image-cloud-amd64 2>/dev/null |
+    apt-cache depends linux-image-amd64 2>/dev/null |
       awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
   }
   pkg=$(image_pkg)
   [[ -n $pkg ]] || { $SUDO apt-get update -qq >/dev/null 2>&1 || true; pkg=$(image_pkg); }
-  [[ -n $pkg ]] || skip "no Debian cloud kernel package known to apt"
-  echo "vm: fetching $pkg"
-  (cd "$build/kernel" && rm -f ./*.deb && apt-get download "$pkg" >download.log 2>&1) ||
-    skip "cannot download $pkg"
-  deb=$(ls "$build/kernel"/*.deb)
-  (cd "$build/kernel" &&
-    dpkg-deb --fsys-tarfile "$deb" | tar -x --wildcards './boot/vmlinuz-*' &&
-    mv boot/vmlinuz-* "$kernel" && rm -rf boot "$deb") || skip "no vmlinuz in $pkg"
+  [[ -n $pkg ]] || skip "no Debian generic kernel package known to apt"
+  if ! ls "$kdir/$pkg"_*.deb >/dev/null 2>&1; then
+    echo "vm: fetching $pkg"
+    (cd "$kdir" && rm -f ./*.deb && apt-get download "$pkg" >download.log 2>&1) ||
+      skip "cannot download $pkg"
+  fi
+  deb=$(ls "$kdir/$pkg"_*.deb)
+  members=('./boot/vmlinuz-*')
+  for m in "${modules[@]}"; do members+=("*/$m.ko"); done
+  (cd "$kdir" && rm -rf x && mkdir x &&
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C x --wildcards "${members[@]}" &&
+    mv x/boot/vmlinuz-* "$kernel" && find x -name '*.ko' -exec mv {} . \; && rm -rf x "$deb") ||
+    skip "no vmlinuz or USB serial modules in $pkg"
 fi
 
 # -- the tools: those of BUILD_DIR, else a build of their own
@@ -77,7 +86,7 @@ emu=$tools/tools/emulator/quorvane-emu
 
 # -- test data: two flashes of random bytes; the second goes into an image
 # made here, which the host's quorvane-cli must find loadable
-rm -rf "$work" && mkdir -p "$work/rootfs"/{bin,data,dev,proc,sys,tmp}
+rm -rf "$work" && mkdir -p "$work/rootfs"/{bin,data,dev,proc,sys,tmp,lib/usb}
 cd "$work"
 tag=QX_RomFtaAMD1 # model 1: 256 blocks
 head -c $((256 * 4096)) /dev/urandom >flash.raw
@@ -91,6 +100,7 @@ cp "$(command -v busybox)" rootfs/bin/busybox
 cp "$cli" rootfs/bin/quorvane-cli
 { ldd "$cli" || true; } | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' |
   while read -r lib; do cp -L --parents "$lib" rootfs/; done
+for m in "${modules[@]}"; do cp "$kdir/$m.ko" rootfs/lib/usb/; done
 cp "$root/tests/vm/guest-init.sh" rootfs/init
 chmod 755 rootfs/init
 mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
@@ -120,6 +130,9 @@ start_emulator() {
 }
 start_emulator emu-main --flash flash.raw --save saved.raw
 pty_main=$pty
+# Behind the USB adapter: 10 ms per block, so a read can be unplugged mid-way.
+start_emulator emu-usb --flash flash.raw --save saved-usb.raw --turnaround 10
+pty_usb=$pty
 
 # The QMP monitor and the control line to the guest's ttyS2 are FIFOs that
 # QEMU opens read-write; holding them read-write here too means neither
@@ -157,6 +170,7 @@ timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-rebo
   -chardev serial,id=u1,path="$pty_main" -device isa-serial,chardev=u1 \
   -chardev pipe,id=ctl,path=ctl -device isa-serial,chardev=ctl \
   -chardev pipe,id=qmp,path=qmp -mon chardev=qmp,mode=control \
+  -usb -chardev serial,id=u3,path="$pty_usb" -device usb-serial,id=usb3,chardev=u3 \
   >qemu.log 2>&1 &
 qemu=$!
 pids+=("$qemu")
@@ -173,6 +187,13 @@ while kill -0 "$qemu" 2>/dev/null; do
         plug "$pty" && echo go >&"$ctl" ;;
       restore) # the first receiver again
         plug "$pty_main" && echo go >&"$ctl" ;;
+      unplug) # the USB adapter pulled out (UHCI: safe while data flows)
+        qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
+      replug) # an adapter plugged in again, with a fresh receiver behind it
+        start_emulator emu-replug
+        qmp '{"execute":"chardev-add","arguments":{"id":"u4","backend":{"type":"serial","data":{"device":"'"$pty"'"}}}}' &&
+          qmp '{"execute":"device_add","arguments":{"driver":"usb-serial","id":"usb4","chardev":"u4"}}' &&
+          echo go >&"$ctl" ;;
     esac
   done
   sleep 0.2
@@ -190,30 +211,33 @@ if ! grep -q '^vm-boot:' console.log; then
 fi
 sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
 
-# -- the verdicts
-passed=0
-failed=0
+# -- the verdicts, counted per driver: "vm" (8250) and "usb" (usb-*)
+declare -A passed=([vm]=0 [usb]=0) failed=([vm]=0 [usb]=0)
 verdict() { # NAME ok|fail DETAIL
+  local leg=vm
+  [[ $1 == usb-* ]] && leg=usb
   if [[ $2 == ok ]]; then
-    passed=$((passed + 1))
-    echo "vm: $1 ok${3:+ ($3)}"
+    passed[$leg]=$((passed[$leg] + 1))
+    echo "$leg: $1 ok${3:+ ($3)}"
   else
-    failed=$((failed + 1))
-    echo "vm: $1 FAILED: $3"
+    failed[$leg]=$((failed[$leg] + 1))
+    echo "$leg: $1 FAILED: $3"
   fi
 }
 line_of() { sed -n "s/^vm-result: $1 //p" console.log | tr -d '\r' | head -n 1; }
 sha=$(sha256sum expected-read.bin | cut -d' ' -f1)
-for name in connect read upgrade verify exclusive crtscts vanish; do
+for name in connect read upgrade verify exclusive crtscts vanish \
+  usb-connect usb-read usb-latency usb-upgrade usb-unplug usb-replug usb-ports; do
   line=$(line_of "$name")
   detail=${line#ok}
   detail=${detail# }
-  # What the host checks besides the guest's word: the read against the
+  # What the host checks besides the guest's word: the reads against the
   # emulator's flash, what it stored against the image, its vanishing.
   case $name in
-    read) [[ $line == *"sha256=$sha"* && $line == *"size=$((13 + 256 * 4096))"* ]] &&
+    read | usb-read) [[ $line == *"sha256=$sha"* && $line == *"size=$((13 + 256 * 4096))"* ]] &&
       detail="256 blocks identical to the emulator's flash, ${line##* time=}" ;;
     upgrade) cmp -s saved.raw upgrade.raw && detail="the emulator stored the image byte for byte, ${line##* time=}" ;;
+    usb-upgrade) cmp -s saved-usb.raw upgrade.raw && detail="the emulator stored the image byte for byte, ${line##* time=}" ;;
     vanish) grep -q 'vanished after' emu-vanish.log 2>/dev/null &&
       detail="the emulator closed its end mid-read; the read failed cleanly; the next job worked" ;;
   esac
@@ -224,7 +248,8 @@ for name in connect read upgrade verify exclusive crtscts vanish; do
     *) verdict "$name" fail "${line#FAIL }" ;;
   esac
 done
-((failed == 0)) || echo "vm: guest console: $work/console.log; emulator logs: $work/emu-*.log"
+((failed[vm] + failed[usb] == 0)) || echo "vm: guest console: $work/console.log; emulator logs: $work/emu-*.log"
 echo "vm: guest ${guest_time}s, leg $((SECONDS - began))s"
-echo "vm: $passed passed, $failed failed"
-((failed == 0))
+echo "vm: ${passed[vm]} passed, ${failed[vm]} failed"
+echo "usb: ${passed[usb]} passed, ${failed[usb]} failed"
+((failed[vm] + failed[usb] == 0))

@@ -16,6 +16,7 @@
 #include "diagnosis.h"
 #include "event_loop.h"
 #include "jobs.h"
+#include "port_commands.h"
 #include "quorvane/version.h"
 #include "report.h"
 #include "serial/port_map.h"
@@ -290,41 +291,6 @@ int runInfo(const Options& o, Console& console) {
   return allLoad ? kExitOk : kExitFailed;
 }
 
-// ---- ports -------------------------------------------------------------------
-
-std::string comPortLines() {
-  std::string out = "COM ports:\n";
-  for (long long n = 1; n <= kComPortCount; ++n) {
-    const std::string path = devicePathForPort(n).value_or("-");
-    const char* set = std::getenv(portOverrideVariable(n).c_str());
-    const bool present = serialDevicePresent(path);
-    out += "  COM" + std::to_string(n) + "  " + path + "  (" +
-           (set && *set ? portOverrideVariable(n) : std::string("default")) + ", " +
-           (present ? "present" : "absent") + ")" +
-           (present ? "  " + describeProbe(path, probeDevice(path)) : "") + "\n";
-  }
-  AppConfig config;
-  readConfig(config);
-  return out + "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) +
-         " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
-}
-
-std::string serialDeviceLines() {
-  std::string out = "serial devices:\n";
-  const std::vector<SerialDeviceFound> found = serialDevicesPresent();
-  for (const SerialDeviceFound& f : found)
-    out += "  " + f.device + (f.detail.empty() ? "" : " " + f.detail) + "  " +
-           describeProbe(f.device, probeDevice(f.device)) + "\n";
-  if (found.empty()) out += "  none\n";
-  out.pop_back();
-  return out;
-}
-
-int runPorts(const Options&, Console& console) {
-  console.result("", comPortLines() + serialDeviceLines());
-  return kExitOk;
-}
-
 // ---- the table -----------------------------------------------------------------
 
 constexpr CommandSpec kCommands[] = {
@@ -359,12 +325,8 @@ constexpr CommandSpec kCommands[] = {
      "of each image, and whether it would load (with the loader's message\n"
      "when not); opens no port",
      runInfo},
-    {"ports", 0, 0, false, "ports",
-     "the COM1..COM4 map and the serial devices present\n"
-     "(/dev/serial/by-id, ttyUSB*, ttyACM*, ttyS*), each with whether\n"
-     "this user can open it now and its hardware flow control (each is\n"
-     "opened for a moment, its settings left as they are)",
-     runPorts},
+    {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
+    {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap},
 };
 
 }  // namespace

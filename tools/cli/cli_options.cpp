@@ -21,6 +21,7 @@ enum OptionId : int {
   kQuiet,
   kDialogTiming,
   kVersion,
+  kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
 
@@ -33,6 +34,7 @@ const option kLongOptions[] = {
     {"dialog-timing", no_argument, nullptr, kDialogTiming},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
 // "-": the command and its arguments come back in order as code 1, wherever
@@ -118,6 +120,8 @@ std::string readOptions(const std::vector<std::string>& argv, Options& o,
     if (id == -1) break;
     if (id == 1) {
       operands.emplace_back(optarg);
+    } else if (id == kClear) {
+      operands.emplace_back("--clear");
     } else if (id == kHelp) {
       o.help = true;
       return {};

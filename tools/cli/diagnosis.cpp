@@ -63,6 +63,12 @@ Explanation explainOpenFailure(const PortNaming& port, const SystemError& error)
   return e;
 }
 
+Explanation explainDisconnect(const PortNaming& port, const SystemError& error) {
+  return {portSubject(port), "disconnected during the job" + said(error) +
+                                 "; plug the adapter in again and run the job again; " +
+                                 kListPorts};
+}
+
 Explanation explainFileFailure(const std::string& path, const SystemError& error) {
   Explanation e{path, {}};
   switch (error.kind) {

@@ -32,6 +32,9 @@ struct PortNaming {
 // is a number the map does not serve (COM0).
 Explanation explainOpenFailure(const PortNaming& port, const SystemError& error);
 
+// The port's device went away during the job (an adapter unplugged).
+Explanation explainDisconnect(const PortNaming& port, const SystemError& error);
+
 // Why an image file could not be created or written.
 Explanation explainFileFailure(const std::string& path, const SystemError& error);
 

@@ -76,6 +76,7 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
   virtual std::optional<Explanation> explain(const Notice& notice) const {
     const SystemError& error = port_.lastError();
     if (notice.id == MessageId::PortOpenFailed) return explainOpenFailure(target_.naming(), error);
+    if (error.isDisconnected()) return explainDisconnect(target_.naming(), error);
     const bool unanswered = notice.id == MessageId::ConnectNotAcknowledged ||
                             notice.id == MessageId::ReadTypeAnswerTimedOut ||
                             notice.id == MessageId::ReadBlockTimedOut ||

@@ -1,17 +1,14 @@
 #include "connection/ui/comm_setup_dialog.h"
 
-#include <QButtonGroup>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QRadioButton>
 
 #include "base/app_config.h"
 #include "widgets/app_icon.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
-#include "widgets/port_tooltip.h"
-#include "serial/port_map.h"
-#include "serial/serial_port.h"
+#include "widgets/com_buttons.h"
+#include "serial/device_identity.h"
 
 namespace quorvane::ui {
 
@@ -45,22 +42,8 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   applyTemplateGroupBoxLook(group);
   placeControl(group, kPortGroup);
 
-  // The group is exclusive but may have no button checked at all (an index
-  // outside 0..3); showSelection() handles the "none" case. The buttons stay
-  // auto-exclusive, so that assistive technology announces radio buttons.
-  // Each tooltip names the port's device and, when it can't be opened now,
-  // why (a look at it: opened without waiting and let go at once).
-  buttons_ = new QButtonGroup(this);
-  buttons_->setExclusive(true);
-  for (int i = 0; i < kComPortCount; ++i) {
-    const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
-    auto* button = new QRadioButton(controlText(control), this);
-    placeControl(button, control);
-    const std::string device = devicePathForPort(i + 1).value_or(std::string());
-    button->setToolTip(portToolTip(device, probeDevice(device).error));
-    buttons_->addButton(button, i);
-    comButtons_[static_cast<std::size_t>(i)] = button;
-  }
+  // No button is checked for an index outside 0..3 (showSelection).
+  comButtons_.create(this, kComButtons, lookAtPort);
 
   addIconControl(this, kIcon);
 
@@ -73,10 +56,8 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
   placeControl(cancel_, kCancelButton);
   connect(cancel_, &QPushButton::clicked, this, &CommSetupDialog::reject);
 
-  for (int i = 1; i < kComPortCount; ++i)
-    setTabOrder(comButtons_[static_cast<std::size_t>(i - 1)],
-                comButtons_[static_cast<std::size_t>(i)]);
-  setTabOrder(comButtons_.back(), ok_);
+  for (int i = 1; i < kComPortCount; ++i) setTabOrder(comButton(i - 1), comButton(i));
+  setTabOrder(comButton(kComPortCount - 1), ok_);
   setTabOrder(ok_, cancel_);
 
   selectedPort_ = AppConfig::instance().portIndex;
@@ -87,15 +68,11 @@ CommSetupDialog::CommSetupDialog(QWidget* owner)
 CommSetupDialog::~CommSetupDialog() = default;
 
 void CommSetupDialog::showSelection(int index) {
-  // An exclusive group refuses to uncheck its checked button.
-  buttons_->setExclusive(false);
-  for (int i = 0; i < kComPortCount; ++i)
-    comButtons_[static_cast<std::size_t>(i)]->setChecked(i == index);
-  buttons_->setExclusive(true);
+  comButtons_.showSelection(index);
 }
 
 int CommSetupDialog::readSelection() const {
-  return buttons_->checkedId();
+  return comButtons_.checkedIndex();
 }
 
 void CommSetupDialog::accept() {

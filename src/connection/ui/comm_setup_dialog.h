@@ -7,11 +7,10 @@
 #include <array>
 
 #include "connection/ui/connect_dialog.h"
+#include "widgets/com_buttons.h"
 #include "serial/port_map.h"
 
-class QButtonGroup;
 class QPushButton;
-class QRadioButton;
 
 namespace quorvane::ui {
 
@@ -35,17 +34,14 @@ class CommSetupDialog : public QDialog {
   // How the link test's ConnectDialog is made (tests inject its waits).
   void setConnectOptions(ConnectDialogOptions options) { connectOptions_ = std::move(options); }
 
-  QRadioButton* comButton(int index) const {
-    return comButtons_.at(static_cast<std::size_t>(index));
-  }
+  QRadioButton* comButton(int index) const { return comButtons_.button(index); }
   QPushButton* okButton() const { return ok_; }
   QPushButton* cancelButton() const { return cancel_; }
 
  private:
   std::int32_t selectedPort_ = -1;
   ConnectDialogOptions connectOptions_;
-  std::array<QRadioButton*, kComPortCount> comButtons_{};
-  QButtonGroup* buttons_ = nullptr;
+  ComButtons comButtons_;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
 };

@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <memory>
 
@@ -12,8 +11,7 @@
 #include "widgets/app_icon.h"
 #include "widgets/dialog_units.h"
 #include "widgets/message_box.h"
-#include "widgets/port_tooltip.h"
-#include "serial/port_map.h"
+#include "serial/device_identity.h"
 #include "serial/serial_port.h"
 #include "remote/remote_keys.h"
 #include "remote/ui/key_capture_edit.h"
@@ -161,7 +159,7 @@ RemoteControlDialog::RemoteControlDialog() : QDialog(nullptr) {
   selectedPort_ = portIndex >= 0 && portIndex < kComPortCount ? portIndex : -1;
   keyField_->setOwner(this);
   if (selectedPort_ >= 0) {
-    comButtons_[static_cast<std::size_t>(selectedPort_)]->setChecked(true);
+    comButtons_.button(selectedPort_)->setChecked(true);
     selectPort(selectedPort_ + 1);
   }
   keyField_->setFocus(Qt::OtherFocusReason);
@@ -184,20 +182,10 @@ void RemoteControlDialog::buildControls() {
   auto* comPortGroup = new QGroupBox(controlText(kComPortGroup), this);
   applyTemplateGroupBoxLook(comPortGroup);
   placeControl(comPortGroup, kComPortGroup);
-  comGroup_ = new QButtonGroup(this);
-  comGroup_->setExclusive(true);
-  // Each tooltip names the port's device and, when it can't be opened now,
-  // why (looked at before the stored port is opened here).
-  for (int i = 0; i < kComPortCount; ++i) {
-    const DialogControl& control = kComButtons[static_cast<std::size_t>(i)];
-    auto* radio = new QRadioButton(controlText(control), this);
-    placeControl(radio, control);
-    const std::string device = devicePathForPort(i + 1).value_or(std::string());
-    radio->setToolTip(portToolTip(device, probeDevice(device).error));
-    comGroup_->addButton(radio, i);
-    comButtons_[static_cast<std::size_t>(i)] = radio;
-  }
-  connect(comGroup_, &QButtonGroup::idClicked, this, [this](int id) { selectPort(id + 1); });
+  // Looked at before the stored port is opened here.
+  comButtons_.create(this, kComButtons, lookAtPort);
+  connect(comButtons_.group(), &QButtonGroup::idClicked, this,
+          [this](int id) { selectPort(id + 1); });
 
   for (const KeyButton& key : kKeyButtons) {
     const DialogControl control = keyButtonControl(key);
@@ -215,7 +203,7 @@ void RemoteControlDialog::sendKey(std::uint8_t code) {
 }
 
 void RemoteControlDialog::selectPort(int portNumber) {
-  selectedPort_ = comGroup_->checkedId();
+  selectedPort_ = comButtons_.checkedIndex();
   std::int32_t& portIndex = AppConfig::instance().portIndex;
   const std::optional<Notice> failure = session_.selectPort(portNumber, portIndex);
   if (failure) showNotice(*failure, this);

@@ -9,11 +9,10 @@
 #include <cstdint>
 
 #include "remote/remote_session.h"
+#include "widgets/com_buttons.h"
 #include "serial/port_map.h"
 
-class QButtonGroup;
 class QPushButton;
-class QRadioButton;
 
 namespace quorvane::ui {
 
@@ -41,7 +40,7 @@ class RemoteControlDialog : public QDialog {
 
   int selectedPort() const { return selectedPort_; }
   KeyCaptureEdit* keyField() const { return keyField_; }
-  QRadioButton* comButton(int index) const { return comButtons_.at(index); }
+  QRadioButton* comButton(int index) const { return comButtons_.button(index); }
   QPushButton* keyButton(std::uint8_t code) const { return keyButtons_.at(code); }
   const SerialPort& port() const { return session_.port(); }
   const FrameBytes& keyFrame() const { return session_.keyFrame(); }
@@ -53,8 +52,7 @@ class RemoteControlDialog : public QDialog {
   KeyCaptureEdit* keyField_ = nullptr;
   int selectedPort_ = -1;  // the checked Com button, -1: none
 
-  QButtonGroup* comGroup_ = nullptr;
-  std::array<QRadioButton*, kComPortCount> comButtons_{};
+  ComButtons comButtons_;
   std::array<QPushButton*, kKeyCodeCount> keyButtons_{};
 };
 

@@ -1,4 +1,5 @@
-// COM n is /dev/ttyS<n-1> unless QUORVANE_COM<n> names another device.
+// COM n is /dev/ttyS<n-1> by default; the user's configuration lives under
+// $XDG_CONFIG_HOME (an absolute path), else ~/.config.
 #include <cstdlib>
 #include <string>
 
@@ -6,11 +7,20 @@
 
 namespace quorvane {
 
-std::optional<std::string> devicePathForPort(long long portNumber) {
-  if (portNumber < 1) return std::nullopt;
-  const char* chosen = std::getenv(portOverrideVariable(portNumber).c_str());
-  if (chosen && *chosen) return std::string(chosen);
+std::string defaultDeviceForPort(long long portNumber) {
   return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+std::string userConfigFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return home && *home ? std::string(home) + "/.config" : std::string();
+}
+
+std::string portMapPath() {
+  const std::string folder = userConfigFolder();
+  return folder.empty() ? folder : folder + "/quorvane/ports.conf";
 }
 
 }  // namespace quorvane

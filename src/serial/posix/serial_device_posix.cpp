@@ -4,8 +4,13 @@
 // only in poll(). Exclusive: an advisory lock (flock) refuses any other
 // opener, root or not; TIOCEXCL refuses further opens of the terminal by
 // anyone but root. On Linux a driver that knows ASYNC_LOW_LATENCY (USB
-// adapters) is asked to pass on received bytes at once; the setting is
-// restored at close.
+// adapters) is asked to pass on received bytes at once. Close puts back the
+// line settings and the latency the device had when it was opened.
+//
+// A device that goes away under an open descriptor (a USB adapter pulled
+// out, the far end of a pty closed) shows as EIO, ENODEV or ENXIO, or as a
+// read of nothing with poll reporting a hang-up; any of them is recorded as
+// ErrorKind::Disconnected.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -17,12 +22,30 @@
 #endif
 
 #include <cerrno>
+#include <optional>
 
 #include "serial/serial_device.h"
 
 namespace quorvane {
 
 namespace {
+
+bool goneCode(int code) {
+  return code == EIO || code == ENODEV || code == ENXIO;
+}
+
+// errno of `call`, as a disconnection where it means one.
+SystemError lineError(const char* call) {
+  const int code = errno;
+  return goneCode(code) ? SystemError::disconnected(call, code) : SystemError::fromCode(call, code);
+}
+
+// A read of nothing is ambiguous on a terminal without a minimum count: no
+// bytes, or a line that has hung up. poll tells them apart at no wait.
+bool hungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
 
 bool speedConstant(int speed, speed_t* out) {
   struct Entry {
@@ -74,6 +97,10 @@ class PosixSerialDevice final : public SerialDevice {
   ~PosixSerialDevice() override {
     letOutputGo();
     setLowLatency(false);
+    // The technician's settings come back (speed, echo, flow control...),
+    // as they were before the session; a device that has gone refuses,
+    // which changes nothing.
+    if (original_) ::tcsetattr(fd_, TCSANOW, &*original_);
     // The exclusive flag belongs to the terminal, not to our descriptor, and
     // would outlive it while anyone else keeps the terminal open.
     if (exclusive_) ::ioctl(fd_, TIOCNXCL);
@@ -118,6 +145,7 @@ class PosixSerialDevice final : public SerialDevice {
       return false;
     }
     exclusive_ = true;
+    original_ = t;
     makeTransparent(t);
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 ||
         ::tcsetattr(fd_, TCSANOW, &t) != 0) {
@@ -136,9 +164,10 @@ class PosixSerialDevice final : public SerialDevice {
       const ssize_t n = ::read(fd_, into.data(), into.size());
       if (n > 0) return static_cast<std::size_t>(n);
       if (n < 0 && errno == EINTR) continue;
-      // 0: end of file, the far end hung up; EAGAIN: nothing more; EIO etc.:
-      // the device has gone. None of them delivers anything.
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) error = SystemError::fromLast("read");
+      // EAGAIN: nothing more; 0: nothing more or a hang-up; EIO etc.: the
+      // device has gone. None of them delivers anything.
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) error = lineError("read");
+      if (n == 0 && hungUp(fd_)) error = SystemError::disconnected("read");
       return 0;
     }
   }
@@ -150,7 +179,7 @@ class PosixSerialDevice final : public SerialDevice {
       if (n > 0) return static_cast<std::size_t>(n);
       if (n < 0 && errno == EINTR) continue;
       if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-        error = n == 0 ? SystemError::fromCode("write", EIO) : SystemError::fromLast("write");
+        error = n == 0 ? SystemError::disconnected("write", EIO) : lineError("write");
         return 0;
       }
       break;
@@ -159,8 +188,7 @@ class PosixSerialDevice final : public SerialDevice {
     pollfd p{fd_, POLLOUT, 0};
     const int ready = ::poll(&p, 1, waitMs);
     if (ready < 0 && errno != EINTR) error = SystemError::fromLast("poll");
-    if (ready > 0 && !(p.revents & POLLOUT))
-      error = SystemError::fromCode("write", EIO);  // hung up
+    if (ready > 0 && !(p.revents & POLLOUT)) error = SystemError::disconnected("write");
     return 0;
   }
 
@@ -220,8 +248,9 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int fd_;
-  bool exclusive_ = false;      // TIOCEXCL set by us
-  bool lowLatencySet_ = false;  // ASYNC_LOW_LATENCY turned on by us
+  std::optional<termios> original_;  // the settings found at open, when we changed them
+  bool exclusive_ = false;           // TIOCEXCL set by us
+  bool lowLatencySet_ = false;       // ASYNC_LOW_LATENCY turned on by us
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
-// COM n is the Windows device "COM<n>" unless QUORVANE_COM<n> names another
-// one (QUORVANE_COM1=COM7 for an adapter that Windows numbered 7). The
-// backend opens every name in the device namespace ("\\.\COM12"), so
-// numbers above 9 work too.
+// COM n is the Windows device "COM<n>" by default (the backend opens every
+// name in the device namespace, "\\.\COM12", so numbers above 9 work too);
+// the user's configuration lives under %APPDATA%.
 #include <cstdlib>
 #include <string>
 
@@ -9,11 +8,18 @@
 
 namespace quorvane {
 
-std::optional<std::string> devicePathForPort(long long portNumber) {
-  if (portNumber < 1) return std::nullopt;
-  const char* chosen = std::getenv(portOverrideVariable(portNumber).c_str());
-  if (chosen && *chosen) return std::string(chosen);
+std::string defaultDeviceForPort(long long portNumber) {
   return "COM" + std::to_string(portNumber);
+}
+
+std::string userConfigFolder() {
+  const char* appData = std::getenv("APPDATA");
+  return appData && *appData ? std::string(appData) : std::string();
+}
+
+std::string portMapPath() {
+  const std::string folder = userConfigFolder();
+  return folder.empty() ? folder : folder + "\\Quorvane\\ports.conf";
 }
 
 }  // namespace quorvane

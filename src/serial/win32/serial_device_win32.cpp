@@ -5,16 +5,38 @@
 // kReadWaitLimitMs, a write at most the time it is given. A transfer still
 // pending when its wait runs out is cancelled and its end awaited, so the
 // system never touches the caller's buffer after the call has returned and
-// the completion record is free for the next transfer.
+// the completion record is free for the next transfer. Close puts back the
+// comm state the port had when it was opened. A USB adapter pulled out
+// fails every call on its handle with one of a few errors, recorded as
+// ErrorKind::Disconnected.
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "serial/serial_device.h"
 
 namespace quorvane {
 
 namespace {
+
+// The last error of `call` on an open port, as a disconnection where the
+// device has gone (the errors USB serial drivers give once unplugged).
+SystemError lineError(const char* call) {
+  const DWORD code = ::GetLastError();
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return SystemError::disconnected(call, static_cast<int>(code));
+    default:
+      return SystemError::fromCode(call, static_cast<int>(code));
+  }
+}
 
 // The name CreateFileA is given. "COM10" and above exist only in the device
 // namespace, which serves COM1..COM9 just as well, so a plain name gets the
@@ -32,7 +54,7 @@ DWORD finishTransfer(HANDLE device, OVERLAPPED& record, DWORD waitMs, DWORD requ
   DWORD moved = 0;
   if (!::GetOverlappedResult(device, &record, &moved, FALSE)) {
     if (::GetLastError() != ERROR_IO_INCOMPLETE) {
-      error = SystemError::fromLast(call);
+      error = lineError(call);
       return 0;
     }
     ::CancelIoEx(device, &record);
@@ -58,6 +80,7 @@ class Win32SerialDevice final : public SerialDevice {
       ::CancelIoEx(device_, &arrivalRecord_);
       ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, TRUE);
     }
+    if (original_) ::SetCommState(device_, &*original_);  // a port that has gone refuses
     ::CloseHandle(device_);
     for (OVERLAPPED* r : {&readRecord_, &writeRecord_, &arrivalRecord_})
       if (r->hEvent) ::CloseHandle(r->hEvent);
@@ -97,6 +120,7 @@ class Win32SerialDevice final : public SerialDevice {
     }
     // Speed and character size; every other line setting as the device has
     // it.
+    original_ = settings;
     settings.DCBlength = sizeof(DCB);
     settings.BaudRate = static_cast<DWORD>(speed);
     settings.ByteSize = 8;
@@ -122,14 +146,14 @@ class Win32SerialDevice final : public SerialDevice {
     DWORD errors = 0;
     COMSTAT status{};
     if (!::ClearCommError(device_, &errors, &status)) {
-      error = SystemError::fromLast("ClearCommError");
+      error = lineError("ClearCommError");
       return 0;
     }
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), status.cbInQue));
     if (wanted == 0) return 0;
     if (!::ReadFile(device_, into.data(), wanted, nullptr, &readRecord_) &&
         ::GetLastError() != ERROR_IO_PENDING) {
-      error = SystemError::fromLast("ReadFile");
+      error = lineError("ReadFile");
       return 0;
     }
     return finishTransfer(device_, readRecord_, static_cast<DWORD>(kReadWaitLimitMs), wanted,
@@ -141,7 +165,7 @@ class Win32SerialDevice final : public SerialDevice {
     const auto length = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
     if (!::WriteFile(device_, bytes.data(), length, nullptr, &writeRecord_) &&
         ::GetLastError() != ERROR_IO_PENDING) {
-      error = SystemError::fromLast("WriteFile");
+      error = lineError("WriteFile");
       return 0;
     }
     return finishTransfer(device_, writeRecord_, static_cast<DWORD>(std::max(waitMs, 0)), length,
@@ -201,10 +225,11 @@ class Win32SerialDevice final : public SerialDevice {
 
  private:
   HANDLE device_;
-  OVERLAPPED readRecord_{};     // every read; its event signals completion
-  OVERLAPPED writeRecord_{};    // every write
-  OVERLAPPED arrivalRecord_{};  // the EV_RXCHAR wait of PortWaiter
-  DWORD arrivalMask_ = 0;       // filled in when that wait completes
+  std::optional<DCB> original_;  // the comm state found at open, when we changed it
+  OVERLAPPED readRecord_{};      // every read; its event signals completion
+  OVERLAPPED writeRecord_{};     // every write
+  OVERLAPPED arrivalRecord_{};   // the EV_RXCHAR wait of PortWaiter
+  DWORD arrivalMask_ = 0;        // filled in when that wait completes
   bool arrivalPending_ = false;
   int failedArrivals_ = 0;  // waits in a row that ended in an error
   static constexpr int kArrivalFailureLimit = 3;

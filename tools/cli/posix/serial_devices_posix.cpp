@@ -1,5 +1,5 @@
-// Serial devices on POSIX: the links under /dev/serial/by-id with the
-// device each points to, and the ttyUSB*, ttyACM* and ttyS* nodes.
+// Serial devices on POSIX: the ttyUSB*, ttyACM* and ttyS* nodes and the
+// devices the links under /dev/serial/by-id lead to.
 #include <filesystem>
 #include <map>
 
@@ -17,10 +17,12 @@ bool serialDevicePresent(const std::string& device) {
 std::vector<SerialDeviceFound> serialDevicesPresent() {
   std::map<std::string, std::string> found;  // sorted by path
   std::error_code ec;
+  // Whatever a stable link leads to, and the usual serial nodes; each
+  // device's own line names its link (ports).
   for (const auto& e : fs::directory_iterator("/dev/serial/by-id", ec)) {
     std::error_code ec2;
     const fs::path target = fs::canonical(e.path(), ec2);
-    found[e.path().string()] = ec2 ? "" : "-> " + target.string();
+    if (!ec2) found[target.string()];
   }
   for (const auto& e : fs::directory_iterator("/dev", ec)) {
     const std::string name = e.path().filename().string();
