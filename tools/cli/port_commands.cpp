@@ -1,6 +1,7 @@
 #include "port_commands.h"
 
 #include <charconv>
+#include <filesystem>
 
 #include "base/app_config.h"
 #include "cli_platform.h"
@@ -77,8 +78,12 @@ int runPorts(const Options&, Console& console) {
   AppConfig config;
   config.locateConfig();
   config.loadConfig();
-  out += "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) + " (portIndex " +
-         std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
+  std::error_code missing;
+  if (!std::filesystem::exists(config.configPath, missing))
+    out += "selected: COM1, the default, because there is no " + config.configPath + "\n";
+  else
+    out += "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) +
+           " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
   out += "serial devices:\n";
   const std::vector<SerialDeviceFound> found = serialDevicesPresent();
   for (const SerialDeviceFound& f : found)
