@@ -162,6 +162,12 @@ plug() {
   qmp '{"execute":"chardev-change","arguments":{"id":"u1","backend":{"type":"serial","data":{"device":"'"$1"'"}}}}'
 }
 
+# add_usb N: plugs a USB serial adapter (id usbN) with the emulator at $pty behind it
+add_usb() {
+  qmp '{"execute":"chardev-add","arguments":{"id":"u'"$1"'","backend":{"type":"serial","data":{"device":"'"$pty"'"}}}}' &&
+    qmp '{"execute":"device_add","arguments":{"driver":"usb-serial","id":"usb'"$1"'","chardev":"u'"$1"'"}}'
+}
+
 start=$SECONDS
 timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot \
   -display none -kernel "$kernel" -initrd initrd.gz \
@@ -187,13 +193,12 @@ while kill -0 "$qemu" 2>/dev/null; do
         plug "$pty" && echo go >&"$ctl" ;;
       restore) # the first receiver again
         plug "$pty_main" && echo go >&"$ctl" ;;
-      unplug) # the USB adapter pulled out (UHCI: safe while data flows)
-        qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
-      replug) # an adapter plugged in again, with a fresh receiver behind it
-        start_emulator emu-replug
-        qmp '{"execute":"chardev-add","arguments":{"id":"u4","backend":{"type":"serial","data":{"device":"'"$pty"'"}}}}' &&
-          qmp '{"execute":"device_add","arguments":{"driver":"usb-serial","id":"usb4","chardev":"u4"}}' &&
-          echo go >&"$ctl" ;;
+      # USB adapters: the first pulled out while idle; one whose receiver goes
+      # quiet after block 30 plugged in and pulled out mid-read; a fresh one
+      pull) qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
+      unplug) qmp '{"execute":"device_del","arguments":{"id":"usb4"}}' && echo go >&"$ctl" ;;
+      stall) start_emulator emu-stall --silent-after-block 30 && add_usb 4 && echo go >&"$ctl" ;;
+      replug) start_emulator emu-replug && add_usb 5 && echo go >&"$ctl" ;;
     esac
   done
   sleep 0.2
