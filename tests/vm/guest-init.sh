@@ -151,17 +151,14 @@ usb=/dev/ttyUSB0
 latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
 usb_wait() { # present|gone: up to 5 s
   for _ in $(seq 500); do
-    { [ -e $usb ] && [ "$1" = present ]; } || { [ ! -e $usb ] && [ "$1" = gone ]; } && return 0
-    sleep 0.01
-  done
-  return 1
+    { [ -e $usb ] && [ "$1" = present ]; } || { [ ! -e $usb ] && [ "$1" = gone ]; } && return 0 || sleep 0.01
+  done && return 1
 }
 usbtool() { timeout 120 "$cli" --device "$usb" "$@"; }
 for m in usb-common usbcore uhci-hcd usbserial ftdi_sio; do insmod /lib/usb/$m.ko; done
 export HOME=/tmp # the COM map file: /tmp/.config/quorvane/ports.conf
 
-# connect as COM3 through the map file; the line settings as before, afterwards
-why=
+why= # connect as COM3 through the map file; the line settings as before, afterwards
 usb_wait present || why="; no $usb"
 "$cli" map 3 "$usb" >map.out 2>&1 || why="$why; map: $(first map.out)"
 settings=$(stty -F "$usb" -g)
@@ -169,8 +166,7 @@ timeout 120 "$cli" --port 3 connect >uc.out 2>uc.err && grep -q 'connect ok!' uc
 [ "$(stty -F "$usb" -g)" = "$settings" ] || why="$why; line settings not restored"
 outcome usb-connect "$("$cli" map | grep COM3 | tr -s ' ')"
 
-# a whole read, the driver's latency timer looked at meanwhile
-before=$(cat $latency) seen= start=$(now) why=
+before=$(cat $latency) seen= start=$(now) why= # a read, watching the latency timer
 usbtool read rom.bin >ur.out 2>ur.err &
 job=$!
 while kill -0 $job 2>/dev/null; do
@@ -188,10 +184,9 @@ start=$(now) why=
 usbtool upgrade /data/upgrade.bin >uu.out 2>uu.err && grep -q "Dont' power off" uu.out || why="; $(first uu.err)"
 outcome usb-upgrade "time=$(since "$start")s"
 
-# pulled out mid-read: noticed within 1 s, exit 1, named as disconnected, no
-# file. The adapter is swapped first (pulled while idle) for one whose
-# receiver goes quiet after block 30, so that no data flows at the unplug
-# (QEMU 7.2 may crash unplugging a USB device that data flows through).
+# pulled out mid-read (from an adapter swapped in whose receiver goes quiet
+# after block 30: QEMU 7.2 may crash removing a device data flows through):
+# noticed within 1 s, exit 1, named as disconnected, no file
 plug pull && usb_wait gone && plug stall && usb_wait present
 mkdir unplug
 usbtool read unplug/rom.bin >unplug.out 2>unplug.err &
@@ -210,8 +205,7 @@ grep -q 'no answer！' unplug.err && grep -q "^$usb: disconnected" unplug.err ||
 awk -v t="$noticed" 'BEGIN { exit !(t < 1) }' || why="$why; noticed only after ${noticed}s"
 outcome usb-unplug "exit $status ${noticed}s after the device went; $(sed -n 2p unplug.err)"
 
-# plugged in again: a job works, and `ports` names the adapter
-if plug replug; then
+if plug replug; then # plugged in again: a job works, and `ports` names the adapter
   why=
   usb_wait present && usbtool connect >ur2.out 2>ur2.err || why="; $(first ur2.err)"
   outcome usb-replug

@@ -193,16 +193,12 @@ while kill -0 "$qemu" 2>/dev/null; do
         plug "$pty" && echo go >&"$ctl" ;;
       restore) # the first receiver again
         plug "$pty_main" && echo go >&"$ctl" ;;
-      pull) # the first USB adapter pulled out while idle
-        qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
-      stall) # an adapter whose receiver goes quiet after block 30 of a read
-        start_emulator emu-stall --silent-after-block 30
-        add_usb 4 && echo go >&"$ctl" ;;
-      unplug) # that adapter pulled out mid-read, while no data flows
-        qmp '{"execute":"device_del","arguments":{"id":"usb4"}}' && echo go >&"$ctl" ;;
-      replug) # an adapter plugged in again, with a fresh receiver behind it
-        start_emulator emu-replug
-        add_usb 5 && echo go >&"$ctl" ;;
+      # USB adapters: the first pulled out while idle; one whose receiver goes
+      # quiet after block 30 plugged in and pulled out mid-read; a fresh one
+      pull) qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
+      unplug) qmp '{"execute":"device_del","arguments":{"id":"usb4"}}' && echo go >&"$ctl" ;;
+      stall) start_emulator emu-stall --silent-after-block 30 && add_usb 4 && echo go >&"$ctl" ;;
+      replug) start_emulator emu-replug && add_usb 5 && echo go >&"$ctl" ;;
     esac
   done
   sleep 0.2

@@ -66,7 +66,10 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
 
  protected:
   MachineJob(RunContext& run, JobTarget target, std::string command)
-      : ReceiverJob(run, std::move(target), std::move(command)) {}
+      : ReceiverJob(run, std::move(target), std::move(command)) {
+    // Nothing more comes from an unplugged adapter: say so at once.
+    port_.setWaitsEndOnDisconnect(true);
+  }
 
   void watch(TickMachine& machine) {
     machine_ = &machine;
