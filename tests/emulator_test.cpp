@@ -11,7 +11,6 @@
 
 #include "emulator_options.h"
 #include "fault_plan.h"
-#include "frame_names.h"
 #include "loader_model.h"
 #include "receiver_emulator.h"
 #include "serial/command_port.h"
@@ -95,20 +94,6 @@ TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
       EXPECT_EQ(model.keyCodes(), (Bytes{0x1D, 0x06}));
     }
   }
-}
-
-TEST(LoaderModel, LogsWhatItTakesWithTheFramesMeaning) {
-  LoaderModel model(5, patternFlash(5), UpgradeAnswer::Ack0);
-  const Bytes in = cat(cat({1, 2}, B(identFrame(5))), B(keyFrame(0x1D)));
-  std::vector<std::string> texts;
-  for (const LoaderEvent& e : model.receive(in.data(), in.size())) texts.push_back(e.text);
-  EXPECT_EQ(texts, (std::vector<std::string>{
-                       "2 stray bytes dropped",
-                       "48 61 6C 76 6F 72 6E 65 10 05 00 00  ident model 5 (CI 29 1)",
-                       "frame not expected; ignored",
-                       "48 61 6C 76 6F 72 6E 65 4A 1D 4F 56  key 0x1D (MENU)",
-                   }));
-  EXPECT_EQ(describeFrameWithNames(keyFrame(0x20)), "key 0x20 (no such key)");
 }
 
 // A silence ends with the stop frame and strikes again in the next exchange
