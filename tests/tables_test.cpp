@@ -54,14 +54,6 @@ TEST(RemoteKeyTable, EveryCodeOnceFoundByCaptionAsWrittenAndAsShown) {
   EXPECT_EQ(findKeyByCaption("CH\xE2\x96\xB2"), findKeyByCode(0x02));
 }
 
-TEST(RemoteKeyMapping, NamedKeys) {
-  using P = PcKey;
-  const std::pair<PcKey, int> named[] = {{P::Enter, 0x06}, {P::Esc, 0x03},  {P::Delete, 0x03},
-                                         {P::Space, 0x1D}, {P::Left, 0x07}, {P::Up, 0x02},
-                                         {P::Right, 0x05}, {P::Down, 0x0A}};
-  for (const auto& [pc, code] : named) EXPECT_EQ(keyCodeForPcKey(pc), code) << int(pc);
-}
-
 TEST(RemoteKeyNames, EveryKeyHasAnAliasFoundIgnoringCase) {
   std::set<std::uint8_t> codes;
   for (const KeyAlias& alias : keyAliases()) {

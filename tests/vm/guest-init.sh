@@ -10,16 +10,13 @@
 # shellcheck shell=ash
 /bin/busybox --install -s /bin
 export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
+mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev
 mkdir -p /tmp /etc && cd /tmp || exit 1
 
 cli=/bin/quorvane-cli
 port=/dev/ttyS1
 nobody=65534 # a user without privileges, for the exclusive open
-echo 'root:x:0:0:root:/:/bin/sh' >/etc/passwd
-echo "nobody:x:$nobody:$nobody:nobody:/:/bin/sh" >>/etc/passwd
+printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:%s:%s:nobody:/:/bin/sh\n' $nobody $nobody >/etc/passwd
 printf 'root:x:0:\nnogroup:x:%s:\n' $nobody >/etc/group
 
 result() { echo "vm-result: $*"; }
@@ -81,11 +78,7 @@ outcome upgrade "time=$(since "$start")s"
 # so only the lock can stop it) and a plain open by another user are refused
 tool verify /data/upgrade.bin >verify.out 2>verify.err &
 holder=$!
-tries=0
-while ! port_held && [ $tries -lt 100 ]; do
-  sleep 0.1
-  tries=$((tries + 1))
-done
+for _ in $(seq 100); do port_held && break || sleep 0.1; done
 why=
 if ! port_held; then
   why="the verify never held the port"
@@ -95,11 +88,8 @@ else
   as_nobody "stty -F $port" >/dev/null 2>held.err && why="$why; uid $nobody opened the held port"
   grep -q 'Device or resource busy' held.err || why="$why; uid $nobody: $(first held.err)"
 fi
-if wait $holder && grep -q '256/256 blocks identical' verify.out; then
-  result "verify ok"
-else
+wait $holder && grep -q '256/256 blocks identical' verify.out && result "verify ok" ||
   result "verify FAIL $(first verify.err) $(first verify.out)"
-fi
 # Closed, the port is free for anyone again.
 as_nobody "stty -F $port" >/dev/null 2>nobody.err || why="$why; uid $nobody refused after close: $(first nobody.err)"
 tool connect >free.out 2>free.err || why="$why; connect after close: $(first free.err)"
@@ -113,10 +103,7 @@ case $line_state in *CTS*) cts=high ;; *) cts=low ;; esac
 stty -F "$port" crtscts
 start=$(now)
 # Each line of output with the time it came, and last the exit status.
-{
-  tool connect
-  echo "exit $?"
-} 2>&1 | while IFS= read -r line; do echo "$(since "$start") $line"; done >cts.out
+{ tool connect; echo "exit $?"; } 2>&1 | while IFS= read -r line; do echo "$(since "$start") $line"; done >cts.out
 stty -F "$port" -crtscts
 message=$(grep -v ' exit [0-9]*$' cts.out | head -n 1 | cut -d' ' -f1)
 elapsed=$(tail -n 1 cts.out | cut -d' ' -f1)
@@ -138,11 +125,8 @@ if plug vanish; then
   tool read vanish/rom.bin >vanish.out 2>vanish.err && why="the read succeeded"
   grep -q 'no answer！' vanish.err || why="$why; message: $(first vanish.err)"
   [ -z "$(ls -A vanish)" ] || why="$why; left behind: $(ls -A vanish | tr '\n' ' ')"
-  if plug restore; then
-    tool connect >next.out 2>next.err || why="$why; next job: $(first next.err)"
-  else
-    why="$why; no receiver for the next job"
-  fi
+  if plug restore; then tool connect >next.out 2>next.err || why="$why; next job: $(first next.err)"
+  else why="$why; no receiver for the next job"; fi
   outcome vanish
 fi
 
@@ -169,10 +153,7 @@ outcome usb-connect "$("$cli" map | grep COM3 | tr -s ' ')"
 before=$(cat $latency) seen= start=$(now) why= # a read, watching the latency timer
 usbtool read rom.bin >ur.out 2>ur.err &
 job=$!
-while kill -0 $job 2>/dev/null; do
-  seen="$seen $(cat $latency)"
-  sleep 0.05
-done
+while kill -0 $job 2>/dev/null; do seen="$seen $(cat $latency)"; sleep 0.05; done
 wait $job || why="; $(first ur.err)"
 outcome usb-read "size=$(wc -c <rom.bin) sha256=$(sha256sum rom.bin | cut -d' ' -f1) time=$(since "$start")s"
 after=$(cat $latency) why=

@@ -27,10 +27,7 @@ work=$build/vm
 guest_limit=${VM_TIME_LIMIT:-300}
 began=$SECONDS
 
-skip() {
-  echo "vm: skipped ($*)"
-  exit 0
-}
+skip() { echo "vm: skipped ($*)"; exit 0; }
 if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
 
 # -- packages
@@ -120,11 +117,7 @@ start_emulator() {
   : >"$work/$name.out"
   "$emu" --model 1 --log "$work/$name.log" "$@" >"$work/$name.out" 2>>"$work/$name.log" &
   pids+=("$!")
-  for _ in $(seq 100); do
-    pty=$(head -n 1 "$work/$name.out")
-    [[ -n $pty ]] && return 0
-    sleep 0.05
-  done
+  for _ in $(seq 100); do pty=$(head -n 1 "$work/$name.out") && [[ -n $pty ]] && return 0 || sleep 0.05; done
   echo "vm: emulator $name did not start" >&2
   exit 1
 }
@@ -221,21 +214,15 @@ declare -A passed=([vm]=0 [usb]=0) failed=([vm]=0 [usb]=0)
 verdict() { # NAME ok|fail DETAIL
   local leg=vm
   [[ $1 == usb-* ]] && leg=usb
-  if [[ $2 == ok ]]; then
-    passed[$leg]=$((passed[$leg] + 1))
-    echo "$leg: $1 ok${3:+ ($3)}"
-  else
-    failed[$leg]=$((failed[$leg] + 1))
-    echo "$leg: $1 FAILED: $3"
-  fi
+  if [[ $2 == ok ]]; then passed[$leg]=$((passed[$leg] + 1)) && echo "$leg: $1 ok${3:+ ($3)}"
+  else failed[$leg]=$((failed[$leg] + 1)) && echo "$leg: $1 FAILED: $3"; fi
 }
 line_of() { sed -n "s/^vm-result: $1 //p" console.log | tr -d '\r' | head -n 1; }
 sha=$(sha256sum expected-read.bin | cut -d' ' -f1)
 for name in connect read upgrade verify exclusive crtscts vanish \
   usb-connect usb-read usb-latency usb-upgrade usb-unplug usb-replug usb-ports; do
   line=$(line_of "$name")
-  detail=${line#ok}
-  detail=${detail# }
+  detail=${line#ok} && detail=${detail# }
   # What the host checks besides the guest's word: the reads against the
   # emulator's flash, what it stored against the image, its vanishing.
   case $name in
