@@ -46,6 +46,14 @@ unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   return port.bytesInQueue();
 }
 
+// Sends `bytes` from the master 20 ms from now, while the caller waits.
+std::jthread sendLater(PtyPair& pty, Bytes bytes) {
+  return std::jthread([&pty, bytes] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty.send(bytes);
+  });
+}
+
 // Runs `attempt` in a child process as the user nobody; its ErrorKind, or
 // nothing when the child can't drop root.
 std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
@@ -268,13 +276,8 @@ TEST_F(Waiting, SilenceTimesOutAndAVanishedDeviceIsNeverReady) {
 TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
   // Far longer than the test may take: only an arrival ends the wait.
   constexpr int kLong = 60000;
-  std::thread sender([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    pty[1].send({1, 2, 3});
-  });
-  std::vector<std::size_t> ready = wait(kLong);
-  sender.join();
-  EXPECT_EQ(ready, std::vector<std::size_t>{1});
+  const std::jthread sender = sendLater(pty[1], {1, 2, 3});
+  EXPECT_EQ(wait(kLong), std::vector<std::size_t>{1});
   // All three bytes in port 1's own queue, none left in the kernel.
   for (int i = 0; i < 5000 && open[1].bytesInQueue() < 3; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -289,12 +292,8 @@ TEST_F(Waiting, ReadyOnlyOnceAPortHoldsTheBytesWanted) {
   ASSERT_TRUE(pty[1].send({1, 2, 3}));
   ASSERT_TRUE(pty[1].waitDelivered(3));
   EXPECT_TRUE(wait(50, 5).empty());  // 3 of 5: watched on
-  std::thread sender([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    pty[1].send({4, 5});
-  });
+  const std::jthread sender = sendLater(pty[1], {4, 5});
   EXPECT_EQ(wait(60000, 5), std::vector<std::size_t>{1});
-  sender.join();
   EXPECT_EQ(open[1].bytesInQueue(), 5u);
 }
 
@@ -311,12 +310,8 @@ TEST(ManyPorts, BytesOnThePortsBeyondTheWaitedOnesAreSeen) {
   }
   PortWaiter waiter;
   for (const std::size_t last : {kPorts - 1, std::size_t{0}}) {
-    std::thread sender([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      ptys[last]->send({1});
-    });
+    const std::jthread sender = sendLater(*ptys[last], {1});
     EXPECT_EQ(waiter.wait(watches, 5000), std::vector<std::size_t>{last});
-    sender.join();
     std::uint8_t byte = 0;
     ASSERT_EQ(ports[last].read(&byte, 1), 1u);
   }

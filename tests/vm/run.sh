@@ -9,14 +9,12 @@
 #
 #   tests/vm/run.sh [BUILD_DIR]
 #
-# BUILD_DIR: a configured build tree whose quorvane-cli and quorvane-emu to
-# use (scripts/test.sh passes build-test); without it they are built in
-# build-vm. The kernel and the guest's files live in build-vm (or
-# VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
-# takes the kernel and its USB serial modules out of Debian's generic kernel
-# package without installing it (cached). The guest gets the very
-# quorvane-cli the host built, with the shared libraries ldd names. Where QEMU can't be set up or started it
-# prints "vm: skipped (...)" and exits 0.
+# BUILD_DIR: the build tree whose quorvane-cli (with the libraries ldd names)
+# and quorvane-emu to use, else they are built in build-vm, where the kernel
+# and the guest's files live (or VM_BUILD_DIR). It installs QEMU,
+# busybox-static and cpio when missing and takes the kernel and its USB serial
+# modules out of Debian's generic kernel package (cached). Where QEMU can't be
+# set up or started it prints "vm: skipped (...)" and exits 0.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tools=${1:+$(cd "$1" && pwd)}
