@@ -41,6 +41,7 @@ namespace quorvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 using test::StartedEmulator;
 using test::TempDir;
 
@@ -186,12 +187,11 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
 
 TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
   const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-  cli::ProgressState p;
-  p.done = 120;
-  p.count = 256;
-  p.bytesPerSecond = 10240;
-  p.secondsLeft = 54;
-  p.ended = p.started + std::chrono::milliseconds(102400);
+  const cli::ProgressState p{.done = 120,
+                             .count = 256,
+                             .ended = cli::Clock::time_point{} + 102400ms,
+                             .bytesPerSecond = 10240,
+                             .secondsLeft = 54};
   EXPECT_EQ(cli::liveProgressLine("/dev/ttyUSB0", p, false, "", 80),
             "/dev/ttyUSB0: 120/256 blocks [###########.............] 10240 B/s left 0:54");
   EXPECT_EQ(cli::liveProgressLine(byId, p, false, "", 200).find(byId + ": 120/256 blocks [#"), 0u);
@@ -217,11 +217,7 @@ TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
   std::size_t size = 0;
   std::FILE* drawn = open_memstream(&buffer, &size);
   {
-    cli::ConsoleSettings settings;
-    settings.live = true;
-    settings.columns = 40;
-    settings.err = drawn;
-    cli::Console console(settings);
+    cli::Console console({.live = true, .columns = 40, .err = drawn});
     const int row = console.addProgress(byId);
     console.updateProgress(row, 256, 256, cli::Clock::now());
     console.finishProgress(row, "ok", cli::Clock::now(), 256, 256);

@@ -19,6 +19,8 @@
 #include "transfer/model_check.h"
 #include "transfer/rom_type.h"
 
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // designated initializers
+
 namespace quorvane::emu {
 namespace {
 
@@ -140,10 +142,7 @@ TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
 
 // Only the bound that load cannot break; speed targets: bench/emulator_pacing_bench.cpp.
 TEST(EmulatorPacing, NeverFasterThanTheLine) {
-  EmulatorOptions o;
-  o.pace = true;
-  o.blockTurnaroundMs = 100;
-  test::StartedEmulator emu(o);
+  test::StartedEmulator emu({.pace = true, .blockTurnaroundMs = 100});
   CommandPort port;
   ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
   const auto t0 = std::chrono::steady_clock::now();

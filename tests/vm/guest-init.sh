@@ -33,18 +33,14 @@ first() { head -n 1 "$1" 2>/dev/null | tr -d '\r'; }
 tool() { timeout 120 "$cli" --port 2 "$@"; }
 # Asks the host to plug another receiver into ttyS1 and waits for it.
 plug() {
-  echo "vm-sync: $1"
-  reply=
-  read -r -t 60 reply <&5
+  echo "vm-sync: $1" && reply= && read -r -t 60 reply <&5
   [ "$reply" = go ] || { result "$1 FAIL no reply from the host"; return 1; }
 }
 # Runs a shell command as a user without privileges.
 as_nobody() { su -s /bin/sh -c "$1" nobody; }
 # True while some process holds the test port open.
 port_held() {
-  for fd in /proc/[0-9]*/fd/*; do
-    [ "$(readlink "$fd" 2>/dev/null)" = "$port" ] && return 0
-  done
+  for fd in /proc/[0-9]*/fd/*; do [ "$(readlink "$fd" 2>/dev/null)" = "$port" ] && return 0; done
   return 1
 }
 

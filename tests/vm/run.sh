@@ -46,10 +46,7 @@ kdir=$build/kernel-generic
 kernel=$kdir/vmlinuz
 if [[ ! -s $kernel || ! -s $kdir/ftdi_sio.ko ]]; then
   mkdir -p "$kdir"
-  image_pkg() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
-      awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
-  }
+  image_pkg() { apt-cache depends linux-image-amd64 2>/dev/null | awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'; }
   pkg=$(image_pkg)
   [[ -n $pkg ]] || { $SUDO apt-get update -qq >/dev/null 2>&1 || true; pkg=$(image_pkg); }
   [[ -n $pkg ]] || skip "no Debian generic kernel package known to apt"
@@ -103,10 +100,7 @@ mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
 
 # -- emulators and QEMU
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-}
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 # start_emulator NAME OPTIONS...: starts one, sets $pty to its device
 start_emulator() {
@@ -200,9 +194,7 @@ guest_time=$((SECONDS - start))
 
 if ! grep -q '^vm-boot:' console.log; then
   # QEMU refused to run at all (the guest never printed a byte): a skip.
-  if ((status != 0)) && [[ ! -s console.log ]]; then
-    skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
-  fi
+  ((status != 0)) && [[ ! -s console.log ]] && skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
   echo "vm: the guest did not boot (status $status); console: $work/console.log" >&2
 fi
 sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
