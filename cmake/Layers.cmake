@@ -14,7 +14,7 @@
 # (layers/<target>/<folder>/...), so a file sees the headers of its own
 # layer and of the layers it depends on, nothing above or beside them: an
 # upward include fails to compile. (scripts/check-layers.sh checks the
-# same rule on the sources, down to a dialog's own folder.)
+# same rule on the sources without a build, other platforms' files too.)
 function(quorvane_layer target)
   cmake_parse_arguments(LAYER "QT" "" "SOURCES;POSIX;WIN32;DEPENDS" ${ARGN})
   set(sources ${LAYER_SOURCES})

@@ -64,19 +64,27 @@ else()
 endif()
 install(FILES ${QUORVANE_PACKAGING_DIR}/copyright DESTINATION ${QUORVANE_DOC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${QUORVANE_DOC_DIR})
+# Every document the README links to, so that its links work where it is
+# installed.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/emulator.md
-              ${PROJECT_SOURCE_DIR}/docs/serial.md
+              ${PROJECT_SOURCE_DIR}/docs/serial.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
+              ${PROJECT_SOURCE_DIR}/docs/testing.md
         DESTINATION ${QUORVANE_DOC_DIR}/docs)
-install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane-cli.bash-completion
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quorvane-cli)
+# One file for both programs, installed under each name: bash-completion
+# loads a command's completion from the file of its name.
+foreach(program quorvane-cli quorvane-emu)
+  install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane-cli.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+endforeach()
 
 # ---- desktop entry, icons, AppStream metadata, screenshot ----------------------
 if(TARGET quorvane)
-  install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane.desktop
+  # Named by the reverse-DNS id the AppStream metadata uses.
+  install(FILES ${QUORVANE_PACKAGING_DIR}/org.quorvane.Quorvane.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  configure_file(${QUORVANE_PACKAGING_DIR}/quorvane.metainfo.xml.in
-                 ${QUORVANE_PACKAGE_OUT}/quorvane.metainfo.xml @ONLY)
-  install(FILES ${QUORVANE_PACKAGE_OUT}/quorvane.metainfo.xml
+  configure_file(${QUORVANE_PACKAGING_DIR}/org.quorvane.Quorvane.metainfo.xml.in
+                 ${QUORVANE_PACKAGE_OUT}/org.quorvane.Quorvane.metainfo.xml @ONLY)
+  install(FILES ${QUORVANE_PACKAGE_OUT}/org.quorvane.Quorvane.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)

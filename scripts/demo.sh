@@ -2,7 +2,10 @@
 # Installs what the demo needs, builds the program and the emulator, starts
 # an emulated receiver on a pseudo-terminal mapped to COM1, and starts
 # Quorvane against it (on a virtual display when there is none). The
-# emulator stops when the program ends.
+# emulator stops when the program ends, or on Ctrl-C, and the temporary
+# folder goes with it. The emulated receiver names its type in its upgrade
+# answers, so an image of another type is refused (--answer ack0 makes it a
+# receiver that only acknowledges).
 #   scripts/demo.sh [emulator options...]   e.g. --model 6 --pace
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,9 +21,15 @@ build-demo/tools/emulator/quorvane-emu --link "$link" --log "$work/emulator.log"
   --save "$work/received.bin" --parent-pid $$ "$@" &
 emu=$!
 xvfb=
-trap 'kill $emu $xvfb 2>/dev/null || true; wait $emu $xvfb 2>/dev/null || true' EXIT
+cleanup() {
+  kill $emu $xvfb 2>/dev/null || true
+  wait $emu $xvfb 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
-echo "emulated receiver on $link (log: $work/emulator.log)"
+echo "emulated receiver on $link (log: $work/emulator.log, removed at the end)"
 
 export QUORVANE_COM1="$link"
 # The program keeps Quorvane.cfg in the directory it is started from.

@@ -61,15 +61,15 @@ validator() {
 
 # ---- validators ----------------------------------------------------------------
 echo "== validators"
-validator "desktop-file-validate" desktop-file-validate "$share/applications/quorvane.desktop"
-validator "appstreamcli validate" appstreamcli validate --no-net "$share/metainfo/quorvane.metainfo.xml"
+validator "desktop-file-validate" desktop-file-validate "$share/applications/org.quorvane.Quorvane.desktop"
+validator "appstreamcli validate" appstreamcli validate --no-net "$share/metainfo/org.quorvane.Quorvane.metainfo.xml"
 validator "lintian" lintian --display-info "$deb"
 
 # The package's version everywhere it is written down.
 zcat "$share/doc/quorvane/changelog.Debian.gz" >"$scratch/changelog"
 expect "changelog version" "$version" dpkg-parsechangelog -l "$scratch/changelog" -S Version
 newest_release() { grep -o -m1 '<release version="[^"]*"' "$1" | cut -d'"' -f2; }
-expect "AppStream release" "${version%-*}" newest_release "$share/metainfo/quorvane.metainfo.xml"
+expect "AppStream release" "${version%-*}" newest_release "$share/metainfo/org.quorvane.Quorvane.metainfo.xml"
 
 # ---- the installed programs ------------------------------------------------------
 echo "== programs"
@@ -91,6 +91,33 @@ wait "$emu" 2>/dev/null
 emu=
 expect "quorvane-cli info" ".*QX_Rom_CIAMD1.*" "$bin/quorvane-cli" info "$scratch/rom.bin"
 
+# That image onto a 2 MiB receiver of the same family that only acknowledges:
+# asked its type first, it gets nothing written.
+"$bin/quorvane-emu" --model 6 --answer ack0 --link "$link" --parent-pid $$ >/dev/null &
+emu=$!
+for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
+refused() { ! "$@" 2>&1; }
+expect "quorvane-cli upgrade refuses another type" ".*: nothing was written; .*" \
+  refused "$bin/quorvane-cli" --device "$link" upgrade "$scratch/rom.bin"
+kill "$emu"
+wait "$emu" 2>/dev/null
+emu=
+
+# The desktop program answers --version without a display.
+expect "quorvane --version" "quorvane ${version%-*}" \
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/quorvane" --version
+
+# ---- documents -------------------------------------------------------------------
+echo "== documents"
+# Every relative link of the installed README leads to an installed file.
+doc=$share/doc/quorvane
+missing=$(grep -oE '\]\([^):#]+' "$doc/README.md" | cut -c3- | sort -u |
+  while read -r target; do [[ -e $doc/$target ]] || echo "$target"; done)
+if [[ -z $missing ]]; then pass "README links"; else
+  fail "README links"
+  echo "$missing"
+fi
+
 # ---- manual pages ----------------------------------------------------------------
 echo "== manual pages"
 # One page per program; any warning from man or groff fails it.
@@ -109,23 +136,28 @@ done
 
 # ---- bash completion ----------------------------------------------------------------
 echo "== bash completion"
-# complete LINE: the completions bash offers at the end of LINE, one a line.
+# complete LINE: the completions bash offers at the end of LINE, one a line,
+# from the completion file installed under the program's name.
 complete_line() {
-  bash -c '
+  local program=${1%% *}
+  PATH=$bin:$PATH bash -c '
     source /usr/share/bash-completion/bash_completion
     source "$1"
     COMP_LINE=$2 COMP_POINT=${#2}
     read -ra COMP_WORDS <<<"$2"
     [[ $2 == *" " ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    cd "$3" && _quorvane_cli quorvane-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-    printf "%s\n" "${COMPREPLY[@]}" | sort' _ "$share/bash-completion/completions/quorvane-cli" "$1" "$scratch/files"
+    cd "$3" && "$4" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}" | sort' _ "$share/bash-completion/completions/$program" "$1" \
+    "$scratch/files" "_${program//-/_}"
 }
 mkdir "$scratch/files" && touch "$scratch/files/rom.bin" "$scratch/files/notes.txt"
 help=$("$bin/quorvane-cli" --help)
 # What --help lists: the commands, the options, the keys' ASCII aliases.
 help_commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\).*/\1/p' <<<"$help" | sort)
 help_options=$(grep -o '^  --[a-z-]\+' <<<"$help" | tr -d ' ' | sort)
+upgrade_only='--backup|--no-type-query|--verify'
+emu_options=$("$bin/quorvane-emu" --help | grep -oE '^ +(-h, )?--[a-z-]+' | sed 's/.*--/--/' | sort)
 help_keys=$(awk '/^Key names/ { keys = 1; next } keys { print $NF }' <<<"$help" | sort)
 completion_check() {
   local name=$1 line=$2 want=$3 got
@@ -136,7 +168,10 @@ completion_check() {
   fi
 }
 completion_check "commands" "quorvane-cli --port 2 " "$help_commands"
-completion_check "options" "quorvane-cli --" "$help_options"
+completion_check "options" "quorvane-cli --" "$(grep -vxE -e "$upgrade_only" <<<"$help_options")"
+completion_check "upgrade options after the image" "quorvane-cli upgrade rom.bin --" "$help_options"
+completion_check "quorvane-emu options" "quorvane-emu --" "$emu_options"
+completion_check "quorvane-emu --answer" "quorvane-emu --answer r" "rotate"
 completion_check "keys" "quorvane-cli key MENU " "$help_keys"
 completion_check "key prefix" "quorvane-cli key m" $'MENU\nMUTE'
 completion_check "--port" "quorvane-cli --port " $'1\n2\n3\n4'

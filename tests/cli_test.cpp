@@ -41,6 +41,7 @@ namespace quorvane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 using test::StartedEmulator;
 using test::TempDir;
 
@@ -132,10 +133,12 @@ std::vector<nlohmann::json> reportOf(const std::string& path) {
 }
 
 // A receiver's final progress line on stderr (not a terminal: one line per receiver).
+// The last line of the device that counts blocks.
 std::string progressLineOf(const std::string& err, const std::string& device) {
+  std::string found;
   for (const std::string& line : split(err, '\n'))
-    if (line.starts_with(device + ": ") && line.find(" blocks ") != std::string::npos) return line;
-  return {};
+    if (line.starts_with(device + ": ") && line.find(" blocks ") != std::string::npos) found = line;
+  return found;
 }
 
 // "21/256 blocks " as the report record counts.
@@ -184,39 +187,37 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
 
 TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
   const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-  cli::ProgressState p;
-  p.done = 120;
-  p.count = 256;
-  p.bytesPerSecond = 10240;
-  p.secondsLeft = 54;
-  p.ended = p.started + std::chrono::milliseconds(102400);
+  const cli::ProgressState p{.done = 120,
+                             .count = 256,
+                             .ended = cli::Clock::time_point{} + 102400ms,
+                             .bytesPerSecond = 10240,
+                             .secondsLeft = 54};
   EXPECT_EQ(cli::liveProgressLine("/dev/ttyUSB0", p, false, "", 80),
             "/dev/ttyUSB0: 120/256 blocks [###########.............] 10240 B/s left 0:54");
   EXPECT_EQ(cli::liveProgressLine(byId, p, false, "", 200).find(byId + ": 120/256 blocks [#"), 0u);
   auto width = [](const std::string& s) {
     return std::count_if(s.begin(), s.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
   };
-  for (const std::size_t columns : {80u, 60u, 40u, 12u}) {
-    for (const bool finished : {false, true}) {
-      const std::string line =
-          cli::liveProgressLine(byId, p, finished, finished ? "ok" : "", columns);
-      EXPECT_LT(width(line), std::ptrdiff_t(columns)) << line;
-      EXPECT_EQ(line.find("/de"), 0u) << line;
-      if (columns < 60) continue;  // narrower still: cut at the end as well
-      EXPECT_NE(line.find("..."), std::string::npos) << line;
-      EXPECT_NE(line.find("-if00-port0: 120/256 blocks "), std::string::npos) << line;
-    }
+  // Narrower: the bar goes, then the rate and time left, then the middle of the name; the block
+  // count and the outcome stay whole.
+  using Fit = std::tuple<std::string, std::size_t, std::string>;
+  for (const auto& [label, columns, expected] :
+       std::vector<Fit>{{"/dev/ttyUSB0", 60, "/dev/ttyUSB0: 120/256 blocks 10240 B/s left 0:54"},
+                        {"/dev/ttyUSB0", 40, "/dev/ttyUSB0: 120/256 blocks"},
+                        {byId, 40, "/dev/s...5BI-if00-port0: 120/256 blocks"},
+                        {"/dev/ttyUSB0", 12, "120/256 blocks"}})
+    EXPECT_EQ(cli::liveProgressLine(label, p, false, "", columns), expected);
+  for (const std::size_t columns : {80u, 40u, 30u}) {
+    const std::string line = cli::liveProgressLine(byId, p, true, "cancelled", columns);
+    EXPECT_LT(width(line), std::ptrdiff_t(columns)) << line;
+    EXPECT_TRUE(line.ends_with("120/256 blocks cancelled")) << line;
   }
   // The console redraws its rows with these lines.
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* drawn = open_memstream(&buffer, &size);
   {
-    cli::ConsoleSettings settings;
-    settings.live = true;
-    settings.columns = 40;
-    settings.err = drawn;
-    cli::Console console(settings);
+    cli::Console console({.live = true, .columns = 40, .err = drawn});
     const int row = console.addProgress(byId);
     console.updateProgress(row, 256, 256, cli::Clock::now());
     console.finishProgress(row, "ok", cli::Clock::now(), 256, 256);
@@ -285,11 +286,12 @@ TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
   EXPECT_EQ(contents(dir.file("quorvane/ports.conf")), "COM4=/dev/ttyACM1\n");
 }
 
-// Each failure: its message on stderr (alone but for a port that won't open), exit status 1, no
-// image left.
+// Each failure: its message on stderr as a line of its own, the next line naming the device or
+// file; exit status 1, no image left, no block written. A receiver that only acknowledges is asked
+// its type before the upgrade: one of another size or family is refused.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   const emu::EmulatorOptions fine, mute{.faults = {.silence = emu::FaultPoint::afterStart()}},
-      confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3},
+      confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3}, fta292{.modelNumber = 2},
       asCi{.upgradeAnswer = emu::UpgradeAnswer::Ident, .faults = {.otherModel = 5}};
   // @img: a model 1 image, @broken: one byte short, @rom: never written; null: no device.
   using Case = std::tuple<const char*, const emu::EmulatorOptions*, std::string>;
@@ -300,7 +302,9 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
            {"read @rom", &confused, text(MessageId::ReadTypeAnswerWrong)},
            {"upgrade @img", &confused, text(MessageId::UpgradeAnswerUnexpectedGroupF)},
            {"verify @img", &fta39, noticeText(mismatchNotice(0, 2))},
-           {"upgrade @img", &asCi, noticeText(mismatchNotice(0, 4))},  // answers as "CI 29 1"
+           {"upgrade @img", &asCi, noticeText(mismatchNotice(0, 4))},   // answers as "CI 29 1"
+           {"upgrade @img", &fta39, noticeText(mismatchNotice(0, 2))},  // acknowledges only
+           {"upgrade @img", &fta292, noticeText(mismatchNotice(0, 1))},
            {"verify @broken", &fine, text(MessageId::ImageSizeWrong)},
            {"info @broken", &fine, text(MessageId::ImageSizeWrong)},
        }) {
@@ -314,10 +318,15 @@ TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
       args += " " + (word[0] == '@' ? dir.file(word.substr(1)) : word);
     const CliRun r = runCli(args, "QUORVANE_COM3=" + dir.file("absent"));
     EXPECT_EQ(r.status, 1) << args;
-    EXPECT_EQ(r.err.substr(0, err.size() + 1), err + "\n") << args;
-    // A port that won't open is explained in a line more (CliExplains has them); nothing else.
-    EXPECT_EQ(r.err.size() > err.size() + 1, receiver == nullptr) << r.err;
+    const std::size_t at = r.err.find(err + "\n");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_TRUE(at == 0 || r.err[at - 1] == '\n') << r.err;
+    const std::string subject = std::string(command).ends_with("broken") ? dir.file("broken")
+                                : receiver                               ? emu.path()
+                                                                         : "COM3 (";
+    EXPECT_EQ(r.err.find(subject, at + err.size() + 1), at + err.size() + 1) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("rom"))) << args;
+    EXPECT_EQ(emu.emulator.blocksReceived(), 0u) << args;
   }
 }
 
@@ -353,7 +362,7 @@ TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
             "/dev/null: open port0 error!", "/dev/null: not a serial device (", "ports"},
            {"--device " + d + " connect", "open port0 error!",
             d + ": permission denied (open: Permission denied); ",
-            "sudo usermod -aG dialout $USER, then log out and in again", true},
+            "mode 0600, so no group may use it: an administrator", true},
        }) {
     // nobody may not write the report in this folder
     const std::string report = c.asNobody ? "" : " --report " + dir.file("r.jsonl");
@@ -367,6 +376,7 @@ TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
     EXPECT_EQ(lines[0], c.message);
     EXPECT_EQ(lines[1].find(c.because), 0u) << lines[1];
     EXPECT_NE(lines[1].find(c.step), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].find("dialout"), std::string::npos) << lines[1];  // the pty's group is tty
     if (report.empty()) continue;
     const nlohmann::json record = reportOf(dir.file("r.jsonl")).back();
     EXPECT_EQ(record["reason"], lines.size() == 2 ? lines[1] : lines[3]) << c.command;
@@ -442,7 +452,7 @@ TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
     ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == 1 + 6; }));  // 6 acks
     tool.interrupt();
     const CliRun r = tool.finish();
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 130);
     EXPECT_NE(r.err.find(" cancelled\n"), std::string::npos) << r.err;
   }
   ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().size() == 1 + 6 + 1; }));
@@ -475,11 +485,10 @@ TEST(CliExplains, HardwareFlowControlIsNamedWithTheCommandThatTurnsItOff) {
            {LineState::Off, LineState::Off, true,
             "/dev/ttyS0: a write did not finish within 5000 ms: the port does not send; "
             "quorvane-cli ports shows its flow control"},
-           {LineState::Off, LineState::On, false, ""},
-           {LineState::Unknown, LineState::Unknown, false, ""},
        }) {
-    const auto why = explainSilence("/dev/ttyS0", flow, cts, timedOut);
-    EXPECT_EQ(why ? why->line() : "", expected);
+    EXPECT_EQ(explainSilence({std::nullopt, "/dev/ttyS0"}, "/dev/ttyS0", 3000, flow, cts, timedOut)
+                  .line(),
+              expected);
   }
   DeviceProbe probe{
       .openable = true, .hardwareFlowControl = LineState::On, .clearToSend = LineState::Off};
@@ -551,9 +560,36 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
   EXPECT_NE(r.out.find("sha256: " + sha), std::string::npos) << r.out;
 }
 
+// --backup reads the old flash first, --verify reads the new one back: three records. A report
+// file that can't be written fails the run before anything is sent.
+TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing) {
+  StartedEmulator emu({.modelNumber = 5});
+  TempDir dir;
+  Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x5A);
+  test::writeFileBytes(dir.file("new.bin"), imageOf(5, flash));
+  const Bytes old = imageOf(5, emu.emulator.flash());
+  const std::string device = "--device " + emu.path();
+  CliRun r = runCli(device + " --report /proc/r.jsonl connect");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write the report file /proc/r.jsonl\n/proc/r.jsonl: "),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(emu.emulator.framesReceived().empty());
+  r = runCli(device + " --report " + dir.file("r.jsonl") + " upgrade --backup " +
+             dir.file("old.bin") + " --verify " + dir.file("new.bin"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFileBytes(dir.file("old.bin")), old);
+  EXPECT_EQ(emu.emulator.flash(), flash);
+  EXPECT_NE(r.out.find("256/256 blocks identical"), std::string::npos) << r.out;
+  std::string commands;
+  for (const auto& record : reportOf(dir.file("r.jsonl")))
+    commands += record["command"].get<std::string>() + record["result"].get<std::string>() + " ";
+  EXPECT_EQ(commands, "readok upgradeok verifyok ");
+}
+
 TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
   constexpr std::size_t kBad = 2;    // stalls after block 20
-  constexpr std::size_t kNamed = 4;  // answers with its IdentFrame: the image's type is checked
+  constexpr std::size_t kNamed = 4;  // answers with its IdentFrame, the others acknowledge
   std::deque<StartedEmulator> emus;
   for (std::size_t i = 0; i < 5; ++i)
     emus.emplace_back(emu::EmulatorOptions{
@@ -585,11 +621,10 @@ TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
     EXPECT_EQ(records[i]["result"], bad ? "failed" : "ok") << i;
     EXPECT_EQ(records[i]["message"], bad ? failure : "") << i;
     EXPECT_EQ(records[i]["blocks_done"], bad ? 21 : 256) << i;
-    EXPECT_EQ(records[i]["model_checked"], i == kNamed) << i;
-    const std::string note = e.devicePath() +
-                             ": note: the receiver never named its type, so the "
-                             "image's type (QX_RomHCIAMD1, HCI 29 1) was not checked";
-    EXPECT_EQ(r.err.find(note) != std::string::npos, !bad && i != kNamed) << r.err;
+    // Each was asked its type before anything was written.
+    EXPECT_EQ(records[i]["model_checked"], true) << i;
+    EXPECT_EQ(records[i]["type_query"], "HCI 29 1") << i;
+    EXPECT_EQ(e.framesReceived().front(), kStartReadFrame) << i;
     EXPECT_EQ(
         progressLineOf(r.err, e.devicePath()).find(e.devicePath() + ": " + countsOf(records[i])),
         0u)
@@ -647,10 +682,14 @@ TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
       }
     });
     const CliRun r = runCli(pace + "--quiet --device " + emu.path() + " --report " +
-                            dir.file("r.jsonl") + " " + c.command + " " + dir.file("rom.bin"));
+                            dir.file("r.jsonl") + " " + c.command + " " + dir.file("rom.bin") +
+                            (*c.command == 'u' ? " --no-type-query" : ""));
     late.join();
     EXPECT_EQ(r.status, 1) << what;
-    EXPECT_EQ(r.err, text(c.told) + "\n") << what;
+    EXPECT_EQ(r.err, text(c.told) + "\n" + emu.path() + ": no answer within 3000 ms; is the " +
+                         "receiver on and in its loader, the cable on this port and crossed (TX " +
+                         "to RX)? quorvane-cli ports shows the port's flow control\n")
+        << what;
     const auto records = reportOf(dir.file("r.jsonl"));
     ASSERT_EQ(records.size(), 1u) << what;
     EXPECT_EQ(records[0]["blocks_done"], c.blocks) << what;

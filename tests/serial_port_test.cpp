@@ -1,4 +1,4 @@
-// SerialPort, CommandPort and PortWaiter on real pseudo-terminals, the test
+// SerialPort and PortWaiter on real pseudo-terminals, the test
 // holding the master side. The queue logic itself is tested without a device
 // in input_queue_test.cpp; whole blocks on a pty in every read of the fault
 // matrix.
@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -24,7 +23,6 @@
 #include <tuple>
 #include <vector>
 
-#include "serial/command_port.h"
 #include "serial/port_map.h"
 #include "serial/port_waiter.h"
 #include "serial/protocol.h"
@@ -48,12 +46,12 @@ unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   return port.bytesInQueue();
 }
 
-Bytes B(const FrameBytes& f) {
-  return Bytes(f.begin(), f.end());
-}
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+// Sends `bytes` from the master 20 ms from now, while the caller waits.
+std::jthread sendLater(PtyPair& pty, Bytes bytes) {
+  return std::jthread([&pty, bytes] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty.send(bytes);
+  });
 }
 
 // Runs `attempt` in a child process as the user nobody; its ErrorKind, or
@@ -253,48 +251,6 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
   EXPECT_EQ(pty.receive(written).size(), written);
 }
 
-// The acknowledgement wait, its sleep injected: it counts the polls and lets
-// the far end answer at a given one (0: before the wait).
-TEST(CommandPortTest, SendsACommandThenTakesExactlyTheAckOrSendsOneStopFrame) {
-  const Bytes ack = B(kAckFrame), a(ack.begin(), ack.begin() + 5), b(ack.begin() + 5, ack.end());
-  const int all = kAckPollLimit;
-  const struct {
-    const char* name;
-    std::map<int, Bytes> arrivals;
-    bool acknowledged;
-    int polls;
-    unsigned leftQueued;
-  } cases[] = {
-      {"waiting", {{0, ack}}, true, 0, 0},
-      {"in pieces", {{3, a}, {6, b}}, true, 6, 0},
-      {"wrong last byte", {{0, B(makeFrame(0x00, 0, 0, 0x01))}}, false, 0, 0},  // consumed
-      {"thirteen: never exactly twelve", {{0, cat(ack, {0x00})}}, false, all, 13},
-      {"silence", {}, false, all, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    PtyPair pty;
-    CommandPort port;
-    ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1);
-    ASSERT_EQ(port.sendCommand(0x1D, 'J', 'O', 'V'), kFrameSize);  // param1 before the command
-    ASSERT_EQ(pty.receive(kFrameSize), B(keyFrame(0x1D)));
-    int polls = -1;
-    const SleepFn poll = [&](int ms) {
-      EXPECT_EQ(ms, kAckPollIntervalMs);
-      const Bytes bytes = c.arrivals.contains(++polls) ? c.arrivals.at(polls) : Bytes{};
-      ASSERT_TRUE(bytes.empty() || (pty.send(bytes) && pty.waitDelivered(bytes.size())));
-    };
-    poll(kAckPollIntervalMs);  // what is waiting before the wait
-    EXPECT_EQ(port.waitAck(poll), c.acknowledged);
-    EXPECT_EQ(polls, c.polls);
-    EXPECT_EQ(port.bytesInQueue(), c.leftQueued);
-    // All the wait sent, up to a marker written after it: nothing or one stop frame.
-    const Bytes sent = cat(c.acknowledged ? Bytes{} : B(kStopFrame), {0x5A});
-    ASSERT_EQ(port.write(&sent.back(), 1), 1u);
-    EXPECT_EQ(pty.receive(sent.size()), sent);
-  }
-}
-
 // PortWaiter: ports 0 and 1 open on ptys, 2 closed, 3 null.
 class Waiting : public ::testing::Test {
  protected:
@@ -320,13 +276,8 @@ TEST_F(Waiting, SilenceTimesOutAndAVanishedDeviceIsNeverReady) {
 TEST_F(Waiting, ReadyOnArrivalAndAtOnceWhileAQueueHoldsBytes) {
   // Far longer than the test may take: only an arrival ends the wait.
   constexpr int kLong = 60000;
-  std::thread sender([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    pty[1].send({1, 2, 3});
-  });
-  std::vector<std::size_t> ready = wait(kLong);
-  sender.join();
-  EXPECT_EQ(ready, std::vector<std::size_t>{1});
+  const std::jthread sender = sendLater(pty[1], {1, 2, 3});
+  EXPECT_EQ(wait(kLong), std::vector<std::size_t>{1});
   // All three bytes in port 1's own queue, none left in the kernel.
   for (int i = 0; i < 5000 && open[1].bytesInQueue() < 3; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -341,12 +292,8 @@ TEST_F(Waiting, ReadyOnlyOnceAPortHoldsTheBytesWanted) {
   ASSERT_TRUE(pty[1].send({1, 2, 3}));
   ASSERT_TRUE(pty[1].waitDelivered(3));
   EXPECT_TRUE(wait(50, 5).empty());  // 3 of 5: watched on
-  std::thread sender([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    pty[1].send({4, 5});
-  });
+  const std::jthread sender = sendLater(pty[1], {4, 5});
   EXPECT_EQ(wait(60000, 5), std::vector<std::size_t>{1});
-  sender.join();
   EXPECT_EQ(open[1].bytesInQueue(), 5u);
 }
 
@@ -363,12 +310,8 @@ TEST(ManyPorts, BytesOnThePortsBeyondTheWaitedOnesAreSeen) {
   }
   PortWaiter waiter;
   for (const std::size_t last : {kPorts - 1, std::size_t{0}}) {
-    std::thread sender([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      ptys[last]->send({1});
-    });
-    EXPECT_EQ(waiter.wait(watches, 60000), std::vector<std::size_t>{last});
-    sender.join();
+    const std::jthread sender = sendLater(*ptys[last], {1});
+    EXPECT_EQ(waiter.wait(watches, 5000), std::vector<std::size_t>{last});
     std::uint8_t byte = 0;
     ASSERT_EQ(ports[last].read(&byte, 1), 1u);
   }

@@ -30,9 +30,6 @@ TEST(RomTypeTable, EveryRowFollowsItsIndex) {
     EXPECT_EQ(noticeText(Notice::writeTag(t.index)), "write file error " +
                                                          std::string(writeErrorField[family]) +
                                                          std::to_string(2 * chip + size) + "!");
-    EXPECT_EQ(4 * static_cast<int>(t.family) + 2 * static_cast<int>(t.flash) + t.sizeDigit - 1,
-              t.index);
-    EXPECT_EQ(t.modelNumber, t.index + 1);
     EXPECT_EQ(findTag(reinterpret_cast<const std::uint8_t*>(t.tagText.data())), t.index);
   }
 }
@@ -55,18 +52,6 @@ TEST(RemoteKeyTable, EveryCodeOnceFoundByCaptionAsWrittenAndAsShown) {
   }
   EXPECT_EQ(displayCaption(*findKeyByCode(0x11)), "7");  // "&7" as shown
   EXPECT_EQ(findKeyByCaption("CH\xE2\x96\xB2"), findKeyByCode(0x02));
-}
-
-TEST(RemoteKeyMapping, NamedKeysAndTheDigitsOfBothRows) {
-  using P = PcKey;
-  const std::pair<PcKey, int> named[] = {{P::Enter, 0x06}, {P::Esc, 0x03},  {P::Delete, 0x03},
-                                         {P::Space, 0x1D}, {P::Left, 0x07}, {P::Up, 0x02},
-                                         {P::Right, 0x05}, {P::Down, 0x0A}};
-  for (const auto& [pc, code] : named) EXPECT_EQ(keyCodeForPcKey(pc), code) << int(pc);
-  for (int d = 0; d <= 9; ++d)  // main row and keypad alike
-    for (const P zero : {P::Digit0, P::Keypad0})
-      EXPECT_EQ(keyCodeForPcKey(static_cast<P>(static_cast<int>(zero) + d)),
-                d == 0 ? 0x0E : 0x18 - d);
 }
 
 TEST(RemoteKeyNames, EveryKeyHasAnAliasFoundIgnoringCase) {

@@ -77,12 +77,18 @@ TEST_F(Wire, ConnectRequestAcknowledgedOrStopped) {
     EXPECT_EQ(handshake.succeeded(), acknowledged);
     EXPECT_EQ(heard(acknowledged ? 0 : 12), acknowledged ? Bytes{} : kStop);
   }
-  // The blocking wait takes the same answer.
+  // The blocking wait takes the same answer. Twelve other bytes are consumed; thirteen are never
+  // an answer and stay queued after the 200th poll.
   say(kAck);
   EXPECT_TRUE(port_.waitAck([](int) {}));
-  say(kStop);
-  EXPECT_FALSE(port_.waitAck([](int) {}));
-  EXPECT_EQ(heard(12), kStop);
+  for (const Bytes& answer : {kStop, Bytes(13, 0)}) {
+    say(answer);
+    int polls = 0;
+    EXPECT_FALSE(port_.waitAck([&](int ms) { polls += ms == kAckPollIntervalMs; }));
+    EXPECT_EQ(heard(12), kStop);
+    EXPECT_EQ(port_.bytesInQueue(), answer.size() == 12 ? 0u : 13u);
+    EXPECT_EQ(polls, answer.size() == 12 ? 0 : 200);
+  }
 }
 
 // The receiver's IdentFrame, each block acknowledged with it, read complete after the last.

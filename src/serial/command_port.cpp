@@ -25,7 +25,7 @@ AckWait::Result AckWait::poll(SerialPort& port, FrameBytes& answer) {
   if (polls_ >= kAckPollLimit) return Result::TimedOut;
   if (port.bytesInQueue() != kFrameSize) {  // fewer, or more than one answer
     // A device that has gone sends nothing more: the wait ends as if timed out.
-    if (port.disconnected()) return Result::TimedOut;
+    if (port.waitEndsNow()) return Result::TimedOut;
     ++polls_;
     return Result::Pending;
   }

@@ -29,8 +29,9 @@ void sleepMilliseconds(int ms);
 // frame or not (twelve bytes that differ are consumed and end the wait).
 // Otherwise the poll is counted and the caller waits kAckPollIntervalMs
 // before the next; after kAckPollLimit such polls the wait has timed out
-// without looking again, and waiting bytes stay queued. A port whose device
-// has gone (SerialPort::disconnected) times the wait out at once.
+// without looking again, and waiting bytes stay queued. On a port whose
+// waits end on disconnection (SerialPort::waitEndsNow) a gone device times
+// the wait out at once.
 class AckWait {
  public:
   enum class Result { Pending, Acknowledged, Refused, TimedOut };

@@ -10,53 +10,57 @@
 
 namespace quorvane {
 
+PortWaiter::Round PortWaiter::armAndLook(std::span<const PortWatch> ports,
+                                         std::vector<std::size_t>& ready) {
+  // Arm first, then look at the queues: bytes that arrive in between signal
+  // the armed wait, so none is missed. A level-triggered handle shows what
+  // its device holds anyway: only the port's own queue is looked at, and
+  // the device once it signals.
+  Round round;
+  std::size_t armed = 0;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    ArrivalWait& w = waits_[i];
+    w.handle = kNoArrivalHandle;
+    w.level = false;
+    if (!ports[i].port || !ports[i].port->isOpen()) continue;
+    if (!w.polled && armed < kMaxArrivalHandles) {
+      w.handle = ports[i].port->device_->armArrival();
+      round.unwaitable = round.unwaitable || w.handle == kNoArrivalHandle;
+      w.level = w.handle != kNoArrivalHandle && ports[i].port->device_->arrivalLevelTriggered();
+    }
+    armed += w.handle != kNoArrivalHandle;
+    round.polling = round.polling || w.handle == kNoArrivalHandle;
+    round.anyLevel = round.anyLevel || w.level;
+  }
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (!ports[i].port) continue;
+    ArrivalWait& w = waits_[i];
+    w.held = w.level ? ports[i].port->queuedBytes() : ports[i].port->bytesInQueue();
+    if (w.held >= std::max(ports[i].wanted, 1u)) ready.push_back(i);
+  }
+  return round;
+}
+
 std::vector<std::size_t> PortWaiter::wait(std::span<const PortWatch> ports, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   const std::size_t n = ports.size();
-  const auto open = [&](std::size_t i) { return ports[i].port && ports[i].port->isOpen(); };
   const auto want = [&](std::size_t i) { return std::max(ports[i].wanted, 1u); };
   lastError_ = {};
   waits_.assign(n, ArrivalWait{});
   std::vector<std::size_t> ready;
   for (;;) {
-    // Arm first, then look at the queues: bytes that arrive in between
-    // signal the armed wait, so none is missed. A level-triggered handle
-    // shows what its device holds anyway: only the port's own queue is
-    // looked at, and the device once it signals.
-    std::size_t armed = 0;
-    bool polling = false;     // some port is looked at every kPortPollMs
-    bool unwaitable = false;  // some device can't be waited on: kUnwaitablePollMs
-    bool anyLevel = false;
-    for (std::size_t i = 0; i < n; ++i) {
-      ArrivalWait& w = waits_[i];
-      w.handle = kNoArrivalHandle;
-      w.level = false;
-      if (!open(i)) continue;
-      if (!w.polled && armed < kMaxArrivalHandles) {
-        w.handle = ports[i].port->device_->armArrival();
-        unwaitable = unwaitable || w.handle == kNoArrivalHandle;
-        w.level = w.handle != kNoArrivalHandle && ports[i].port->device_->arrivalLevelTriggered();
-      }
-      armed += w.handle != kNoArrivalHandle;
-      polling = polling || w.handle == kNoArrivalHandle;
-      anyLevel = anyLevel || w.level;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!ports[i].port) continue;
-      ArrivalWait& w = waits_[i];
-      w.held = w.level ? ports[i].port->queuedBytes() : ports[i].port->bytesInQueue();
-      if (w.held >= want(i)) ready.push_back(i);
-    }
+    const Round round = armAndLook(ports, ready);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     // With a port ready, the others' handles are still looked at, without
     // waiting: every port whose bytes are there is reported.
-    if ((!ready.empty() || left <= 0) && !anyLevel) return ready;
-    const int pollMs = unwaitable ? kUnwaitablePollMs : kPortPollMs;
+    if ((!ready.empty() || left <= 0) && !round.anyLevel) return ready;
     const int slice = !ready.empty() || left <= 0 ? 0
-                      : polling ? static_cast<int>(std::min<long long>(left, pollMs))
-                                : static_cast<int>(left);
+                      : round.polling
+                          ? static_cast<int>(std::min<long long>(
+                                left, round.unwaitable ? kUnwaitablePollMs : kPortPollMs))
+                          : static_cast<int>(left);
     if (!waitForArrival(waits_, slice, lastError_)) return ready;
     bool woken = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -73,7 +77,7 @@ std::vector<std::size_t> PortWaiter::wait(std::span<const PortWatch> ports, int 
     }
     std::sort(ready.begin(), ready.end());
     if (!ready.empty() || slice == 0) return ready;
-    if (!woken && !polling) return ready;  // the time is up, or a signal came
+    if (!woken && !round.polling) return ready;  // the time is up, or a signal came
   }
 }
 

@@ -75,6 +75,15 @@ class PortWaiter {
   const SystemError& lastError() const { return lastError_; }
 
  private:
+  struct Round {
+    bool polling = false;     // some open port is looked at every kPortPollMs
+    bool unwaitable = false;  // some device can't be waited on: kUnwaitablePollMs
+    bool anyLevel = false;    // some handle is level-triggered
+  };
+  // Arms the handles of one round and looks at every port's queue; the
+  // ports that hold what they want go to `ready`.
+  Round armAndLook(std::span<const PortWatch> ports, std::vector<std::size_t>& ready);
+
   std::vector<ArrivalWait> waits_;  // one per port
   SystemError lastError_;
 };

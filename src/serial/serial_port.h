@@ -103,9 +103,15 @@ class SerialPort {
 
   // The open device has gone (unplugged, hung up): bytesInQueue shows only
   // what arrived before, writes fail, and lastError() keeps the
-  // disconnection until the next open. A job waiting for bytes ends at once
-  // instead of waiting out its time.
+  // disconnection until the next open.
   bool disconnected() const { return lastError_.isDisconnected(); }
+
+  // Whether a counted wait for bytes on this port gives up at once when the
+  // device has gone, instead of counting on to its limit. Off by default, so
+  // the dialogs wait out their counted waits as ever; the command-line tool
+  // turns it on to name an unplugged adapter at once. Kept across opens.
+  void setWaitsEndOnDisconnect(bool on) { waitsEndOnDisconnect_ = on; }
+  bool waitEndsNow() const { return waitsEndOnDisconnect_ && disconnected(); }
 
   // Line diagnostics of the open port; Unknown when closed or where the
   // device can't say. Hardware (RTS/CTS) flow control: POSIX CRTSCTS,
@@ -122,6 +128,7 @@ class SerialPort {
   std::uint64_t arrived_ = 0;
   std::string devicePath_;
   SystemError lastError_;
+  bool waitsEndOnDisconnect_ = false;
 };
 
 // A look at a device without keeping it (`quorvane-cli ports`): whether

@@ -27,8 +27,8 @@ class TransferMachine : public TickMachine {
   enum class ShowMessage { AfterCancel, BeforeStopFrame };
   void failInTick(const Notice& notice, ShowMessage when = ShowMessage::AfterCancel);
   // One tick without the awaited bytes: true once `wait` has run out, or at
-  // once when the port's device has gone (nothing more can come).
-  bool waitRunsOut(CountedWait& wait) { return port_.disconnected() || wait.count(); }
+  // once when the port's device has gone and its waits end on that.
+  bool waitRunsOut(CountedWait& wait) { return port_.waitEndsNow() || wait.count(); }
   // The bar at n * 100 / count (n clamped to 0..count) and the counter
   // "n/count blocks".
   void showBlockProgress(long long n, long long count);

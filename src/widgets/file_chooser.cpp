@@ -1,6 +1,9 @@
 #include "widgets/file_chooser.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 
 #include "widgets/window_placement.h"
 
@@ -8,13 +11,35 @@ namespace quorvane::ui {
 
 namespace {
 
+// A file dialog whose save mode takes a name only in a folder that exists,
+// as the Windows common dialog does when the path must exist: otherwise it
+// says so and stays open, so that nothing starts with a file that can't be
+// created.
+class FileDialog final : public AnchoredDialog<QFileDialog> {
+ public:
+  using AnchoredDialog::AnchoredDialog;
+
+  void accept() override {
+    const QString path = selectedFiles().value(0);
+    const QFileInfo info(path);
+    if (acceptMode() == AcceptSave && !path.isEmpty() && !info.isDir() &&
+        !info.absoluteDir().exists()) {
+      QMessageBox::warning(this, windowTitle(),
+                           QDir::toNativeSeparators(path) +
+                               QStringLiteral("\nPath does not exist.\nCheck the path and try "
+                                              "again."));
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
+
 // As QFileDialog::getSaveFileName and getOpenFileName, but over the owner
 // or the window that stands for it (window_placement.h).
 std::optional<QString> runFileDialog(QWidget* owner, const FileRequest& r,
                                      QFileDialog::AcceptMode mode) {
   QWidget* const anchor = placementAnchor(owner);
-  AnchoredDialog<QFileDialog> dialog(anchor, anchor ? anchor : owner, r.title, r.proposedName,
-                                     r.filter);
+  FileDialog dialog(anchor, anchor ? anchor : owner, r.title, r.proposedName, r.filter);
   dialog.setAcceptMode(mode);
   // The save dialog asks before an existing file is replaced; the open
   // dialog only returns files that exist.

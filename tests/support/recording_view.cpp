@@ -1,13 +1,6 @@
 #include "support/recording_view.h"
 
-#include <thread>
-
 namespace quorvane::test {
-
-void RecordingView::startTimer(int timerId, int periodMs) {
-  timers[timerId] = {periodMs, Clock::now() + std::chrono::milliseconds(periodMs)};
-  add("start timer " + std::to_string(timerId) + " " + std::to_string(periodMs) + "ms");
-}
 
 void RecordingView::watch(TickMachine& machine) {
   machine.setObserver([this](const MachineEvent& e) {
@@ -43,20 +36,6 @@ Log RecordingView::only(std::initializer_list<std::string_view> prefixes) const 
         break;
       }
   return lines;
-}
-
-int RecordingView::sleepUntilTick() {
-  if (timers.empty()) return 0;
-  auto next = timers.begin();
-  for (auto it = timers.begin(); it != timers.end(); ++it)
-    if (it->second.due < next->second.due) next = it;
-  std::this_thread::sleep_until(next->second.due);
-  Timer& t = next->second;
-  const auto period = std::chrono::milliseconds(t.periodMs);
-  const Clock::time_point now = Clock::now();
-  t.due += period;
-  if (t.due <= now) t.due = now + period;
-  return next->first;
 }
 
 }  // namespace quorvane::test

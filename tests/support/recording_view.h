@@ -7,11 +7,9 @@
 //   sent stop   answer ident model 5   answer ack refused   block 17
 //   finished succeeded | failed | cancelled
 //
-// It also keeps the running timers, with the deadlines a window timer
-// would have, for the benchmarks that tick in real time.
+// It also keeps the running timers and their periods.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -29,13 +27,10 @@ namespace quorvane::test {
 using Log = std::vector<std::string>;
 
 struct RecordingView final : ConnectView, TransferView {
-  using Clock = std::chrono::steady_clock;
-  struct Timer {
-    int periodMs = 0;
-    Clock::time_point due;
-  };
-
-  void startTimer(int timerId, int periodMs) override;
+  void startTimer(int timerId, int periodMs) override {
+    timers[timerId] = periodMs;
+    add("start timer " + std::to_string(timerId) + " " + std::to_string(periodMs) + "ms");
+  }
   void stopTimer(int timerId) override {
     timers.erase(timerId);
     add("stop timer " + std::to_string(timerId));
@@ -65,10 +60,9 @@ struct RecordingView final : ConnectView, TransferView {
   // Sleeps until the earliest running timer is due and returns its id (0:
   // none runs). The next deadline is one period later, or one period from
   // now when that has passed already: missed periods are skipped.
-  int sleepUntilTick();
 
   Log log;
-  std::map<int, Timer> timers;
+  std::map<int, int> timers;  // running: id -> period in ms
   std::vector<Notice> messages;
   // Called with each line once it is logged: for a message, what the
   // message box's own loop would do meanwhile (deliver ticks, say).

@@ -40,18 +40,12 @@ void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-  if (const char* old = std::getenv(name_.c_str())) {
-    hadValue_ = true;
-    oldValue_ = old;
-  }
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
   ::setenv(name_.c_str(), value.c_str(), 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (hadValue_)
-    ::setenv(name_.c_str(), oldValue_.c_str(), 1);
-  else
-    ::unsetenv(name_.c_str());
+  old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str());
 }
 
 FileSizeLimit::FileSizeLimit(unsigned long long bytes) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,7 @@ class ScopedEnv {
 
  private:
   std::string name_;
-  bool hadValue_ = false;
-  std::string oldValue_;
+  std::optional<std::string> old_;  // the value it had, if any
 };
 
 // Lowers the file size limit (RLIMIT_FSIZE) for the object's lifetime, with

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -52,6 +54,33 @@ TEST_F(ReadDialogTest, CancelledFileDialogsOpenAndSendNothing) {
     EXPECT_EQ((*requests)[0].filter, "rom image file(*.bin)");
   }
   EXPECT_TRUE(presenter.messages.empty());
+  EXPECT_TRUE(emulator->waitIdle() && emulator->framesReceived().empty());
+}
+
+// The real save dialog refuses a name in a folder that does not exist and stays open, so no read
+// starts; cancelled then, nothing was sent.
+TEST_F(ReadDialogTest, TheSaveDialogRefusesAFolderThatDoesNotExist) {
+  start();
+  setFileChooser(nullptr);
+  QString told;
+  test::onNextModal([&](QWidget* window) {
+    auto* dialog = qobject_cast<QFileDialog*>(window);
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QLineEdit*>("fileNameEdit")
+        ->setText(QString::fromStdString(dir.file("missing/rom.bin")));
+    test::onNextModal(
+        [&, dialog](QWidget* box) {
+          if (auto* message = qobject_cast<QMessageBox*>(box)) told = message->text();
+          test::closeNextModal(box);  // the file dialog again, once the message has gone
+          qobject_cast<QDialog*>(box)->reject();
+        },
+        dialog);
+    static_cast<QDialog*>(dialog)->accept();  // Save
+  });
+  ReadSoftwareDialog d;
+  EXPECT_FALSE(d.initialize());
+  EXPECT_TRUE(told.endsWith("missing/rom.bin\nPath does not exist.\nCheck the path and try again."))
+      << told.toStdString();
   EXPECT_TRUE(emulator->waitIdle() && emulator->framesReceived().empty());
 }
 

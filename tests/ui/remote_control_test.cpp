@@ -1,7 +1,6 @@
 // The remote control against the receiver emulator on COM1 (COM2..COM4 missing).
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -99,12 +98,7 @@ TEST_F(RemoteControlTest, StoredPortTwoOpensCom2OrReportsItsError) {
 TEST_F(RemoteControlTest, StoredPortOutOfRangeWaitsForAComButtonAndSwitchingClosesTheOld) {
   config_.portIndex = 7;
   RemoteControlDialog dialog;
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_FALSE(dialog.comButton(i)->isChecked()) << i;
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog.comButton(i))->role(),
-              QAccessible::RadioButton);
-  }
-  EXPECT_EQ(dialog.comButton(1)->toolTip(), "/nonexistent/com\nnot present");
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(dialog.comButton(i)->isChecked()) << i;
   dialog.keyButton(0x00)->click();  // goes nowhere
   EXPECT_EQ(config_.portIndex, 7);
   dialog.comButton(0)->click();

@@ -9,14 +9,12 @@
 #
 #   tests/vm/run.sh [BUILD_DIR]
 #
-# BUILD_DIR: a configured build tree whose quorvane-cli and quorvane-emu to
-# use (scripts/test.sh passes build-test); without it they are built in
-# build-vm. The kernel and the guest's files live in build-vm (or
-# VM_BUILD_DIR). It installs QEMU, busybox-static and cpio when missing and
-# takes the kernel and its USB serial modules out of Debian's generic kernel
-# package without installing it (cached). The guest gets the very
-# quorvane-cli the host built, with the shared libraries ldd names. Where QEMU can't be set up or started it
-# prints "vm: skipped (...)" and exits 0.
+# BUILD_DIR: the build tree whose quorvane-cli (with the libraries ldd names)
+# and quorvane-emu to use, else they are built in build-vm, where the kernel
+# and the guest's files live (or VM_BUILD_DIR). It installs QEMU,
+# busybox-static and cpio when missing and takes the kernel and its USB serial
+# modules out of Debian's generic kernel package (cached). Where QEMU can't be
+# set up or started it prints "vm: skipped (...)" and exits 0.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tools=${1:+$(cd "$1" && pwd)}
@@ -27,10 +25,7 @@ work=$build/vm
 guest_limit=${VM_TIME_LIMIT:-300}
 began=$SECONDS
 
-skip() {
-  echo "vm: skipped ($*)"
-  exit 0
-}
+skip() { echo "vm: skipped ($*)"; exit 0; }
 if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
 
 # -- packages
@@ -51,10 +46,7 @@ kdir=$build/kernel-generic
 kernel=$kdir/vmlinuz
 if [[ ! -s $kernel || ! -s $kdir/ftdi_sio.ko ]]; then
   mkdir -p "$kdir"
-  image_pkg() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
-      awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
-  }
+  image_pkg() { apt-cache depends linux-image-amd64 2>/dev/null | awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'; }
   pkg=$(image_pkg)
   [[ -n $pkg ]] || { $SUDO apt-get update -qq >/dev/null 2>&1 || true; pkg=$(image_pkg); }
   [[ -n $pkg ]] || skip "no Debian generic kernel package known to apt"
@@ -108,10 +100,7 @@ mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
 
 # -- emulators and QEMU
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-}
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 # start_emulator NAME OPTIONS...: starts one, sets $pty to its device
 start_emulator() {
@@ -120,11 +109,7 @@ start_emulator() {
   : >"$work/$name.out"
   "$emu" --model 1 --log "$work/$name.log" "$@" >"$work/$name.out" 2>>"$work/$name.log" &
   pids+=("$!")
-  for _ in $(seq 100); do
-    pty=$(head -n 1 "$work/$name.out")
-    [[ -n $pty ]] && return 0
-    sleep 0.05
-  done
+  for _ in $(seq 100); do pty=$(head -n 1 "$work/$name.out") && [[ -n $pty ]] && return 0 || sleep 0.05; done
   echo "vm: emulator $name did not start" >&2
   exit 1
 }
@@ -162,6 +147,12 @@ plug() {
   qmp '{"execute":"chardev-change","arguments":{"id":"u1","backend":{"type":"serial","data":{"device":"'"$1"'"}}}}'
 }
 
+# add_usb N: plugs a USB serial adapter (id usbN) with the emulator at $pty behind it
+add_usb() {
+  qmp '{"execute":"chardev-add","arguments":{"id":"u'"$1"'","backend":{"type":"serial","data":{"device":"'"$pty"'"}}}}' &&
+    qmp '{"execute":"device_add","arguments":{"driver":"usb-serial","id":"usb'"$1"'","chardev":"u'"$1"'"}}'
+}
+
 start=$SECONDS
 timeout "$guest_limit" qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot \
   -display none -kernel "$kernel" -initrd initrd.gz \
@@ -187,13 +178,12 @@ while kill -0 "$qemu" 2>/dev/null; do
         plug "$pty" && echo go >&"$ctl" ;;
       restore) # the first receiver again
         plug "$pty_main" && echo go >&"$ctl" ;;
-      unplug) # the USB adapter pulled out (UHCI: safe while data flows)
-        qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
-      replug) # an adapter plugged in again, with a fresh receiver behind it
-        start_emulator emu-replug
-        qmp '{"execute":"chardev-add","arguments":{"id":"u4","backend":{"type":"serial","data":{"device":"'"$pty"'"}}}}' &&
-          qmp '{"execute":"device_add","arguments":{"driver":"usb-serial","id":"usb4","chardev":"u4"}}' &&
-          echo go >&"$ctl" ;;
+      # USB adapters: the first pulled out while idle; one whose receiver goes
+      # quiet after block 30 plugged in and pulled out mid-read; a fresh one
+      pull) qmp '{"execute":"device_del","arguments":{"id":"usb3"}}' && echo go >&"$ctl" ;;
+      unplug) qmp '{"execute":"device_del","arguments":{"id":"usb4"}}' && echo go >&"$ctl" ;;
+      stall) start_emulator emu-stall --silent-after-block 30 && add_usb 4 && echo go >&"$ctl" ;;
+      replug) start_emulator emu-replug && add_usb 5 && echo go >&"$ctl" ;;
     esac
   done
   sleep 0.2
@@ -204,9 +194,7 @@ guest_time=$((SECONDS - start))
 
 if ! grep -q '^vm-boot:' console.log; then
   # QEMU refused to run at all (the guest never printed a byte): a skip.
-  if ((status != 0)) && [[ ! -s console.log ]]; then
-    skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
-  fi
+  ((status != 0)) && [[ ! -s console.log ]] && skip "QEMU did not start: $(head -c 300 qemu.log | tr '\n' ' ')"
   echo "vm: the guest did not boot (status $status); console: $work/console.log" >&2
 fi
 sed -n 's/^vm-boot: /vm: guest kernel /p' console.log | tr -d '\r'
@@ -216,21 +204,15 @@ declare -A passed=([vm]=0 [usb]=0) failed=([vm]=0 [usb]=0)
 verdict() { # NAME ok|fail DETAIL
   local leg=vm
   [[ $1 == usb-* ]] && leg=usb
-  if [[ $2 == ok ]]; then
-    passed[$leg]=$((passed[$leg] + 1))
-    echo "$leg: $1 ok${3:+ ($3)}"
-  else
-    failed[$leg]=$((failed[$leg] + 1))
-    echo "$leg: $1 FAILED: $3"
-  fi
+  if [[ $2 == ok ]]; then passed[$leg]=$((passed[$leg] + 1)) && echo "$leg: $1 ok${3:+ ($3)}"
+  else failed[$leg]=$((failed[$leg] + 1)) && echo "$leg: $1 FAILED: $3"; fi
 }
 line_of() { sed -n "s/^vm-result: $1 //p" console.log | tr -d '\r' | head -n 1; }
 sha=$(sha256sum expected-read.bin | cut -d' ' -f1)
 for name in connect read upgrade verify exclusive crtscts vanish \
   usb-connect usb-read usb-latency usb-upgrade usb-unplug usb-replug usb-ports; do
   line=$(line_of "$name")
-  detail=${line#ok}
-  detail=${detail# }
+  detail=${line#ok} && detail=${detail# }
   # What the host checks besides the guest's word: the reads against the
   # emulator's flash, what it stored against the image, its vanishing.
   case $name in

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +35,7 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report Ctrl-C
 
 int usageError(const std::string& what) {
   std::fprintf(stderr, "quorvane-cli: %s\n%s", what.c_str(), usageText(commandTable()).c_str());
@@ -73,19 +75,25 @@ JobTarget comTarget(const Options& o) {
           ""};
 }
 
-// The receivers of a run, once the report file is known to be writable;
-// none after a usage error.
-std::optional<std::vector<JobTarget>> receiversOf(const Options& o) {
+// The receivers of a run.
+std::vector<JobTarget> receiversOf(const Options& o) {
   std::vector<JobTarget> targets;
   const bool several = o.devices.size() > 1;
   for (const std::string& d : o.devices)
     targets.push_back({PortTarget::device(d), d, d, std::nullopt, several ? d + ": " : ""});
   if (targets.empty()) targets.push_back(comTarget(o));
-  if (!o.reportPath.empty() && !reportWritable(o.reportPath)) {
-    usageError("cannot write the report file " + o.reportPath);
-    return std::nullopt;
-  }
   return targets;
+}
+
+// A report file that can't be written fails the run before anything is
+// sent, with the reason.
+bool reportReady(const Options& o, Console& console) {
+  if (o.reportPath.empty()) return true;
+  const SystemError why = reportWritable(o.reportPath);
+  if (!why.failed()) return true;
+  console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
+  console.explain("", explainFileFailure(o.reportPath, why).line());
+  return false;
 }
 
 // Each receiver's file for `read`; none after a usage error.
@@ -126,8 +134,13 @@ std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
   ImageLoadResult loaded = loadImage(o.args[0]);
   if (loaded.ok()) return std::move(loaded.image);
   const std::string message = loaded.failure ? noticeText(*loaded.failure) : "";
-  if (!message.empty()) console.failure("", message);
-  for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message);
+  std::string reason;
+  if (loaded.failure) {
+    console.failure("", message);
+    reason = explainImageFailure(o.args[0], loaded.failure->id).line();
+    console.explain("", reason);
+  }
+  for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message, reason);
   return std::nullopt;
 }
 
@@ -144,21 +157,20 @@ std::optional<SystemError> uncreatable(const std::string& path) {
 using JobMaker =
     std::function<std::unique_ptr<ReceiverJob>(RunContext&, const JobTarget&, std::size_t)>;
 
-// The report records and the exit status of the ended jobs.
-int concludeJobs(const Options& o, Console& console,
-                 const std::vector<std::unique_ptr<ReceiverJob>>& jobs) {
-  bool allOk = true;
-  for (const auto& j : jobs) {
-    allOk = allOk && j->succeeded();
-    if (!o.reportPath.empty() && !appendRecord(o.reportPath, j->record()))
-      console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
+// How the jobs of a run ended.
+struct RunOutcome {
+  std::vector<bool> ok;  // per target
+  bool interrupted = false;
+  int status() const {
+    if (interrupted) return kExitInterrupted;
+    return std::find(ok.begin(), ok.end(), false) == ok.end() ? kExitOk : kExitFailed;
   }
-  return allOk ? kExitOk : kExitFailed;
-}
+};
 
-// One job per receiver, all in one event loop until every one has ended.
-int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& targets,
-            const JobMaker& make) {
+// One job per receiver, all in one event loop until every one has ended;
+// then their report records.
+RunOutcome runJobs(const Options& o, Console& console, const std::vector<JobTarget>& targets,
+                   const JobMaker& make) {
   RunContext run{console, o.trace, Clock::now()};
   std::vector<std::unique_ptr<ReceiverJob>> jobs;
   std::vector<Job*> loopJobs;
@@ -166,79 +178,143 @@ int runJobs(const Options& o, Console& console, const std::vector<JobTarget>& ta
     jobs.push_back(make(run, targets[i], i));
     loopJobs.push_back(jobs.back().get());
   }
+  RunOutcome outcome;
   {
     std::atomic<bool> interrupted{false};
     const InterruptCatcher catcher(interrupted);
     EventLoop loop(o.dialogTiming ? Pace::Ticks : Pace::Arrival);
     loop.run(loopJobs, &interrupted);
+    outcome.interrupted = interrupted;
   }
-  return concludeJobs(o, console, jobs);
+  for (const auto& j : jobs) {
+    outcome.ok.push_back(j->succeeded());
+    if (!o.reportPath.empty() && !appendRecord(o.reportPath, j->record()))
+      console.failure("", "quorvane-cli: cannot write the report file " + o.reportPath);
+  }
+  return outcome;
+}
+
+// The targets whose job succeeded.
+std::vector<JobTarget> succeeded(const std::vector<JobTarget>& targets, const RunOutcome& run) {
+  std::vector<JobTarget> left;
+  for (std::size_t i = 0; i < targets.size(); ++i)
+    if (run.ok[i]) left.push_back(targets[i]);
+  return left;
 }
 
 // ---- commands on receivers -------------------------------------------------------
 
 int runConnect(const Options& o, Console& console) {
   const auto targets = receiversOf(o);
-  if (!targets) return kExitUsage;
-  return runJobs(o, console, *targets, [](RunContext& run, const JobTarget& t, std::size_t) {
-    return makeConnectJob(run, t);
-  });
+  if (!reportReady(o, console)) return kExitFailed;
+  return runJobs(o, console, targets,
+                 [](RunContext& run, const JobTarget& t, std::size_t) {
+                   return makeConnectJob(run, t);
+                 })
+      .status();
 }
 
 // A receiver whose file can't be created fails at once, before its port is
 // opened ("create file error!" and the reason); the others are read.
-int runRead(const Options& o, Console& console) {
-  const auto targets = receiversOf(o);
-  if (!targets) return kExitUsage;
-  const auto paths = readPathsOf(o.args[0], *targets);
-  if (!paths) return kExitUsage;
+// Each receiver's flash read into its file (`read`, and `upgrade --backup`).
+// A receiver whose file can't be created fails at once, before its port is
+// opened ("create file error!" and the reason); the others are read.
+// Nothing after a usage error (two receivers, one file).
+std::optional<RunOutcome> readInto(const Options& o, Console& console,
+                                   const std::vector<JobTarget>& targets, const std::string& file) {
+  const auto paths = readPathsOf(file, targets);
+  if (!paths) return std::nullopt;
   std::vector<JobTarget> ready;
   std::vector<std::string> readyPaths;
-  for (std::size_t i = 0; i < targets->size(); ++i) {
+  std::vector<bool> early;  // per target: failed before its port was opened
+  for (std::size_t i = 0; i < targets.size(); ++i) {
     const std::string& path = (*paths)[i];
+    early.push_back(false);
     if (const std::optional<SystemError> why = uncreatable(path)) {
       const std::string message = noticeText(Notice::of(MessageId::ImageCreateFailed));
       const Explanation explanation = explainFileFailure(path, *why);
-      printFailure(console, (*targets)[i], message, explanation);
-      reportEarlyFailure(o, (*targets)[i], path, message, explanation.line());
+      printFailure(console, targets[i], message, explanation);
+      reportEarlyFailure(o, targets[i], path, message, explanation.line());
+      early.back() = true;
       continue;
     }
-    ready.push_back((*targets)[i]);
+    ready.push_back(targets[i]);
     readyPaths.push_back(path);
   }
-  if (ready.empty()) return kExitFailed;
-  const int status =
-      runJobs(o, console, ready, [&](RunContext& run, const JobTarget& t, std::size_t i) {
-        return makeReadJob(run, t, readyPaths[i]);
-      });
-  return ready.size() == targets->size() ? status : kExitFailed;
+  RunOutcome run;
+  if (!ready.empty())
+    run = runJobs(o, console, ready, [&](RunContext& c, const JobTarget& t, std::size_t i) {
+      return makeReadJob(c, t, readyPaths[i]);
+    });
+  RunOutcome all{{}, run.interrupted};
+  for (std::size_t i = 0, r = 0; i < targets.size(); ++i)
+    all.ok.push_back(!early[i] && run.ok[r++]);
+  return all;
 }
 
-int runUpgrade(const Options& o, Console& console) {
+int runRead(const Options& o, Console& console) {
   const auto targets = receiversOf(o);
-  if (!targets) return kExitUsage;
-  if (!imageForAll(o, console, *targets)) return kExitFailed;
-  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
-    return makeUpgradeJob(run, t, o.args[0]);
-  });
+  if (!reportReady(o, console)) return kExitFailed;
+  const std::optional<RunOutcome> run = readInto(o, console, targets, o.args[0]);
+  return run ? run->status() : kExitUsage;
+}
+
+// upgrade [--backup FILE] [--verify]: the backup read first (a receiver
+// whose backup failed is not written), then the upgrade, then the flash
+// read back and compared with the image. Each step has its own report
+// record.
+int runUpgrade(const Options& o, Console& console) {
+  auto targets = receiversOf(o);
+  if (!reportReady(o, console)) return kExitFailed;
+  const std::optional<LoadedImage> image = imageForAll(o, console, targets);
+  if (!image) return kExitFailed;
+  bool allOk = true;
+  auto step = [&](const RunOutcome& run) {
+    allOk = allOk && run.status() == kExitOk;
+    targets = succeeded(targets, run);
+    return !run.interrupted;
+  };
+  if (!o.backupPath.empty()) {
+    const std::optional<RunOutcome> backup = readInto(o, console, targets, o.backupPath);
+    if (!backup) return kExitUsage;
+    if (!step(*backup)) return kExitInterrupted;
+    if (targets.empty()) return kExitFailed;
+  }
+  const RunOutcome upgrade =
+      runJobs(o, console, targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
+        return makeUpgradeJob(run, t, o.args[0], *image, o.typeQuery);
+      });
+  if (!step(upgrade)) return kExitInterrupted;
+  if (o.verifyAfter && !targets.empty()) {
+    const RunOutcome check =
+        runJobs(o, console, targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
+          return makeVerifyJob(run, t, o.args[0], *image);
+        });
+    if (!step(check)) return kExitInterrupted;
+  }
+  return allOk ? kExitOk : kExitFailed;
 }
 
 int runVerify(const Options& o, Console& console) {
   const auto targets = receiversOf(o);
-  if (!targets) return kExitUsage;
-  const std::optional<LoadedImage> image = imageForAll(o, console, *targets);
+  if (!reportReady(o, console)) return kExitFailed;
+  const std::optional<LoadedImage> image = imageForAll(o, console, targets);
   if (!image) return kExitFailed;
-  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
-    return makeVerifyJob(run, t, o.args[0], *image);
-  });
+  return runJobs(o, console, targets,
+                 [&](RunContext& run, const JobTarget& t, std::size_t) {
+                   return makeVerifyJob(run, t, o.args[0], *image);
+                 })
+      .status();
 }
 
 int runKey(const Options& o, Console& console) {
   const auto targets = receiversOf(o);
-  if (!targets) return kExitUsage;
-  return runJobs(o, console, *targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
-    return makeKeyJob(run, t, o.keys, o.args);
-  });
+  if (!reportReady(o, console)) return kExitFailed;
+  return runJobs(o, console, targets,
+                 [&](RunContext& run, const JobTarget& t, std::size_t) {
+                   return makeKeyJob(run, t, o.keys, o.args);
+                 })
+      .status();
 }
 
 // ---- info --------------------------------------------------------------------
@@ -269,10 +345,10 @@ std::string fileFacts(const std::string& path) {
   }
   return "file: " + path + "\n" + tagFacts(bytes) +
          "  file size: " + (ec ? std::string("-") : std::to_string(size) + " bytes") + "\n" +
-         "  sha256: " +
+         "  sha256: " +  // of the flash data, without the tag, as the report's
          (bytes.size() > kTagSize ? sha256Hex(bytes.data() + kTagSize, bytes.size() - kTagSize)
                                   : std::string("-")) +
-         " (flash data, without the tag)\n";
+         "\n";
 }
 
 int runInfo(const Options& o, Console& console) {
@@ -286,7 +362,10 @@ int runInfo(const Options& o, Console& console) {
                            (message.empty() ? "" : " (" + message + ")"));
     if (loaded.ok()) continue;
     allLoad = false;
-    if (!message.empty()) console.failure(several ? path + ": " : "", message);
+    if (message.empty()) continue;
+    console.failure(several ? path + ": " : "", message);
+    const Explanation why = explainImageFailure(path, loaded.failure->id);
+    console.explain(several ? path + ": " : "", several ? why.text : why.line());
   }
   return allLoad ? kExitOk : kExitFailed;
 }
@@ -297,33 +376,32 @@ constexpr CommandSpec kCommands[] = {
     {"connect", 0, 0, false, "connect",
      "the connection handshake; prints \"connect ok!\" on success", runConnect},
     {"read", 1, 1, false, "read FILE",
-     "Read Software: the receiver's whole flash into the ROM image FILE\n"
-     "(written completely or not at all; before anything is sent, the\n"
-     "tool makes sure FILE can be created). With several devices FILE may\n"
-     "hold {n} (1, 2, ... in --device order) or {device} (the device's\n"
-     "file name); without either, \"-<device>\" is put before the\n"
-     "extension: rom.bin -> rom-ttyUSB0.bin",
+     "Read Software: the receiver's whole flash into the ROM image FILE (written completely "
+     "or not at all; before anything is sent, the tool makes sure FILE can be created). With "
+     "several devices FILE may hold {n} (1, 2, ... in --device order) or {device} (the "
+     "device's file name); without either, \"-<device>\" is put before the extension: "
+     "rom.bin -> rom-ttyUSB0.bin",
      runRead},
     {"upgrade", 1, 1, false, "upgrade FILE",
-     "Upgrade Software: write the ROM image FILE into the receiver;\n"
-     "prints the completion warning. The image's type is checked only\n"
-     "against a receiver that names its type in an answer (a receiver of\n"
-     "another type is refused then); one that only acknowledges is\n"
-     "upgraded unchecked, and a note on stderr says so",
+     "Upgrade Software: write the ROM image FILE into the receiver; prints the completion "
+     "warning. First the receiver is asked its type as a read starts (then told to stop): "
+     "a receiver of another type (family, flash or size) gets nothing written. One that names "
+     "no type is upgraded after a line that says so, and its answers are checked as the "
+     "desktop program checks them. See --no-type-query, --backup, --verify",
      runUpgrade},
     {"verify", 1, 1, false, "verify FILE",
-     "read the receiver's flash and compare it with FILE: first the\n"
-     "receiver's type against the file's tag, then every block; prints\n"
-     "the differing block ranges (\"blocks 17-17 differ\"); writes nothing",
+     "read the receiver's flash and compare it with FILE: first the receiver's type against "
+     "the file's tag, then every block; prints the differing block ranges (\"blocks 17-17 "
+     "differ\"); writes nothing",
      runVerify},
     {"key", 1, -1, true, "key KEY...",
-     "send remote keys, one per 50 ms tick. KEY is a button caption\n"
-     "(MENU, OK, \"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
+     "send remote keys, one per 50 ms tick. KEY is a button caption (MENU, OK, "
+     "\"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
      runKey},
     {"info", 1, -1, false, "info FILE...",
-     "tag, model name, family, flash type, size, block count and SHA-256\n"
-     "of each image, and whether it would load (with the loader's message\n"
-     "when not); opens no port",
+     "tag, model name, family, flash type, size, block count and SHA-256 (of the flash data, "
+     "without the tag, as in the report) of each image, and whether it would load (with the "
+     "loader's message when not); opens no port",
      runInfo},
     {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
     {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap},
@@ -368,6 +446,7 @@ int runCli(const std::vector<std::string>& args) {
   settings.quiet = o.quiet;
   // Trace lines go to stdout, which may be the same terminal: no redrawing then.
   settings.live = !o.trace && redrawable(stderrIsTerminal(), terminalType());
+  settings.terminal = stderrIsTerminal();
   Console console(settings);
   return o.command->run(o, console);
 }

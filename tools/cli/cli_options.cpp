@@ -21,6 +21,9 @@ enum OptionId : int {
   kQuiet,
   kDialogTiming,
   kVersion,
+  kNoTypeQuery,
+  kBackup,
+  kVerify,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
@@ -34,6 +37,9 @@ const option kLongOptions[] = {
     {"dialog-timing", no_argument, nullptr, kDialogTiming},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"no-type-query", no_argument, nullptr, kNoTypeQuery},
+    {"backup", required_argument, nullptr, kBackup},
+    {"verify", no_argument, nullptr, kVerify},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
@@ -43,8 +49,10 @@ const option kLongOptions[] = {
 constexpr char kShortOptions[] = "-:h";
 
 constexpr const char* kUsageLine =
-    "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE] [--quiet]\n"
-    "                    [--dialog-timing] COMMAND [ARGS]\n";
+    "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]\n"
+    "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
+    "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
+    "                    [--verify] FILE\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -62,6 +70,8 @@ std::string missingValue(int id) {
       return "--port needs a COM number";
     case kDevice:
       return "--device needs a device path";
+    case kBackup:
+      return "--backup needs a file name";
     default:
       return "--report needs a file name";
   }
@@ -95,6 +105,16 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kDialogTiming:
       o.dialogTiming = true;
+      break;
+    case kNoTypeQuery:
+      o.typeQuery = false;
+      break;
+    case kBackup:
+      if (value.empty()) return missingValue(kBackup);
+      o.backupPath = value;
+      break;
+    case kVerify:
+      o.verifyAfter = true;
       break;
     default:
       break;
@@ -179,23 +199,42 @@ std::string commandList(std::span<const CommandSpec> commands) {
   return text + line + "\n";
 }
 
+// `text` wrapped at spaces (a line end in it counts as one) into lines of at
+// most kTextWidth columns, the first after `first` (padded to `indent`
+// columns), the others indented by `indent` spaces.
+std::string wrapped(const std::string& first, const std::string& text, std::size_t indent) {
+  std::string out = first + std::string(indent > first.size() ? indent - first.size() : 1, ' ');
+  std::size_t column = std::max(indent, first.size() + 1);
+  bool lineEmpty = true;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find_first_of(" \n", from), text.size());
+    const std::string word = text.substr(from, end - from);
+    from = end + 1;
+    if (word.empty()) continue;
+    if (!lineEmpty && column + 1 + word.size() > kTextWidth) {
+      out.append(1, '\n').append(indent, ' ');
+      column = indent;
+      lineEmpty = true;
+    }
+    if (!lineEmpty) out.append(1, ' ');
+    out.append(word);
+    column += (lineEmpty ? 0 : 1) + word.size();
+    lineEmpty = false;
+  }
+  return out + "\n";
+}
+
 // "  read FILE       Read Software: ..." with the further lines indented.
 std::string commandHelp(std::span<const CommandSpec> commands) {
   std::string text;
-  for (const CommandSpec& c : commands) {
-    const std::string synopsis = c.synopsis;
-    text += "  " + synopsis +
-            std::string(kSynopsisWidth - std::min(kSynopsisWidth - 1, synopsis.size()), ' ');
-    const std::string help = c.help;
-    for (std::size_t from = 0;;) {
-      const std::size_t end = help.find('\n', from);
-      text += help.substr(from, end - from) + "\n";
-      if (end == std::string::npos) break;
-      from = end + 1;
-      text += std::string(kSynopsisWidth + 2, ' ');
-    }
-  }
+  for (const CommandSpec& c : commands)
+    text += wrapped("  " + std::string(c.synopsis), c.help, kSynopsisWidth + 2);
   return text;
+}
+
+// A paragraph wrapped at kTextWidth.
+std::string paragraph(const std::string& text) {
+  return wrapped("", text, 0).substr(1);
 }
 
 // "  0x1D  MENU       " and the key's aliases, one key a line.
@@ -243,6 +282,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
       error = "no command";
     else
       error = takeCommand(operands, commands, o);
+    const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
+    if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
+      error = "--no-type-query, --backup and --verify go with upgrade only";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};
@@ -253,55 +295,72 @@ std::string usageText(std::span<const CommandSpec> commands) {
 }
 
 std::string helpText(std::span<const CommandSpec> commands) {
-  return "quorvane-cli: the Quorvane service tool for digital satellite receivers, from the\n"
-         "command line. Same line protocol, 50 ms tick, counted waits and messages as the\n"
-         "desktop program; it takes each block and answer the moment it is complete.\n"
+  struct OptionHelp {
+    const char* name;
+    const char* help;
+  };
+  static const OptionHelp kOptions[] = {
+      {"--port N",
+       "COM port N through the program's map: QUORVANE_COM<N> if set, else /dev/ttyS<N-1>. "
+       "Default: portIndex + 1 from \"Quorvane.cfg\" in the current directory (read, never "
+       "written; COM1 without it)"},
+      {"--device PATH",
+       "a serial device by path; repeat it to run the job on several receivers at once, each "
+       "on its own port"},
+      {"--trace",
+       "print every frame sent and received on stdout: time, device, direction, hex and "
+       "meaning; a flash block as one line"},
+      {"--report FILE",
+       "append one JSON object per receiver and job to FILE (JSON Lines): device, port, "
+       "command, image, tag, model, sha256 (flash data without the tag), blocks_done, "
+       "block_count, result, message, reason (the line under the message), model_checked and "
+       "type_query (upgrade), keys (key), start_time (UTC), duration_s. A FILE that can't be "
+       "written fails the run before anything is sent"},
+      {"--quiet",
+       "print nothing but failures (and the notes of an upgrade whose receiver named no type)"},
+      {"--dialog-timing",
+       "one step per 50 ms tick, as the desktop program's dialogs, for comparison and for "
+       "receivers that need that pace. Without it a step comes the moment the block or answer "
+       "it waits for is complete. Either way a wait counts 50 ms per tick without the bytes "
+       "and gives up at the 60th, and the frames are the same"},
+      {"--no-type-query",
+       "upgrade: don't ask the receiver's type first (for a loader that can't answer a read)"},
+      {"--backup FILE",
+       "upgrade: read the receiver's flash into FILE first, as read does, and write nothing to "
+       "a receiver whose backup failed; costs one more 1 or 2 MiB read (about 90 or 180 s at "
+       "the line rate)"},
+      {"--verify",
+       "upgrade: read the flash back afterwards and compare it with the image, as verify "
+       "does; costs one more read as long"},
+      {"--help, -h", "this text"},
+      {"--version", "the program's name and version"},
+  };
+  std::string options;
+  for (const OptionHelp& o : kOptions)
+    options += wrapped("  " + std::string(o.name), o.help, kSynopsisWidth + 2);
+  return paragraph(
+             "quorvane-cli: the Quorvane service tool for digital satellite receivers, from the "
+             "command line. Same line protocol, 50 ms tick, counted waits and messages as the "
+             "desktop program; it takes each block and answer the moment it is complete.") +
+         "\n" + kUsageLine + "\nCommands:\n" + commandHelp(commands) + "\nOptions:\n" + options +
+         paragraph(
+             "Options may come before or after the command and its arguments; \"--\" ends the "
+             "options, so that an argument after it may begin with \"-\".") +
          "\n" +
-         std::string(kUsageLine) +
-         "\n"
-         "Commands:\n" +
-         commandHelp(commands) +
-         "\n"
-         "Options:\n"
-         "  --port N        COM port N through the program's map: QUORVANE_COM<N> if set,\n"
-         "                  else /dev/ttyS<N-1>. Default: portIndex + 1 from \"Quorvane.cfg\" in\n"
-         "                  the current directory (read, never written; COM1 without it)\n"
-         "  --device PATH   a serial device by path; repeat it to run the job on several\n"
-         "                  receivers at once, each on its own port\n"
-         "  --trace         print every frame sent and received on stdout: time, device,\n"
-         "                  direction, hex and meaning; a flash block as one line\n"
-         "  --report FILE   append one JSON object per receiver and job to FILE (JSON Lines):\n"
-         "                  device, command, image, tag, model, sha256 (flash data without the\n"
-         "                  tag), blocks_done, block_count, result, message, reason (the line\n"
-         "                  under the message), model_checked (upgrade), start_time (UTC),\n"
-         "                  duration_s\n"
-         "  --quiet         print nothing but failures (and the note of an upgrade whose\n"
-         "                  receiver never named its type)\n"
-         "  --dialog-timing one step per 50 ms tick, as the desktop program's dialogs, for\n"
-         "                  comparison and for receivers that need that pace. Without it a\n"
-         "                  step comes the moment the block or answer it waits for is\n"
-         "                  complete, and the receiver is read or written at the line rate;\n"
-         "                  either way a wait counts 50 ms per tick without the bytes and\n"
-         "                  gives up at the 60th, and the frames are the same\n"
-         "  --help, -h      this text\n"
-         "  --version       the program's name and version\n"
-         "Options may come before or after the command and its arguments; \"--\" ends the\n"
-         "options, so that an argument after it may begin with \"-\".\n"
-         "\n"
-         "Output: results on stdout; failures on stderr, one per receiver, in the program's own\n"
-         "words, and under a failure a line naming the device or file, the system's reason and\n"
-         "what to do (a missing adapter, the dialout group, a port held by another program,\n"
-         "hardware flow control on a 3-wire cable, a folder that does not exist); each after\n"
-         "\"<device>: \" when there are several devices; progress on stderr, a live line per\n"
-         "receiver on a terminal (fitted to its width; none when TERM is dumb), else one final\n"
-         "line per receiver. The final line counts the blocks taken or sent, as the report's\n"
-         "blocks_done and block_count do.\n"
-         "Ctrl-C cancels the jobs; a read, verify or upgrade under way sends the receiver the\n"
-         "stop frame, so that it is ready for the next job, and writes no file.\n"
-         "Exit status: 0 every job succeeded, 1 a job failed, 2 usage error.\n"
-         "\n"
-         "Key names (code  caption  alias):\n" +
-         keyTable();
+         paragraph(
+             "Output: results on stdout; failures on stderr, in the program's own words, and "
+             "under each a line naming the device or file, the reason and what to do next; "
+             "each after \"<device>: \" when there are several devices. Progress on stderr: a "
+             "live line per receiver on a terminal (fitted to its width; none when TERM is "
+             "dumb), else one final line per receiver, counting the blocks taken or sent as "
+             "the report's blocks_done and block_count do.") +
+         paragraph(
+             "Ctrl-C cancels the jobs; a read, verify or upgrade under way sends the receiver "
+             "the stop frame, so that it is ready for the next job, and writes no file.") +
+         paragraph(
+             "Exit status: 0 every job succeeded, 1 a job failed, 2 usage error, 130 cancelled "
+             "with Ctrl-C.") +
+         "\nKey names (code  caption  alias):\n" + keyTable();
 }
 
 }  // namespace quorvane::cli

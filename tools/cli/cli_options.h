@@ -1,6 +1,7 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify].
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -23,7 +24,7 @@ struct CommandSpec {
   int maxArgs;           // -1: any number
   bool keyArgs;          // the arguments are key names, parsed into Options::keys
   const char* synopsis;  // "read FILE"
-  const char* help;      // the --help text, lines separated by "\n"
+  const char* help;      // the --help text, wrapped when printed
   int (*run)(const Options&, Console&);
 };
 
@@ -34,6 +35,9 @@ struct Options {
   bool quiet = false;
   bool dialogTiming = false;  // --dialog-timing: one step per tick, as the dialogs
   std::string reportPath;     // --report FILE; empty: none
+  bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
+  std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
+  bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

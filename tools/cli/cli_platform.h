@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/system_error.h"
+
 namespace quorvane::cli {
 
 // Makes the standard streams byte-exact before anything is printed: no
@@ -56,6 +58,8 @@ std::string permissionStep(const std::string& device);
 std::string holderStep(const std::string& device);
 // the command that turns hardware flow control off on `device`;
 std::string flowControlOffStep(const std::string& device);
+// whether a file could not be written because its file system is read-only;
+bool readOnlyFileSystem(const SystemError& error);
 // how COM n maps to a device;
 std::string comMapRule();
 // the setting that maps COM<comNumber> to another device.

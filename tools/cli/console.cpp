@@ -14,7 +14,6 @@ namespace quorvane::cli {
 namespace {
 constexpr std::size_t kBarWidth = 24;
 constexpr std::size_t kMinBarWidth = 10;
-constexpr std::size_t kMinLabelColumns = 12;  // with less room the bar goes
 constexpr std::size_t kDefaultColumns = 80;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 const std::string kEllipsis = "...";
@@ -87,26 +86,25 @@ std::string liveProgressLine(const std::string& label, const ProgressState& p, b
                              const std::string& outcome, std::size_t columns) {
   // The last column is left free: some terminals wrap as soon as it is written.
   const std::size_t room = columns > 1 ? columns - 1 : 1;
-  const std::string tail = outcome.empty() ? "" : " " + outcome;
-  const std::size_t labelColumns = columnsOf(label);
   const std::string separator = ": ";
-  std::size_t bar = finished ? 0 : kBarWidth;
-  std::string text = progressText(p, bar, finished) + tail;
-  const std::size_t wanted = labelColumns + separator.size() + text.size();
-  if (bar > 0 && wanted > room) {
-    bar = kBarWidth - std::min(wanted - room, kBarWidth - kMinBarWidth);
-    text = progressText(p, bar, finished) + tail;
-    if (text.size() + separator.size() + kMinLabelColumns > room) {
-      bar = 0;
-      text = progressText(p, bar, finished) + tail;
-    }
+  const std::string counter = blockCounterText(p.done, p.count);
+  const std::string tail = outcome.empty() ? "" : " " + outcome;
+  const std::string full = progressText(p, 0, finished).substr(counter.size());  // " 10240 B/s ..."
+  const std::size_t labelColumns = columnsOf(label);
+  const std::size_t fixed = labelColumns + separator.size() + counter.size() + tail.size();
+  // As the room narrows: the bar narrows and goes, then the rate and time
+  // left, then the middle of the label; the counter and the outcome stay.
+  std::string middle;
+  if (!finished && fixed + full.size() + 3 + kMinBarWidth <= room) {
+    const std::size_t bar = std::min(kBarWidth, room - fixed - full.size() - 3);
+    middle = progressText(p, bar, false).substr(counter.size());
+  } else if (fixed + full.size() <= room) {
+    middle = full;
   }
-  const std::size_t labelRoom =
-      room > text.size() + separator.size() ? room - text.size() - separator.size() : 0;
-  const std::string line =
-      shortenMiddle(label, std::max(labelRoom, std::min(labelColumns, kMinLabelColumns))) +
-      separator + text;
-  return line.substr(0, offsetOfColumn(line, room));  // a terminal narrower than anything
+  const std::string text = counter + middle + tail;
+  if (labelColumns + separator.size() + text.size() <= room) return label + separator + text;
+  if (room < text.size() + separator.size() + 1) return text;  // no room for any of the label
+  return shortenMiddle(label, room - text.size() - separator.size()) + separator + text;
 }
 
 bool redrawable(bool isTerminal, const char* term) {
@@ -133,6 +131,28 @@ void Console::failure(const std::string& prefix, const std::string& text) {
   std::fprintf(settings_.err, "%s%s\n", prefix.c_str(), text.c_str());
   std::fflush(settings_.err);
   redrawLive();
+}
+
+void Console::explain(const std::string& prefix, const std::string& text) {
+  if (!settings_.terminal) return failure(prefix, text);
+  // Wrapped at spaces to the terminal's width; further lines indented.
+  const std::size_t width = std::max<std::size_t>(liveColumns(), 20) - 1;
+  std::string lines, line = prefix;
+  bool empty = true;  // no word on `line` yet
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find(' ', from), text.size());
+    const std::string word = text.substr(from, end - from);
+    if (!empty && columnsOf(line) + 1 + columnsOf(word) > width) {
+      lines += line + "\n";
+      line = "  ";
+      empty = true;
+    }
+    if (!empty) line.append(1, ' ');
+    line.append(word);
+    empty = false;
+    from = end + 1;
+  }
+  failure("", lines + line);
 }
 
 void Console::result(const std::string& prefix, const std::string& text) {
@@ -195,7 +215,10 @@ void Console::finishProgress(int row, const std::string& outcome, Clock::time_po
     redrawLive();
     return;
   }
-  std::fprintf(settings_.err, "%s\n", finalProgressLine(r.label, r.state, outcome).c_str());
+  const std::string line = settings_.terminal
+                               ? liveProgressLine(r.label, r.state, true, outcome, liveColumns())
+                               : finalProgressLine(r.label, r.state, outcome);
+  std::fprintf(settings_.err, "%s\n", line.c_str());
   std::fflush(settings_.err);
 }
 

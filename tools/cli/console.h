@@ -16,6 +16,7 @@ struct ConsoleSettings {
   bool quiet = false;
   bool live = false;        // redraw a line per receiver (see redrawable)
   std::size_t columns = 0;  // live: the terminal's width; 0: ask the terminal
+  bool terminal = false;    // stderr is a terminal: explanations and final lines fit its width
   std::FILE* out = stdout;
   std::FILE* err = stderr;
 };
@@ -36,6 +37,9 @@ class Console {
 
   // A failure line on stderr: "<prefix><text>\n"; printed even when quiet.
   void failure(const std::string& prefix, const std::string& text);
+  // The tool's own line under a failure, or a note, on stderr (also when
+  // quiet); on a terminal wrapped at spaces to its width.
+  void explain(const std::string& prefix, const std::string& text);
   // A result line on stdout (not when quiet).
   void result(const std::string& prefix, const std::string& text);
   // A trace line on stdout (asked for explicitly, so also when quiet).
@@ -85,7 +89,9 @@ std::string finalProgressLine(const std::string& label, const ProgressState& p,
 
 // A redrawn line, "<label>: 120/256 blocks [####....] 10240 B/s left 0:54"
 // (or the final line once `finished`), that never wraps on a terminal of
-// `columns` columns: the bar narrows first, then the label loses its middle.
+// `columns` columns: the bar narrows and goes first, then the rate and time
+// left, then the label loses its middle; the block count and the outcome
+// are never cut.
 std::string liveProgressLine(const std::string& label, const ProgressState& p, bool finished,
                              const std::string& outcome, std::size_t columns);
 

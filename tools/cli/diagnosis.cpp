@@ -1,8 +1,14 @@
 #include "diagnosis.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "cli_platform.h"
+#include "serial/command_frame.h"
+#include "transfer/model_check.h"
+#include "transfer/rom_type.h"
 
 namespace quorvane::cli {
 
@@ -16,20 +22,32 @@ std::string said(const SystemError& error) {
 
 constexpr const char* kListPorts = "quorvane-cli ports lists the serial devices present";
 
-std::string portSubject(const PortNaming& port) {
-  if (!port.comNumber) return port.device;
-  const std::string com = "COM" + std::to_string(*port.comNumber);
-  // Windows names COM n "COM<n>" itself: no need to say it twice.
-  return port.device.empty() || port.device == com ? com : com + " (" + port.device + ")";
-}
-
 // The folder a file goes into, as the user would name it.
 std::string folderOf(const std::string& path) {
   const std::string folder = std::filesystem::path(path).parent_path().string();
   return folder.empty() ? "." : folder;
 }
 
+// The first bytes of a file as text where printable, for a refused image.
+std::string firstBytesText(const std::string& path, std::size_t count) {
+  std::uint8_t bytes[kTagSize] = {};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  const std::size_t n = f ? std::fread(bytes, 1, std::min(count, sizeof bytes), f) : 0;
+  if (f) std::fclose(f);
+  std::string text = "\"";
+  for (std::size_t i = 0; i < n; ++i)
+    text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
+  return text + "\" (" + hexBytes(bytes, n) + ")";
+}
+
 }  // namespace
+
+std::string portSubject(const PortNaming& port) {
+  if (!port.comNumber) return port.device;
+  const std::string com = "COM" + std::to_string(*port.comNumber);
+  // Windows names COM n "COM<n>" itself: no need to say it twice.
+  return port.device.empty() || port.device == com ? com : com + " (" + port.device + ")";
+}
 
 Explanation explainOpenFailure(const PortNaming& port, const SystemError& error) {
   Explanation e{portSubject(port), {}};
@@ -71,39 +89,116 @@ Explanation explainDisconnect(const PortNaming& port, const SystemError& error) 
 
 Explanation explainFileFailure(const std::string& path, const SystemError& error) {
   Explanation e{path, {}};
-  switch (error.kind) {
-    case ErrorKind::NotFound:
-      e.text = "the folder " + folderOf(path) + " does not exist" + said(error) +
-               "; create it or name a file in another folder";
+  std::error_code ec;
+  const std::string folder = folderOf(path);
+  if (error.kind == ErrorKind::NotFound && std::filesystem::is_directory(folder, ec)) {
+    // /proc, /sys: the folder is there but takes no new files.
+    e.text = "the folder " + folder + " exists but cannot hold new files" + said(error) +
+             "; name a file in an ordinary folder, such as your home directory";
+  } else if (error.kind == ErrorKind::NotFound) {
+    e.text = "the folder " + folder + " does not exist" + said(error) +
+             "; create it or name a file in another folder";
+  } else if (readOnlyFileSystem(error)) {
+    e.text = "the file system of " + folder + " is mounted read-only" + said(error) +
+             "; name a file on a writable disk, such as in your home directory";
+  } else if (error.kind == ErrorKind::PermissionDenied) {
+    e.text = "this user may not write in " + folder + said(error) +
+             "; name a file in a folder you may write to, such as your home directory";
+  } else {
+    e.text = "cannot be written" + said(error) +
+             "; check the disk and the name (a folder is no file), then run the job again";
+  }
+  return e;
+}
+
+Explanation explainSilence(const PortNaming& port, const std::string& device, unsigned waitedMs,
+                           LineState flowControl, LineState clearToSend, bool writeTimedOut) {
+  Explanation e{portSubject(port), {}};
+  if (flowControl == LineState::On) {
+    e.text = "hardware flow control (RTS/CTS) is on for this port";
+    if (clearToSend == LineState::Off) e.text += " and CTS is off, so the PC sends nothing";
+    if (clearToSend == LineState::On) e.text += " (CTS is on)";
+    e.text += "; a 3-wire cable has no CTS line: turn it off with " + flowControlOffStep(device);
+  } else if (writeTimedOut) {
+    e.text = "a write did not finish within " + std::to_string(kWriteWaitLimitMs) +
+             " ms: the port does not send; quorvane-cli ports shows its flow control";
+  } else {
+    e.text = "no answer within " + std::to_string(waitedMs) +
+             " ms; is the receiver on and in its loader, the cable on this port and crossed (TX "
+             "to RX)? quorvane-cli ports shows the port's flow control";
+  }
+  return e;
+}
+
+Explanation explainImageFailure(const std::string& path, MessageId id) {
+  Explanation e{path, {}};
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  const std::string sizes = std::to_string(kImageFileSizeSmall) + " bytes (256 blocks) or " +
+                            std::to_string(kImageFileSizeLarge) + " bytes (512 blocks)";
+  switch (id) {
+    case MessageId::ImageOpenFailed: {
+      std::FILE* f = std::fopen(path.c_str(), "rb");
+      const int code = errno;
+      if (f) std::fclose(f);
+      const bool folder = std::filesystem::is_directory(path, ec);
+      e.text = std::string(folder ? "is a folder, not a file" : "cannot be opened") +
+               (f ? "" : " (open: " + std::string(std::strerror(code)) + ")") +
+               "; check the path and that this user may read it";
       break;
-    case ErrorKind::PermissionDenied:
-      e.text = "this user may not write it" + said(error) +
-               "; name a file in a folder you may write to, such as your home directory";
+    }
+    case MessageId::ImageSizeWrong: {
+      e.text = "the file is " +
+               (ec ? std::string("of unknown size") : std::to_string(size) + " bytes") +
+               "; a ROM image is " + sizes;
+      const std::string first = firstBytesText(path, kTagSize);
+      if (!ec && (size == kImageFileSizeSmall || size == kImageFileSizeLarge))
+        e.text += ", and its tag " + first + " is of the other size";
+      e.text += ": it was cut short or is no ROM image of this tool";
+      break;
+    }
+    case MessageId::ImageTagUnknown:
+      e.text = "its first 13 bytes are " + firstBytesText(path, kTagSize) +
+               ", no known tag (such as QX_RomFtaAMD1): it is no ROM image of this tool; "
+               "quorvane-cli info shows an image's type";
       break;
     default:
-      e.text = "cannot be written" + said(error) +
-               "; check the disk and the name (a folder is no file), then run the job again";
+      e.text = "could not be read to its end; check the disk or medium and copy the file again";
       break;
   }
   return e;
 }
 
-std::optional<Explanation> explainSilence(const std::string& device, LineState flowControl,
-                                          LineState clearToSend, bool writeTimedOut) {
-  if (flowControl == LineState::On) {
-    std::string text = "hardware flow control (RTS/CTS) is on for this port";
-    if (clearToSend == LineState::Off) text += " and CTS is off, so the PC sends nothing";
-    if (clearToSend == LineState::On) text += " (CTS is on)";
-    text += "; a 3-wire cable has no CTS line: turn it off with " + flowControlOffStep(device);
-    return Explanation{device, text};
+Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
+                                const std::string& imagePath, int imageTag,
+                                long long blocksWritten) {
+  const RomImageTag& fits = romType(receiverTag);
+  const std::string written = blocksWritten < 0 ? "no block was compared"
+                              : blocksWritten == 0
+                                  ? "nothing was written"
+                                  : std::to_string(blocksWritten) + " blocks had been written";
+  return {subject, "the receiver is " + std::string(fits.modelName) + ", the image " + imagePath +
+                       " is " + std::string(romType(imageTag).modelName) + ": " + written +
+                       "; an image tagged " + std::string(fits.tagText) + " (" +
+                       std::to_string(fits.blockCount) + " blocks) fits this receiver"};
+}
+
+Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& answer,
+                                 std::optional<int> imageTag) {
+  if (imageTag) {
+    // Would an image of the other family have taken it?
+    const bool groupC = ackGroupOfIndex(*imageTag) == AckGroup::C;
+    const int otherFamily = groupC ? 0 : 4;  // Fta 29 1, CI 29 1
+    if (!identifyModel(answer.data()) &&
+        checkUpgradeAnswer(answer.data(), otherFamily).kind == UpgradeVerdict::Kind::Accepted)
+      return {subject, "the receiver answered as a receiver of the other family (" +
+                           std::string(groupC ? "Fta or T" : "CI or HCI") + "): the image is for " +
+                           std::string(romType(*imageTag).modelName) +
+                           "; use an image of the receiver's family"};
   }
-  if (writeTimedOut) {
-    return Explanation{device, "a write did not finish within " +
-                                   std::to_string(kWriteWaitLimitMs) +
-                                   " ms: the port does not send; quorvane-cli ports shows its "
-                                   "flow control"};
-  }
-  return std::nullopt;
+  return {subject, "the answer " + hexBytes(answer.data(), answer.size()) +
+                       " is no answer of a receiver's loader: a garbled line or another device "
+                       "on this port; check the cable and that the receiver is in its loader"};
 }
 
 std::string describeProbe(const std::string& device, const DeviceProbe& probe) {

@@ -7,7 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "base/notice.h"
 #include "base/system_error.h"
+#include "serial/command_frame.h"
 #include "serial/serial_port.h"
 
 namespace quorvane::cli {
@@ -38,11 +40,32 @@ Explanation explainDisconnect(const PortNaming& port, const SystemError& error);
 // Why an image file could not be created or written.
 Explanation explainFileFailure(const std::string& path, const SystemError& error);
 
-// Why the receiver may never have heard the PC: hardware flow control on the
-// port (told with its CTS line when known), or a write that timed out.
-// Nothing when neither is the case.
-std::optional<Explanation> explainSilence(const std::string& device, LineState flowControl,
-                                          LineState clearToSend, bool writeTimedOut);
+// The port as the explanations name it: "COM3 (/dev/ttyS2)", "/dev/ttyUSB0".
+std::string portSubject(const PortNaming& port);
+
+// Why the receiver gave no answer within `waitedMs`: hardware flow control
+// on the port (told with its CTS line when known), a write that timed out,
+// or else the usual causes on the receiver's side. `device` is the path
+// opened, for the command that turns flow control off.
+Explanation explainSilence(const PortNaming& port, const std::string& device, unsigned waitedMs,
+                           LineState flowControl, LineState clearToSend, bool writeTimedOut);
+
+// Why an image file was refused before anything was sent: what was found
+// in it against what an image must be.
+Explanation explainImageFailure(const std::string& path, MessageId id);
+
+// The receiver named type `receiverTag`, the image at `imagePath` is of type
+// `imageTag`: both types, the blocks written (nothing, mostly; -1: none
+// compared, for verify), and which image fits.
+Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
+                                const std::string& imagePath, int imageTag,
+                                long long blocksWritten = 0);
+
+// An answer the job could not take: for an upgrade of an image of type
+// `imageTag`, an acknowledgement of the other family's receivers is named
+// as such; anything else is a garbled line or another device.
+Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& answer,
+                                 std::optional<int> imageTag);
 
 // `ports`: whether this user can open `device` now, and its flow control.
 std::string describeProbe(const std::string& device, const DeviceProbe& probe);

@@ -97,6 +97,20 @@ class ArrivalWatch {
     std::uint64_t arrived = 0;
   };
 
+  // A look at a job's port that has taken `arrived` bytes in all so far:
+  // a whole block since the last look, far sooner than the line can have
+  // carried it, marks the receiver as fast.
+  static void noteLook(JobWatch& state, std::uint64_t arrived, Clock::time_point now) {
+    const std::uint64_t arrivedSinceLook = arrived - std::min(arrived, state.arrived);
+    if (state.lookedAt != Clock::time_point{} && arrivedSinceLook >= kBlockSize &&
+        kByteTime * static_cast<long long>(arrivedSinceLook) >
+            kFastFactor * (now - state.lookedAt) + kFastSlack)
+      state.fast = true;
+    state.lookedAt = now;
+    state.arrived = arrived;
+    state.tickedSinceLook = false;
+  }
+
   void watchPort(std::size_t job, SerialPort* port, unsigned bytes) {
     jobWatches_[job].watching = true;
     jobWatches_[job].wanted = bytes;
@@ -134,17 +148,8 @@ bool ArrivalWatch::lookAtPorts(const std::vector<Job*>& jobs, Clock::time_point&
     }
     SerialPort& port = *awaited->port;
     const unsigned queued = state.tickedSinceLook ? port.queuedBytes() : port.bytesInQueue();
-    // A whole block since the last look, far sooner than the line can have
-    // carried it?
     const std::uint64_t arrived = port.bytesArrived();
-    const std::uint64_t arrivedSinceLook = arrived - std::min(arrived, state.arrived);
-    if (state.lookedAt != Clock::time_point{} && arrivedSinceLook >= kBlockSize &&
-        kByteTime * static_cast<long long>(arrivedSinceLook) >
-            kFastFactor * (now - state.lookedAt) + kFastSlack)
-      state.fast = true;
-    state.lookedAt = now;
-    state.arrived = arrived;
-    state.tickedSinceLook = false;
+    noteLook(state, arrived, now);
     if (queued >= awaited->bytes) {
       // A block that took the line's time since the last step: the receiver
       // keeps to the line after all.

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "connection/connect_handshake.h"
-#include "remote/remote_keys.h"
+#include "frame_names.h"
 #include "remote/remote_session.h"
 #include "serial/command_port.h"
 #include "serial/port_map.h"
@@ -18,7 +18,10 @@ namespace quorvane::cli {
 
 namespace {
 
-constexpr int kKeyTimerId = 1;  // key: one key frame per tick
+// The timers the jobs add to their machines' own (machine/tick_machine.h).
+constexpr int kKeyTimerId = 1;          // key: one key frame per tick
+constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
+constexpr int kSettleTimerId = 3;       // upgrade: waiting for a quiet line after the type
 
 const char* const kSent = "->";
 const char* const kReceived = "<-";
@@ -63,7 +66,10 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
 
  protected:
   MachineJob(RunContext& run, JobTarget target, std::string command)
-      : ReceiverJob(run, std::move(target), std::move(command)) {}
+      : ReceiverJob(run, std::move(target), std::move(command)) {
+    // Nothing more comes from an unplugged adapter: say so at once.
+    port_.setWaitsEndOnDisconnect(true);
+  }
 
   void watch(TickMachine& machine) {
     machine_ = &machine;
@@ -72,18 +78,25 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
   virtual void onEvent(const MachineEvent& e) = 0;
 
   // The explanation under a failure's message: why the port would not open,
-  // or why the receiver may never have heard the PC.
+  // or why the receiver gave no answer.
   virtual std::optional<Explanation> explain(const Notice& notice) const {
     const SystemError& error = port_.lastError();
     if (notice.id == MessageId::PortOpenFailed) return explainOpenFailure(target_.naming(), error);
     if (error.isDisconnected()) return explainDisconnect(target_.naming(), error);
+    if (notice.id == MessageId::ReadBufferUnavailable)
+      return Explanation{portSubject(target_.naming()),
+                         "no memory for the receiver's flash (1 or 2 MiB); close other programs "
+                         "and run the job again"};
     const bool unanswered = notice.id == MessageId::ConnectNotAcknowledged ||
                             notice.id == MessageId::ReadTypeAnswerTimedOut ||
                             notice.id == MessageId::ReadBlockTimedOut ||
                             notice.id == MessageId::UpgradeAnswerTimedOut;
     if (!unanswered && !error.isTimedOut()) return std::nullopt;
-    return explainSilence(port_.devicePath(), port_.hardwareFlowControl(), port_.clearToSend(),
-                          error.isTimedOut());
+    const unsigned waited = notice.id == MessageId::ConnectNotAcknowledged
+                                ? kAckPollLimit * kAckPollIntervalMs
+                                : kWaitLimitMs;
+    return explainSilence(target_.naming(), port_.devicePath(), waited, port_.hardwareFlowControl(),
+                          port_.clearToSend(), error.isTimedOut());
   }
 
   // The views of every machine.
@@ -103,8 +116,6 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
 };
 
 // ---- connect ---------------------------------------------------------------
-
-constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
 
 class ConnectJob final : public MachineJob {
  public:
@@ -150,12 +161,43 @@ class ConnectJob final : public MachineJob {
   ConnectHandshake handshake_;
 };
 
-// ---- read and verify -------------------------------------------------------
+// ---- read, verify and upgrade ------------------------------------------------
 
-class ReadJob final : public MachineJob {
+// The read and the upgrade: every frame traced, each block moved traced and
+// counted, the end wrapped up by the job.
+class TransferJob : public MachineJob {
+ protected:
+  using MachineJob::MachineJob;
+
+  void onEvent(const MachineEvent& e) override {
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        lastAnswer_ = e.frame;
+        traceFrame(kReceived, e.frame, answerNote(e));
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        blockMoved(e);
+        break;
+      case MachineEvent::Kind::Finished:
+        wrapUp();
+        break;
+    }
+  }
+  // What the trace adds to an answer taken.
+  virtual std::string answerNote(const MachineEvent&) { return {}; }
+  virtual void blockMoved(const MachineEvent& e) = 0;
+  virtual void wrapUp() = 0;
+
+  FrameBytes lastAnswer_{};  // the receiver's latest answer taken
+};
+
+class ReadJob final : public TransferJob {
  public:
   ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image)
-      : MachineJob(run, std::move(target), image ? "verify" : "read"),
+      : TransferJob(run, std::move(target), image ? "verify" : "read"),
         transfer_(port_, static_cast<TransferView&>(*this), target_.port,
                   image ? std::string() : path),
         image_(image) {
@@ -171,23 +213,10 @@ class ReadJob final : public MachineJob {
   }
 
  private:
-  void onEvent(const MachineEvent& e) override {
-    switch (e.kind) {
-      case MachineEvent::Kind::FrameSent:
-        traceFrame(kSent, e.frame);
-        break;
-      case MachineEvent::Kind::AnswerTaken:
-        traceFrame(kReceived, e.frame);
-        break;
-      case MachineEvent::Kind::BlockMoved:
-        traceLine(kReceived, "block " + std::to_string(e.block) + " (" +
-                                 std::to_string(kBlockSize) + " bytes)");
-        progress(e.block + 1, e.blockCount);  // as the dialog's counter: blocks taken
-        break;
-      case MachineEvent::Kind::Finished:
-        wrapUp();
-        break;
-    }
+  void blockMoved(const MachineEvent& e) override {
+    traceLine(kReceived,
+              "block " + std::to_string(e.block) + " (" + std::to_string(kBlockSize) + " bytes)");
+    progress(e.block + 1, e.blockCount);  // as the dialog's counter: blocks taken
   }
 
   std::optional<Explanation> explain(const Notice& notice) const override {
@@ -196,13 +225,19 @@ class ReadJob final : public MachineJob {
       case MessageId::ImageTagWriteFailed:
       case MessageId::ImageWriteFailed:
         return explainFileFailure(transfer_.fields().targetPath, transfer_.writeError());
+      case MessageId::ReadTypeAnswerWrong:
+        return explainStrangeAnswer(portSubject(target_.naming()), lastAnswer_, std::nullopt);
+      case MessageId::ReceiverModelMismatch:  // verify: nothing compared
+        if (!image_) return std::nullopt;
+        return explainTypeMismatch(portSubject(target_.naming()), transfer_.fields().tagIndex,
+                                   record_.imagePath, image_->tagIndex, -1);
       default:
         return MachineJob::explain(notice);
     }
   }
 
   // The record, the verify's comparison, the result.
-  void wrapUp() {
+  void wrapUp() override {
     const ReadTransferState& f = transfer_.fields();
     record_.blocksDone = f.blocksReceived;
     record_.blockCount = f.blockCount;
@@ -242,46 +277,188 @@ std::string verdictNote(const FrameBytes& answer, bool accepted, int tagIndex) {
                                                   : "unexpected for group F";
 }
 
-class UpgradeJob final : public MachineJob {
+// Before the start-upgrade frame the receiver is asked for its type as a read
+// starts: its IdentFrame, taken within the read's own wait, must name the
+// image's type, else nothing is written. Then the stop frame, the line left
+// to fall quiet (what the receiver had sent of its first block is dropped),
+// and the upgrade as the dialog runs it. A receiver that names no type is
+// upgraded all the same, after a line that says so.
+constexpr int kQuietTicks = 6;          // 300 ms without a byte
+constexpr int kSettleLimitTicks = 100;  // 5 s at most
+
+class UpgradeJob final : public TransferJob {
  public:
-  UpgradeJob(RunContext& run, JobTarget target, std::string path)
-      : MachineJob(run, std::move(target), "upgrade"),
-        transfer_(port_, static_cast<TransferView&>(*this), target_.port, path) {
+  UpgradeJob(RunContext& run, JobTarget target, std::string path, const LoadedImage& image,
+             bool askType)
+      : TransferJob(run, std::move(target), "upgrade"),
+        transfer_(port_, static_cast<TransferView&>(*this), target_.port, path),
+        query_(port_, static_cast<TransferView&>(*this), target_.port, std::string()),
+        imageTag_(image.tagIndex),
+        askType_(askType) {
     record_.imagePath = std::move(path);
+    record_.typeQuery = askType ? "no answer" : "not asked";
+    query_.verifyAgainst(imageTag_);
     stopOnInterrupt_ = true;
-    watch(transfer_);
   }
 
   void begin() override {
     startProgress();
     progress(0, 0);  // the counter's "0/0 blocks"
-    transfer_.start();
+    if (!askType_) return startUpgrade();
+    stage_ = Stage::Query;
+    watch(query_);
+    query_.start();
+  }
+
+  void onTimer(int timerId) override {
+    if (stage_ == Stage::Settle) return settleTick();
+    MachineJob::onTimer(timerId);
+    // The type fits: the read is stopped before its first block is taken.
+    if (stage_ == Stage::Query && query_.phase() == Phase::MovingBlocks) {
+      stage_ = Stage::Settle;
+      query_.abandon();
+      port_.sendFrame(kStopFrame);
+      traceFrame(kSent, kStopFrame);
+      beginSettle();
+    }
+  }
+
+  void interrupt() override {
+    if (stage_ != Stage::Settle) return MachineJob::interrupt();
+    Job::stopAllTimers();  // the stop frame has gone out already
+    wrapUpEarly(true);
   }
 
  private:
+  enum class Stage { Query, Settle, Upgrade };
+
   void onEvent(const MachineEvent& e) override {
+    if (stage_ == Stage::Upgrade) return TransferJob::onEvent(e);
+    if (stage_ != Stage::Query) return;
     switch (e.kind) {
       case MachineEvent::Kind::FrameSent:
         traceFrame(kSent, e.frame);
         break;
       case MachineEvent::Kind::AnswerTaken:
-        traceFrame(kReceived, e.frame, verdictNote(e.frame, e.accepted, transfer_.tagIndex()));
-        // Only an answer that names the receiver's type lets the image's
-        // type be checked; acknowledgements don't.
-        if (identifyModel(e.frame.data())) typeNamed_ = true;
+        traceFrame(kReceived, e.frame, "type question");
+        if (const std::optional<int> index = identifyModel(e.frame.data())) {
+          receiverTag_ = *index;
+          record_.typeQuery = std::string(romType(*index).modelName);
+        } else {
+          record_.typeQuery = "no type in the answer " + hexBytes(e.frame.data(), e.frame.size());
+        }
         break;
       case MachineEvent::Kind::BlockMoved:
-        traceLine(kSent, "block " + std::to_string(e.block) + " (" + std::to_string(e.bytes) + "/" +
-                             std::to_string(kBlockSize) + " bytes written)");
-        progress(e.block, e.blockCount);  // as the dialog's counter: the block just written
         break;
       case MachineEvent::Kind::Finished:
-        wrapUp();
+        queryEnded();
         break;
     }
   }
 
-  void wrapUp() {
+  // While the type is asked, a missing or unknown answer is no failure.
+  void showMessage(const Notice& notice) override {
+    const bool unanswered = notice.id == MessageId::ReadTypeAnswerTimedOut ||
+                            notice.id == MessageId::ReadTypeAnswerWrong;
+    if (stage_ == Stage::Query && unanswered) return;
+    MachineJob::showMessage(notice);
+  }
+
+  // The read of the type question has ended before the type was known to
+  // fit: refused, cancelled, the port not opened, or no type answer.
+  void queryEnded() {
+    const std::optional<Notice>& failure = query_.failure();
+    const bool unanswered = failure && (failure->id == MessageId::ReadTypeAnswerTimedOut ||
+                                        failure->id == MessageId::ReadTypeAnswerWrong);
+    if (!unanswered) return wrapUpEarly(query_.outcome() == Outcome::Cancelled);
+    // The stop frame has gone out with the failed tick.
+    run_.console.explain(
+        target_.prefix,
+        (target_.prefix.empty() ? portSubject(target_.naming()) + ": " : std::string()) +
+            "the receiver named no type when asked (" + record_.typeQuery +
+            "), so the image's type (" + std::string(romType(imageTag_).modelName) +
+            ") is checked only if it names it while the image is written");
+    stage_ = Stage::Settle;
+    beginSettle();
+  }
+
+  void beginSettle() {
+    Job::stopAllTimers();
+    quietTicks_ = 0;
+    settleTicks_ = 0;
+    Job::startTimer(kSettleTimerId, kTickMs);
+  }
+
+  // Drops whatever arrives until the line has been quiet for kQuietTicks.
+  void settleTick() {
+    std::uint8_t sink[kBlockSize];
+    unsigned got = 0;
+    while (port_.bytesInQueue() > 0) {
+      const unsigned n = port_.read(sink, sizeof sink);
+      if (n == 0) break;
+      got += n;
+    }
+    dropped_ += got;
+    quietTicks_ = got ? 0 : quietTicks_ + 1;
+    if (quietTicks_ >= kQuietTicks) {
+      if (dropped_) traceLine(kReceived, std::to_string(dropped_) + " bytes dropped");
+      return startUpgrade();
+    }
+    if (++settleTicks_ < kSettleLimitTicks) return;
+    Job::stopAllTimers();
+    failText("the receiver did not stop sending",
+             Explanation{portSubject(target_.naming()),
+                         "it kept sending for " + std::to_string(kSettleLimitTicks * kTickMs) +
+                             " ms after the stop frame; nothing was written. Switch the receiver "
+                             "off and on, then run the upgrade again"});
+    wrapUpEarly(false);
+  }
+
+  void startUpgrade() {
+    Job::stopAllTimers();
+    stage_ = Stage::Upgrade;
+    watch(transfer_);
+    transfer_.start();  // opens the port afresh: the input queue starts empty
+  }
+
+  std::string answerNote(const MachineEvent& e) override {
+    // An answer that names the receiver's type lets the image's type be
+    // checked; acknowledgements don't.
+    if (identifyModel(e.frame.data())) typeNamed_ = true;
+    return verdictNote(e.frame, e.accepted, transfer_.tagIndex());
+  }
+
+  void blockMoved(const MachineEvent& e) override {
+    traceLine(kSent, "block " + std::to_string(e.block) + " (" + std::to_string(e.bytes) + "/" +
+                         std::to_string(kBlockSize) + " bytes written)");
+    progress(e.block, e.blockCount);  // as the dialog's counter: the block just written
+  }
+
+  std::optional<Explanation> explain(const Notice& notice) const override {
+    const std::string subject = portSubject(target_.naming());
+    if (notice.id == MessageId::ReceiverModelMismatch) {
+      // Named when asked before writing, or in an upgrade answer.
+      const std::optional<int> named =
+          receiverTag_ ? receiverTag_ : identifyModel(lastAnswer_.data());
+      if (named)
+        return explainTypeMismatch(subject, *named, record_.imagePath, imageTag_,
+                                   stage_ == Stage::Upgrade ? transfer_.blocksSent() : 0);
+    }
+    if (notice.id == MessageId::UpgradeAnswerUnexpectedGroupC ||
+        notice.id == MessageId::UpgradeAnswerUnexpectedGroupF)
+      return explainStrangeAnswer(subject, lastAnswer_, imageTag_);
+    return MachineJob::explain(notice);
+  }
+
+  // Ended before the upgrade began: nothing was written.
+  void wrapUpEarly(bool cancelled) {
+    describeType(record_, imageTag_);
+    record_.blockCount = blockCountOfIndex(imageTag_);
+    record_.modelChecked = receiverTag_.has_value();
+    conclude(false, cancelled);
+  }
+
+  void wrapUp() override {
     record_.blocksDone = transfer_.blocksSent();
     record_.blockCount = transfer_.blockCount();
     if (!transfer_.imageData().empty()) {  // the image was loaded
@@ -289,14 +466,14 @@ class UpgradeJob final : public MachineJob {
       record_.sha256 = dataSha(transfer_.imageData(), kTagSize);
     }
     const bool ok = transfer_.succeeded();
-    record_.modelChecked = typeNamed_;
+    record_.modelChecked = typeNamed_ || receiverTag_.has_value();
     if (ok) {
       progress(transfer_.blockCount(), transfer_.blockCount());
       run_.console.result(target_.prefix, kUpgradeCompleteWarning);
       // Not a failure, but not to be missed either: on stderr, also with
       // --quiet.
-      if (!typeNamed_)
-        run_.console.failure(target_.prefix,
+      if (!*record_.modelChecked)
+        run_.console.explain(target_.prefix,
                              "note: the receiver never named its type, so the image's type (" +
                                  record_.tag + ", " + record_.modelName +
                                  ") was not checked against it");
@@ -305,7 +482,15 @@ class UpgradeJob final : public MachineJob {
   }
 
   UpgradeTransfer transfer_;
-  bool typeNamed_ = false;  // an answer was the receiver's IdentFrame
+  ReadTransfer query_;  // the type question
+  int imageTag_;
+  bool askType_;
+  Stage stage_ = Stage::Upgrade;
+  std::optional<int> receiverTag_;  // the type the receiver named when asked
+  int quietTicks_ = 0;
+  int settleTicks_ = 0;
+  unsigned long long dropped_ = 0;
+  bool typeNamed_ = false;  // an upgrade answer was the receiver's IdentFrame
 };
 
 // ---- key -------------------------------------------------------------------
@@ -391,7 +576,7 @@ void printFailure(Console& console, const JobTarget& target, const std::string& 
   console.failure(target.prefix, text);
   if (!why) return;
   const bool named = !target.prefix.empty() && why->subject == target.label;
-  console.failure(target.prefix, named ? why->text : why->line());
+  console.explain(target.prefix, named ? why->text : why->line());
 }
 
 void ReceiverJob::conclude(bool ok, bool cancelled) {
@@ -417,7 +602,7 @@ void ReceiverJob::progress(long long done, long long count) {
 void ReceiverJob::traceFrame(const char* direction, const FrameBytes& frame,
                              const std::string& note) {
   if (!run_.trace) return;
-  std::string text = hexBytes(frame.data(), frame.size()) + "  " + frameMeaning(frame);
+  std::string text = hexBytes(frame.data(), frame.size()) + "  " + describeFrameWithNames(frame);
   if (!note.empty()) text += " [" + note + "]";
   traceLine(direction, text);
 }
@@ -428,18 +613,6 @@ void ReceiverJob::traceLine(const char* direction, const std::string& text) {
   char head[32];
   std::snprintf(head, sizeof head, "%10.3f ", t);
   run_.console.trace(head + target_.label + " " + direction + " " + text);
-}
-
-std::string frameMeaning(const FrameBytes& frame) {
-  std::string text = describeFrame(frame);
-  if (const std::optional<int> index = identifyModel(frame.data())) {
-    text += " (" + std::string(romType(*index).modelName) + ")";
-  } else if (hasSyncMagic(frame.data()) && frame[kParam1Offset] == kKeyParam1 &&
-             frame[kParam2Offset] == kKeyParam2 && frame[kParam3Offset] == kKeyParam3) {
-    if (const remote::RemoteKey* key = remote::findKeyByCode(frame[kCommandOffset]))
-      text += " (" + remote::displayCaption(*key) + ")";
-  }
-  return text;
 }
 
 std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount) {
@@ -471,8 +644,9 @@ std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, st
                                            const LoadedImage& image) {
   return std::make_unique<ReadJob>(run, std::move(target), std::move(imagePath), &image);
 }
-std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path) {
-  return std::make_unique<UpgradeJob>(run, std::move(target), std::move(path));
+std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path,
+                                            const LoadedImage& image, bool askType) {
+  return std::make_unique<UpgradeJob>(run, std::move(target), std::move(path), image, askType);
 }
 std::unique_ptr<ReceiverJob> makeKeyJob(RunContext& run, JobTarget target,
                                         std::vector<std::uint8_t> codes,

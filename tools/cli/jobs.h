@@ -74,9 +74,6 @@ class ReceiverJob : public Job {
   bool succeeded_ = false;
 };
 
-// A frame's meaning for a trace: describeFrame plus model or key name.
-std::string frameMeaning(const FrameBytes& frame);
-
 // connect: the connection handshake, one acknowledgement poll per tick of
 // the loop, its counted waits and the pause after success scheduled as
 // timers, so that the other receivers' ticks go on meanwhile.
@@ -88,8 +85,10 @@ std::unique_ptr<ReceiverJob> makeReadJob(RunContext& run, JobTarget target, std:
 std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, std::string imagePath,
                                            const LoadedImage& image);
 
-// upgrade FILE.
-std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path);
+// upgrade FILE, the loaded `image` of it; `askType`: the receiver is asked
+// for its type first and nothing is written unless it names the image's.
+std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path,
+                                            const LoadedImage& image, bool askType);
 
 // key KEY...: one key frame per tick.
 std::unique_ptr<ReceiverJob> makeKeyJob(RunContext& run, JobTarget target,

@@ -1,6 +1,7 @@
 #include "port_commands.h"
 
 #include <charconv>
+#include <filesystem>
 
 #include "base/app_config.h"
 #include "cli_platform.h"
@@ -77,8 +78,12 @@ int runPorts(const Options&, Console& console) {
   AppConfig config;
   config.locateConfig();
   config.loadConfig();
-  out += "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) + " (portIndex " +
-         std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
+  std::error_code missing;
+  if (!std::filesystem::exists(config.configPath, missing))
+    out += "selected: COM1, the default, because there is no " + config.configPath + "\n";
+  else
+    out += "selected: COM" + std::to_string(portNumberFromIndex(config.portIndex)) +
+           " (portIndex " + std::to_string(config.portIndex) + ", " + config.configPath + ")\n";
   out += "serial devices:\n";
   const std::vector<SerialDeviceFound> found = serialDevicesPresent();
   for (const SerialDeviceFound& f : found)
@@ -120,13 +125,9 @@ int runMap(const Options& o, Console& console) {
   const PortMapping now = mapPort(*n);
   std::string out = "COM" + std::to_string(*n) + " -> " + now.device.value_or("-") + " (" +
                     sourceOf(*n, now.source) + "), map saved in " + portMapPath();
-  if (!file.ignoredLines.empty()) {
-    // Appended piece by piece: GCC 12 at -O3 takes "\n" + std::string for
-    // an overlapping copy (-Wrestrict).
-    out += '\n';
-    out += std::to_string(file.ignoredLines.size());
-    out += " ignored line(s) dropped";
-  }
+  if (!file.ignoredLines.empty())
+    out.append(1, '\n').append(std::to_string(file.ignoredLines.size()) +
+                               " ignored line(s) dropped");
   if (now.source == PortSource::Environment)
     out += "\nnote: " + portOverrideVariable(*n) + " is set and wins over the map file";
   console.result("", out);

@@ -20,6 +20,7 @@ std::string recordJson(const JobRecord& r) {
   j["message"] = r.message;
   j["reason"] = r.reason;
   if (r.modelChecked) j["model_checked"] = *r.modelChecked;
+  if (r.command == "upgrade") j["type_query"] = r.typeQuery;
   if (r.command == "key") j["keys"] = r.keys;
   j["start_time"] = isoUtc(r.start);
   j["duration_s"] = r.durationSeconds;
@@ -36,10 +37,10 @@ bool appendRecord(const std::string& path, const JobRecord& record) {
   return (std::fclose(f) == 0) && ok;
 }
 
-bool reportWritable(const std::string& path) {
+SystemError reportWritable(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (!f) return false;
-  return std::fclose(f) == 0;
+  if (!f) return SystemError::fromLast("open");
+  return std::fclose(f) == 0 ? SystemError{} : SystemError::fromLast("close");
 }
 
 std::string isoUtc(std::chrono::system_clock::time_point t) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/system_error.h"
+
 namespace quorvane::cli {
 
 struct JobRecord {
@@ -24,6 +26,7 @@ struct JobRecord {
   std::string reason;                // the explanation under it: device or file, the
                                      // system's reason, the next step; may be empty
   std::optional<bool> modelChecked;  // upgrade: the receiver named its type
+  std::string typeQuery;             // upgrade: "not asked", "no answer", the type named, ...
   std::vector<std::string> keys;     // key: the keys sent, as named
   std::chrono::system_clock::time_point start{};
   double durationSeconds = 0;
@@ -35,8 +38,9 @@ std::string recordJson(const JobRecord& record);
 // Appends the line; false when the file can't be written.
 bool appendRecord(const std::string& path, const JobRecord& record);
 
-// True when the report file can be opened for appending (created if absent).
-bool reportWritable(const std::string& path);
+// Whether the report file can be opened for appending (created if absent):
+// no failure, or why not.
+SystemError reportWritable(const std::string& path);
 
 // Lower-case hex SHA-256 of `bytes`; empty when it can't be computed.
 // Implemented by the platform folder (cli_platform.h).

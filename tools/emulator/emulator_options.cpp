@@ -202,8 +202,8 @@ The receiver:
   --save FILE           after a complete upgrade, save the flash it received
                         to FILE (raw, no tag)
   --answer KIND         its answer before each upgrade block and after the
-                        last: ack0, ack1, ack2 (its family's acknowledgements,
-                        default ack0), ident (its IdentFrame) or rotate (the
+                        last: ident (its IdentFrame, the default), ack0, ack1,
+                        ack2 (its family's acknowledgements) or rotate (the
                         three acknowledgements in turn)
 
 The line:

@@ -9,7 +9,13 @@
 namespace quorvane::emu {
 
 struct CommandLine {
-  EmulatorOptions options;
+  // Unlike a bare EmulatorOptions, quorvane-emu names its type in its upgrade
+  // answers unless --answer says otherwise, as receivers that can be asked do.
+  EmulatorOptions options = [] {
+    EmulatorOptions o;
+    o.upgradeAnswer = UpgradeAnswer::Ident;
+    return o;
+  }();
   std::string flashPath;  // --flash
   std::string logPath;    // --log: a file, "-" for stderr, empty for none
   long parentPid = 0;     // --parent-pid: exit once this process is gone

@@ -6,7 +6,7 @@
 // pending when its wait runs out is cancelled and its end awaited, so the
 // system never touches the caller's buffer after the call has returned and
 // the completion record is free for the next transfer. Close puts back the
-// comm state the port had when it was opened. A USB adapter pulled out
+// comm state and time-outs the port had when it was opened. A USB adapter pulled out
 // fails every call on its handle with one of a few errors, recorded as
 // ErrorKind::Disconnected.
 #include <windows.h>
@@ -80,7 +80,9 @@ class Win32SerialDevice final : public SerialDevice {
       ::CancelIoEx(device_, &arrivalRecord_);
       ::GetOverlappedResult(device_, &arrivalRecord_, &ignored, TRUE);
     }
-    if (original_) ::SetCommState(device_, &*original_);  // a port that has gone refuses
+    // A port that has gone refuses, which changes nothing.
+    if (original_) ::SetCommState(device_, &*original_);
+    if (originalTimeouts_) ::SetCommTimeouts(device_, &*originalTimeouts_);
     ::CloseHandle(device_);
     for (OVERLAPPED* r : {&readRecord_, &writeRecord_, &arrivalRecord_})
       if (r->hEvent) ::CloseHandle(r->hEvent);
@@ -108,6 +110,8 @@ class Win32SerialDevice final : public SerialDevice {
     // kWriteWaitLimitMs in total whatever its length. A failure here is
     // not fatal.
     COMMTIMEOUTS timeouts{};
+    if (::GetCommTimeouts(device_, &timeouts)) originalTimeouts_ = timeouts;
+    timeouts = COMMTIMEOUTS{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(kWriteWaitLimitMs);
     ::SetCommTimeouts(device_, &timeouts);
@@ -226,10 +230,11 @@ class Win32SerialDevice final : public SerialDevice {
  private:
   HANDLE device_;
   std::optional<DCB> original_;  // the comm state found at open, when we changed it
-  OVERLAPPED readRecord_{};      // every read; its event signals completion
-  OVERLAPPED writeRecord_{};     // every write
-  OVERLAPPED arrivalRecord_{};   // the EV_RXCHAR wait of PortWaiter
-  DWORD arrivalMask_ = 0;        // filled in when that wait completes
+  std::optional<COMMTIMEOUTS> originalTimeouts_;  // and its time-outs
+  OVERLAPPED readRecord_{};                       // every read; its event signals completion
+  OVERLAPPED writeRecord_{};                      // every write
+  OVERLAPPED arrivalRecord_{};                    // the EV_RXCHAR wait of PortWaiter
+  DWORD arrivalMask_ = 0;                         // filled in when that wait completes
   bool arrivalPending_ = false;
   int failedArrivals_ = 0;  // waits in a row that ended in an error
   static constexpr int kArrivalFailureLimit = 3;

@@ -59,7 +59,7 @@ class ScriptedFileChooser final : public ui::FileChooser {
 // without calling when none was shown.
 void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr,
                  int maxPolls = 500);
-// onNextModal that ends the window: reject() for a QDialog, else close().
+// onNextModal that closes the window (a dialog: rejects it).
 void closeNextModal(QWidget* ignore = nullptr);
 
 // The shortcut check, the press (passed up to the parents while nobody

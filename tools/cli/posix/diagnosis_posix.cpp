@@ -1,8 +1,12 @@
 // The next steps of the failure explanations on POSIX: groups, fuser, stty
 // and the /dev/ttyS map.
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "cli_platform.h"
@@ -11,27 +15,50 @@ namespace quorvane::cli {
 
 namespace {
 
-// The group that may read and write `device`, if it is not root's; else the
-// group Debian gives serial ports.
-std::string serialGroupOf(const std::string& device) {
-  const std::string fallback = "dialout";
-  struct stat st {};
-  if (::stat(device.c_str(), &st) != 0 || st.st_gid == 0 || (st.st_mode & 060) != 060)
-    return fallback;
+std::string groupName(gid_t gid) {
   std::vector<char> buffer(4096);
   group entry{};
   group* found = nullptr;
-  if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-    return fallback;
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return std::to_string(gid);
   return found->gr_name;
+}
+
+std::string userName(uid_t uid) {
+  std::vector<char> buffer(4096);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return std::to_string(uid);
+  return found->pw_name;
 }
 
 }  // namespace
 
+// Joining the device's group helps only where that group may read and write
+// it; a device no group may use needs its rights changed first.
 std::string permissionStep(const std::string& device) {
-  const std::string group = serialGroupOf(device);
-  return "serial ports need the group " + group + ": sudo usermod -aG " + group +
-         " $USER, then log out and in again";
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0) return "ask an administrator for the right to open it";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  const std::string group = groupName(st.st_gid);
+  const std::string facts =
+      "it is owned by " + userName(st.st_uid) + ", group " + group + ", mode " + mode;
+  if (st.st_gid != 0 && (st.st_mode & 060) == 060)
+    return facts + ": join the group " + group + " with sudo usermod -aG " + group +
+           " $USER, then log out and in again";
+  std::error_code ec;
+  const std::string kernelName = std::filesystem::canonical(device, ec).filename().string();
+  return facts +
+         ", so no group may use it: an administrator must change that, e.g. with a "
+         "udev rule in /etc/udev/rules.d/: KERNEL==\"" +
+         (ec ? std::string("ttyUSB0") : kernelName) +
+         "\", MODE=\"0660\" and GROUP= a group this user is in";
+}
+
+bool readOnlyFileSystem(const SystemError& error) {
+  return error.code == EROFS;
 }
 
 std::string holderStep(const std::string& device) {

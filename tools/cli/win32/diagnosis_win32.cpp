@@ -1,5 +1,7 @@
 // The next steps of the failure explanations on Windows: COM ports have no
 // per-user rights; flow control is set with mode or the Device Manager.
+#include <windows.h>
+
 #include "cli_platform.h"
 
 namespace quorvane::cli {
@@ -15,6 +17,10 @@ std::string portName(const std::string& device) {
 
 std::string permissionStep(const std::string&) {
   return "run it as a user who may use the port";
+}
+
+bool readOnlyFileSystem(const SystemError& error) {
+  return error.code == ERROR_WRITE_PROTECT;
 }
 
 std::string holderStep(const std::string&) {
