@@ -32,8 +32,8 @@ wine_line_rate() {
     -DCMAKE_BUILD_TYPE=Release -DQUORVANE_UI=OFF -DQUORVANE_TESTS=OFF >/dev/null &&
     cmake --build "$build" --target quorvane-cli >/dev/null || return 1
   mkdir -p "$e2e"
-  # shellcheck source=tests/windows/wine_env.sh
-  source "$root/tests/windows/wine_env.sh"
+  # shellcheck source=scripts/wine-env.sh
+  source "$root/scripts/wine-env.sh"
   wine_prefix "$build/wineprefix"
   (
     unset DISPLAY WAYLAND_DISPLAY

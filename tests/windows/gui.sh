@@ -5,7 +5,7 @@
 #      against it into build-windows-gui/program, the deployment folder made
 #      by `cmake --install` and the ZIP and NSIS packages by CPack;
 #   2. quorvane.exe run from the deployment folder under Wine in Xvfb, in a
-#      fresh private prefix whose COM1 leads to quorvane-emu (wine_env.sh),
+#      fresh private prefix whose COM1 leads to quorvane-emu (scripts/wine-env.sh),
 #      driven with xdotool and watched by window titles, screenshots and
 #      the message boxes' text (Ctrl+C copies a Qt message box);
 #   3. the installer run silently, the installed program started, the
@@ -78,8 +78,8 @@ echo "deployment folder: $(du -sh "$deploy" | cut -f1); ZIP: $(du -h "$zip" | cu
 # ---- Xvfb and a fresh prefix -----------------------------------------------
 echo "== quorvane.exe under Wine against quorvane-emu"
 link=$e2e/com
-# shellcheck source=tests/windows/wine_env.sh
-source "$root/tests/windows/wine_env.sh"
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
 xvfb_pid=
 app_pid=
 cleanup() {

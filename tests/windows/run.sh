@@ -79,10 +79,10 @@ else
 fi
 
 # ---- Wine --------------------------------------------------------------------
-# COM1 and COM12 lead to the emulator (wine_env.sh).
+# COM1 and COM12 lead to the emulator (scripts/wine-env.sh).
 link=$e2e/com
-# shellcheck source=tests/windows/wine_env.sh
-source "$root/tests/windows/wine_env.sh"
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
 wine_prefix "$build/wineprefix"
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$e2e"

@@ -1,4 +1,4 @@
-# Shared by the Windows legs (run.sh, gui.sh; sourced): a private Wine
+# Shared by the Windows test legs and the benchmarks (sourced): a private Wine
 # prefix whose COM ports lead to quorvane-emu pseudo-terminals.
 # The caller sets `build` (its folder), `e2e` (its working folder), `emu`
 # (the Linux quorvane-emu) and `link` (the symlink the emulator re-points).
