@@ -1,6 +1,6 @@
-// quorvane-cli, the real executable, against receiver emulators over ptys, at its real pace:
-// what it prints, exits with, reports.
-// Its option parsing and progress lines also as functions of the library.
+// quorvane-cli, the real executable, against receiver emulators over ptys, at its real pace: what
+// it prints, exits with, reports. Its option parsing and progress lines also as functions of the
+// library.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -64,8 +64,8 @@ std::vector<std::string> split(const std::string& text, char by) {
 }
 
 // One run of the executable: the words of `line` (no path here holds a space) after env(1)
-// arguments `env` (-C DIR, NAME=VALUE) and shell commands `shell` ("ulimit -f 64;"), as root or
-// as the user nobody; stdout and stderr go to files, neither a terminal.
+// arguments `env` (-C DIR, NAME=VALUE) and shell commands `shell` ("ulimit -f 64;"), as root or as
+// the user nobody; stdout and stderr go to files, neither a terminal.
 struct CliCall {
   std::string line;
   std::string env;
@@ -132,8 +132,8 @@ std::vector<nlohmann::json> reportOf(const std::string& path) {
   return records;
 }
 
-// A receiver's final progress line on stderr (not a terminal: one line per receiver).
-// The last line of the device that counts blocks.
+// A receiver's final progress line on stderr (not a terminal: one line per receiver). The last line
+// of the device that counts blocks.
 std::string progressLineOf(const std::string& err, const std::string& device) {
   std::string found;
   for (const std::string& line : split(err, '\n'))
@@ -267,8 +267,8 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
 }
 
-// The COM map file: set, shown with each device's source and the lines it ignores (the
-// environment wins), cleared; a rewrite keeps only well-formed lines.
+// The COM map file: set, shown with each device's source and the lines it ignores (the environment
+// wins), cleared; a rewrite keeps only well-formed lines.
 TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
   TempDir dir;
   const std::string env = "XDG_CONFIG_HOME=" + dir.path().string();
@@ -421,8 +421,8 @@ TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
   }
 }
 
-// A device that vanishes mid-read (an unplugged adapter) ends the job at once, not after the
-// 3 s wait, and is named as disconnected; no file is left.
+// A device that vanishes mid-read (an unplugged adapter) ends the job at once, not after the 3 s
+// wait, and is named as disconnected; no file is left.
 TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
   StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
   TempDir dir;
@@ -560,8 +560,8 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
   EXPECT_NE(r.out.find("sha256: " + sha), std::string::npos) << r.out;
 }
 
-// --backup reads the old flash first, --verify reads the new one back: three records. A report
-// file that can't be written fails the run before anything is sent.
+// --backup reads the old flash first, --verify reads the new one back: three records. A report file
+// that can't be written fails the run before anything is sent.
 TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing) {
   StartedEmulator emu({.modelNumber = 5});
   TempDir dir;

@@ -1,7 +1,6 @@
-// The receiver emulator: its loader byte for byte (bytes in, bytes out, no
-// pty or clock), then from the tool's side of a pty its link, pacing and
-// command line. The tool against every fault it injects, and what each
-// fault puts on the line: fault_matrix_test.cpp.
+// The receiver emulator: its loader byte for byte (bytes in, bytes out, no pty or clock), then from
+// the tool's side of a pty its link, pacing and command line. The tool against every fault it
+// injects, and what each fault puts on the line: fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -98,8 +97,8 @@ TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   }
 }
 
-// A silence ends with the stop frame and strikes again in the next exchange
-// (the fault matrix meets only its first).
+// A silence ends with the stop frame and strikes again in the next exchange (the fault matrix meets
+// only its first).
 TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
   // clang-format off
   const std::pair<FaultPlan, std::vector<std::pair<Bytes, Bytes>>> rows[] = {

@@ -1,17 +1,15 @@
-// Every fault the receiver emulator can inject, against every job it touches
-// (connect, read, upgrade, remote keys). Transfers run on both flash sizes:
-// a CI receiver of 256 blocks (group C, ModelNumber 5) and an Fta receiver
-// of 512 blocks (group F, ModelNumber 2); under the other-model fault each
-// claims its neighbour's type (6 and 1). Each row names the message, the
-// blocks that crossed the line and whether the device vanished; its job's
-// runner checks from that the frames the receiver heard, the view's calls
-// and the files on disk. Ticks delivered under a message and after the end
-// must do nothing. After every row the same COM port opens again and a
-// clean connect handshake succeeds. Rows run in lock step (the line settles
-// before each tick or poll), slow-line rows in real time.
+// Every fault the receiver emulator can inject, against every job it touches (connect, read,
+// upgrade, remote keys). Transfers run on both flash sizes: a CI receiver of 256 blocks (group C,
+// ModelNumber 5) and an Fta receiver of 512 blocks (group F, ModelNumber 2); under the other-model
+// fault each claims its neighbour's type (6 and 1). Each row names the message, the blocks that
+// crossed the line and whether the device vanished; its job's runner checks from that the frames
+// the receiver heard, the view's calls and the files on disk. Ticks delivered under a message and
+// after the end must do nothing. After every row the same COM port opens again and a clean connect
+// handshake succeeds. Rows run in lock step (the line settles before each tick or poll), slow-line
+// rows in real time.
 //
-// After the matrix, what it cannot show: answers in pieces, the exact wait
-// limits, cancels and progress lines.
+// After the matrix, what it cannot show: answers in pieces, the exact wait limits, cancels and
+// progress lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,8 +88,8 @@ std::vector<Row> makeRows() {
     // The answer well inside the 2 s of polls; or still arriving when the 200 polls are up.
     {.job = Connect, .fault = "SlowLine1200Baud", .model = 5, .realTime = true, .baud = 1200},
     {.job = Connect, .fault = "AnswerBeyondTheWait", .model = 5, .faults = {.splitPieces = 2, .splitDelayMs = 8000}, .told = kNoAck, .fullWait = true, .realTime = true},
-    // Two blocks, then silence: no block is given up too early (1.07 s a
-    // block: 21 ticks of the 60; 1.5 s: 30 ticks).
+    // Two blocks, then silence: no block is given up too early (1.07 s a block: 21 ticks of the 60;
+    // 1.5 s: 30 ticks).
     {.job = Read, .fault = "SlowLine38400BaudThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .baud = 38400},
     {.job = Read, .fault = "Turnaround1500msThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .turnaroundMs = 1500},
     {.job = Read, .fault = "TurnaroundBeyondTheWait", .model = 5, .told = ReadBlockTimedOut, .realTime = true, .turnaroundMs = 60'000},
@@ -112,12 +110,12 @@ std::vector<Row> makeRows() {
       {.job = Read, .fault = "SilentAfterStart", .model = m, .faults = {.silence = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
       {.job = Read, .fault = "SilentAfterBlock" + at, .model = m, .faults = {.silence = FaultPoint::afterBlock(late)}, .told = ReadBlockTimedOut, .blocks = late + 1},
       {.job = Read, .fault = "WrongAnswer", .model = m, .faults = {.wrongAnswer = true}, .told = ReadTypeAnswerWrong},
-      // The read trusts the type answer: the claimed type's block count
-      // (erased beyond its own flash), saved under the claimed tag.
+      // The read trusts the type answer: the claimed type's block count (erased beyond its own
+      // flash), saved under the claimed tag.
       {.job = Read, .fault = "OtherModel", .model = m, .faults = {.otherModel = other}, .blocks = blocksOf(other)},
       {.job = Read, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 4, .splitDelayMs = 2}, .blocks = n},
-      // No framing around a block and no checksum: surplus bytes shift the
-      // data, a flipped byte goes unnoticed; the image is the stream as it came.
+      // No framing around a block and no checksum: surplus bytes shift the data, a flipped byte
+      // goes unnoticed; the image is the stream as it came.
       {.job = Read, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .blocks = n},
       {.job = Read, .fault = "CorruptLastByte", .model = m, .faults = {.corruptBlock = n - 1, .corruptOffset = kBlockSize - 1}, .blocks = n},
       {.job = Read, .fault = "ShortLastBlock", .model = m, .faults = {.shortBlock = n - 1, .shortBy = 1}, .told = ReadBlockTimedOut, .blocks = n - 1},
@@ -134,8 +132,8 @@ std::vector<Row> makeRows() {
       {.job = Upgrade, .fault = "OtherModelAfterBlock" + at, .model = m, .faults = {.otherModel = other, .answerFaultAfterBlock = late}, .told = ReceiverModelMismatch, .blocks = late + 1},
       {.job = Upgrade, .fault = "OtherGroup", .model = m, .faults = {.otherGroup = true}, .told = group},
       {.job = Upgrade, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 3, .splitDelayMs = 1}, .blocks = n},
-      // One answer (12 bytes) is read a tick: the surplus then leads the next
-      // answer, which no longer matches.
+      // One answer (12 bytes) is read a tick: the surplus then leads the next answer, which no
+      // longer matches.
       {.job = Upgrade, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .told = group, .blocks = 1},
       {.job = Upgrade, .fault = "VanishAfterStart", .model = m, .faults = {.vanish = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
       {.job = Upgrade, .fault = "VanishAfterBlock" + at, .model = m, .faults = {.vanish = FaultPoint::afterBlock(late)}, .told = UpgradeAnswerTimedOut, .blocks = late + 1},
@@ -165,9 +163,9 @@ Bytes withTag(int tagIndex, const Bytes& flash, std::size_t flashBytes) {
   return image;
 }
 
-// The bytes a read receiver puts on the line after its type answer, as the
-// emulator serves them (surplus after the answer and after every block, a
-// flipped byte, erased blocks beyond its own flash).
+// The bytes a read receiver puts on the line after its type answer, as the emulator serves them
+// (surplus after the answer and after every block, a flipped byte, erased blocks beyond its own
+// flash).
 Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks) {
   Bytes s(f.surplusBytes, emu::kSurplusByte);
   for (unsigned k = 0; k < blocks; ++k) {
@@ -214,9 +212,8 @@ class Receiver : public ::testing::Test {
     handshake.tick(kConnectTimerId);
     return handshake.outcome();
   }
-  // Ticks (lock step or real time) until the machine ends. A message box's
-  // own loop delivers ticks meanwhile, and a timer may fire once more after
-  // the end: neither may do anything.
+  // Ticks (lock step or real time) until the machine ends. A message box's own loop delivers ticks
+  // meanwhile, and a timer may fire once more after the end: neither may do anything.
   void tickUntilFinished(SerialPort& port, TickMachine& machine, RecordingView& view,
                          bool realTime = false) {
     const auto lateTicks = [&machine] {
@@ -300,9 +297,8 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
   }
 };
 
-// The handshake step by step as an event loop runs it, its waits recorded:
-// polls of 10 ms, all 200 of them only when the wait runs out, and after an
-// acknowledgement one pause and nothing more.
+// The handshake step by step as an event loop runs it, its waits recorded: polls of 10 ms, all 200
+// of them only when the wait runs out, and after an acknowledgement one pause and nothing more.
 void FaultMatrix::runConnect(const Row& row) {
   CommandPort port;
   RecordingView view;
@@ -353,13 +349,13 @@ void FaultMatrix::runRead(const Row& row) {
   EXPECT_EQ(read.failure(), noticeOf(row));
   EXPECT_EQ(read.fields().blocksReceived, row.blocks);
   expectTold(row, view);
-  // A time-out gives up at exactly the limit, on a vanished device too:
-  // the dialogs wait out their counted waits.
+  // A time-out gives up at exactly the limit, on a vanished device too: the dialogs wait out their
+  // counted waits.
   EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
   EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
 
-  // The start, the claimed type's answer back after every block taken
-  // (but into a vanished device), then read complete or the stop frame.
+  // The start, the claimed type's answer back after every block taken (but into a vanished device),
+  // then read complete or the stop frame.
   const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
   const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
   Frames expected{kStartReadFrame};
@@ -435,8 +431,8 @@ void FaultMatrix::runKeys(const Row& row) {
   if (vanishes(row)) {
     ASSERT_TRUE(test::settle(*emulator_, session.port()));
     emulator_->vanish();
-    // Nothing arrives and nothing blocks. (Right after the hang-up the
-    // driver may still take a frame and drop it: the count isn't asserted.)
+    // Nothing arrives and nothing blocks. (Right after the hang-up the driver may still take a
+    // frame and drop it: the count isn't asserted.)
     session.sendKey(codes[1]);
     session.sendKey(codes[2]);
     EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
@@ -448,10 +444,9 @@ void FaultMatrix::runKeys(const Row& row) {
   }
 }
 
-// The job's port is gone; the same COM port opens again and a clean
-// handshake, run whole as the dialog runs it, succeeds. A vanished device is
-// a port that can't be opened, and a receiver plugged in again at the same
-// place works.
+// The job's port is gone; the same COM port opens again and a clean handshake, run whole as the
+// dialog runs it, succeeds. A vanished device is a port that can't be opened, and a receiver
+// plugged in again at the same place works.
 void FaultMatrix::expectAlive(const Row& row) {
   if (vanishes(row)) {
     CommandPort port;
@@ -496,8 +491,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(makeRows()), row
 
 using Machines = Receiver;
 
-// The counter from "0/0 blocks" on; a cancel tells the receiver nothing and
-// keeps the earlier file.
+// The counter from "0/0 blocks" on; a cancel tells the receiver nothing and keeps the earlier file.
 TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   options_.modelNumber = 1;
   startReceiver();
@@ -519,8 +513,8 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   EXPECT_EQ(test::readFileBytes(target_), (Bytes{1, 2, 3}));
 }
 
-// Answers and blocks in pieces, put on the line by hand, are taken in the
-// tick that completes them; each wait gives up on its 60th empty tick.
+// Answers and blocks in pieces, put on the line by hand, are taken in the tick that completes them;
+// each wait gives up on its 60th empty tick.
 class InPieces : public Receiver {
  protected:
   void SetUp() override {

@@ -1,6 +1,6 @@
-// SerialPort's input queue and write logic over a stand-in device, without
-// any real device. The queue itself: fuzz/input_queue_fuzz.cpp checks
-// random sequences, wrap and in-place fills included, against a deque.
+// SerialPort's input queue and write logic over a stand-in device, without any real device. The
+// queue itself: fuzz/input_queue_fuzz.cpp checks random sequences, wrap and in-place fills
+// included, against a deque.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,9 +18,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A device that hands over what "arrived" at most `piece` bytes a call, as
-// a driver that never reports more than 4095 waiting bytes does, and takes
-// at most `piece` bytes a write until `writeFailsAfter` bytes.
+// A device that hands over what "arrived" at most `piece` bytes a call, as a driver that never
+// reports more than 4095 waiting bytes does, and takes at most `piece` bytes a write until
+// `writeFailsAfter` bytes.
 struct FakeDevice final : SerialDevice {
   Bytes pending, written;
   std::size_t piece = 4095;
@@ -65,8 +65,8 @@ FakeDevice& attachFake(SerialPort& port) {
   return device;
 }
 
-// A whole block shows as waiting at once, however small the pieces the
-// device hands over; what does not fit stays with the device, in order.
+// A whole block shows as waiting at once, however small the pieces the device hands over; what does
+// not fit stays with the device, in order.
 TEST(SerialPortQueueTest, WholeBlocksWaitingFromPiecesSmallerThanABlock) {
   for (std::size_t piece : {std::size_t{4095}, std::size_t{1000}, std::size_t{1}}) {
     SCOPED_TRACE(piece);
@@ -106,8 +106,8 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
   }
 }
 
-// A device without an arrival handle is looked at again and again: the
-// wait ends when its bytes show, long before its time-out.
+// A device without an arrival handle is looked at again and again: the wait ends when its bytes
+// show, long before its time-out.
 TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
   SerialPort port, closed;
   FakeDevice& device = attachFake(port);

@@ -1,7 +1,7 @@
-// A thousand connect, read and upgrade jobs in a row against the receiver
-// emulator, ending in every way a job can: success, a failure at once or after
-// some blocks, a cancel, a port that can't be opened, a vanishing device. Open
-// descriptors and heap must be as before; every job must release its port.
+// A thousand connect, read and upgrade jobs in a row against the receiver emulator, ending in every
+// way a job can: success, a failure at once or after some blocks, a cancel, a port that can't be
+// opened, a vanishing device. Open descriptors and heap must be as before; every job must release
+// its port.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -27,8 +27,8 @@ long openDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
-// Heap in use, the mmapped chunks (a 1 MiB flash buffer) included. Under
-// AddressSanitizer it reads 0; its leak checker covers the heap at exit.
+// Heap in use, the mmapped chunks (a 1 MiB flash buffer) included. Under AddressSanitizer it reads
+// 0; its leak checker covers the heap at exit.
 std::size_t heapInUse() {
   return mallinfo2().uordblks + mallinfo2().hblkhd;
 }
@@ -38,8 +38,8 @@ constexpr Outcome kOutcomes[] = {  // by Ending
     Outcome::Succeeded, Outcome::Failed, Outcome::Failed,
     Outcome::Cancelled, Outcome::Failed, Outcome::Failed};
 
-// Mostly early ends, where something is most easily left behind; one read
-// and one upgrade in fifty run to the end (buffers, image writer and loader).
+// Mostly early ends, where something is most easily left behind; one read and one upgrade in fifty
+// run to the end (buffers, image writer and loader).
 Ending endingOf(int job) {
   if (job % 100 == 99) return Ending::Vanish;
   if (job % 50 < 3) return Ending::Complete;
@@ -95,9 +95,8 @@ class ResourceHygiene : public ::testing::Test {
     for (int job = 0; job < jobs; ++job) {
       const Ending ending = endingOf(job);
       ASSERT_NO_FATAL_FAILURE(runJob(job, ending)) << "job " << job;
-      // With the job gone a fresh port opens the device. A cancelled job told
-      // the receiver nothing: the stop frame brings it back into step. A
-      // vanished one is replaced.
+      // With the job gone a fresh port opens the device. A cancelled job told the receiver nothing:
+      // the stop frame brings it back into step. A vanished one is replaced.
       CommandPort fresh;
       ASSERT_EQ(fresh.openDevice(emulator_->devicePath(), kLineSpeed), ending != Ending::Vanish)
           << "job " << job << ": the port was kept, or the device stayed";

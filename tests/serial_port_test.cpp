@@ -1,7 +1,6 @@
-// SerialPort and PortWaiter on real pseudo-terminals, the test
-// holding the master side. The queue logic itself is tested without a device
-// in input_queue_test.cpp; whole blocks on a pty in every read of the fault
-// matrix.
+// SerialPort and PortWaiter on real pseudo-terminals, the test holding the master side. The queue
+// logic itself is tested without a device in input_queue_test.cpp; whole blocks on a pty in every
+// read of the fault matrix.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -36,8 +35,8 @@ using test::PtyPair;
 using test::ScopedEnv;
 using Bytes = std::vector<std::uint8_t>;
 
-// Sends `bytes` from the master and lets the port drain them into its queue;
-// the count the port then holds.
+// Sends `bytes` from the master and lets the port drain them into its queue; the count the port
+// then holds.
 unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   const std::uint64_t until = port.bytesArrived() + bytes.size();
   EXPECT_TRUE(pty.send(bytes));
@@ -54,8 +53,8 @@ std::jthread sendLater(PtyPair& pty, Bytes bytes) {
   });
 }
 
-// Runs `attempt` in a child process as the user nobody; its ErrorKind, or
-// nothing when the child can't drop root.
+// Runs `attempt` in a child process as the user nobody; its ErrorKind, or nothing when the child
+// can't drop root.
 std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
   const pid_t child = ::fork();
   if (child == 0) {
@@ -88,9 +87,8 @@ TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
   EXPECT_EQ(devicePathForPort(portNumberFromIndex(2147483647)).value(), "/dev/ttyS2147483647");
 }
 
-// A failed open leaves the port closed, the device it held released, a
-// closed port inert, and the reason told apart; a probe meets the same
-// reasons and changes nothing.
+// A failed open leaves the port closed, the device it held released, a closed port inert, and the
+// reason told apart; a probe meets the same reasons and changes nothing.
 TEST_F(OpenPort, FailedOpenKeepsItsReasonAndLeavesThePortClosedAndInert) {
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), {1, 2, 3});
@@ -177,8 +175,8 @@ TEST(SerialPortTest, ReopenedWithAnEmptyQueue) {
   EXPECT_EQ(feed(pty, port, {9}), 1u);
 }
 
-// A probe opens and lets go: the cooked line stays cooked, the device is
-// free again, and a pty has no modem lines to tell of.
+// A probe opens and lets go: the cooked line stays cooked, the device is free again, and a pty has
+// no modem lines to tell of.
 TEST_F(OpenPort, ProbeAndLineDiagnosticsOnADeviceWithoutModemLines) {
   EXPECT_EQ(port.hardwareFlowControl(), LineState::Unknown);
   EXPECT_EQ(port.clearToSend(), LineState::Unknown);
@@ -210,8 +208,8 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-// Bytes that came before the hang-up are still read; then the port reports
-// the disconnection, and keeps it over the failures that follow.
+// Bytes that came before the hang-up are still read; then the port reports the disconnection, and
+// keeps it over the failures that follow.
 TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
   pty.makeRaw();
   ASSERT_EQ(feed(pty, port, {7, 8}), 2u);

@@ -1,6 +1,6 @@
-// Every frame the PC sends and every answer it takes, as bytes on the line. The bytes are
-// written out here as the receiver's loader defines them, not taken from the code's constants:
-// the machines write to a pty whose other end is this test, so a changed constant fails here.
+// Every frame the PC sends and every answer it takes, as bytes on the line. The bytes are written
+// out here as the receiver's loader defines them, not taken from the code's constants: the machines
+// write to a pty whose other end is this test, so a changed constant fails here.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -77,8 +77,8 @@ TEST_F(Wire, ConnectRequestAcknowledgedOrStopped) {
     EXPECT_EQ(handshake.succeeded(), acknowledged);
     EXPECT_EQ(heard(acknowledged ? 0 : 12), acknowledged ? Bytes{} : kStop);
   }
-  // The blocking wait takes the same answer. Twelve other bytes are consumed; thirteen are never
-  // an answer and stay queued after the 200th poll.
+  // The blocking wait takes the same answer. Twelve other bytes are consumed; thirteen are never an
+  // answer and stay queued after the 200th poll.
   say(kAck);
   EXPECT_TRUE(port_.waitAck([](int) {}));
   for (const Bytes& answer : {kStop, Bytes(13, 0)}) {

@@ -1,7 +1,6 @@
-// A pseudo-terminal pair for serial tests: the test holds the master side
-// and opens the slave side (devicePath()) with a SerialPort. The slave keeps
-// the default, cooked line settings unless makeRaw() is called, so a test
-// can see that the port itself makes the line byte-transparent.
+// A pseudo-terminal pair for serial tests: the test holds the master side and opens the slave side
+// (devicePath()) with a SerialPort. The slave keeps the default, cooked line settings unless
+// makeRaw() is called, so a test can see that the port itself makes the line byte-transparent.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +25,12 @@ class PtyPair {
   // Writes everything from the master side (waiting for room as needed).
   bool send(const std::vector<std::uint8_t>& bytes);
 
-  // Reads exactly `count` bytes that the slave side wrote; gives up (and
-  // returns what it has) after `patienceMs` without progress.
+  // Reads exactly `count` bytes that the slave side wrote; gives up (and returns what it has) after
+  // `patienceMs` without progress.
   std::vector<std::uint8_t> receive(std::size_t count, int patienceMs = 5000);
 
-  // Waits until at least `count` bytes sent from the master are waiting on
-  // the slave side (seen through a slave descriptor of our own, which reads
-  // nothing). False after `patienceMs`.
+  // Waits until at least `count` bytes sent from the master are waiting on the slave side (seen
+  // through a slave descriptor of our own, which reads nothing). False after `patienceMs`.
   bool waitDelivered(std::size_t count, int patienceMs = 5000) const;
 
   // Closes the master: the slave side hangs up.

@@ -73,8 +73,8 @@ TEST(AboutBox, TextsAndEnterOrEscClosesIt) {
   }
 }
 
-// The file dialogs, and the box of a Read Software whose port can't be
-// opened (the dialog never shows), come up centred over the control panel.
+// The file dialogs, and the box of a Read Software whose port can't be opened (the dialog never
+// shows), come up centred over the control panel.
 TEST(Placement, FileDialogsAndBoxesOfDialogsNeverShownCentreOverThePanel) {
   test::TempDir dir;
   test::ScopedEnv settings("XDG_CONFIG_HOME", dir.path().string());  // the file dialog's

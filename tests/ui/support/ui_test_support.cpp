@@ -41,8 +41,8 @@ void pollForModal(std::shared_ptr<std::function<void(QWidget*)>> action, QPointe
                   bool hadIgnore, int pollsLeft) {
   QWidget* modal = QApplication::activeModalWidget();
   const bool isNew = modal && (!hadIgnore || modal != ignore.data());
-  // Keys and mnemonics reach only the active window; offscreen windows are
-  // activated a little after they are shown, so wait for that too.
+  // Keys and mnemonics reach only the active window; offscreen windows are activated a little after
+  // they are shown, so wait for that too.
   if (isNew && QApplication::activeWindow() != modal && pollsLeft > 0) modal->activateWindow();
   if (isNew && (QApplication::activeWindow() == modal || pollsLeft <= 0)) {
     (*action)(modal);

@@ -31,8 +31,8 @@ class RecordingPresenter final : public ui::MessagePresenter {
   void present(const QString& text, const QString& title, QWidget* owner) override;
 
   std::vector<ShownMessage> messages;
-  // Called after each message is recorded (e.g. to check what the dialog
-  // looks like while its box would be open).
+  // Called after each message is recorded (e.g. to check what the dialog looks like while its box
+  // would be open).
   std::function<void(const ShownMessage&)> onPresent;
 };
 
@@ -51,20 +51,18 @@ class ScriptedFileChooser final : public ui::FileChooser {
   std::vector<ui::FileRequest> openRequests;
 };
 
-// Once the event loop runs and a modal window other than `ignore` is shown,
-// calls action(window) once, after the window has become the active window
-// (so that keys sent to QApplication::focusWidget() and mnemonics work).
-// Call it before the exec() that opens the window. Polls every 10 ms; after
-// `maxPolls` polls it acts on a shown but inactive window, or gives up
+// Once the event loop runs and a modal window other than `ignore` is shown, calls action(window)
+// once, after the window has become the active window (so that keys sent to
+// QApplication::focusWidget() and mnemonics work). Call it before the exec() that opens the window.
+// Polls every 10 ms; after `maxPolls` polls it acts on a shown but inactive window, or gives up
 // without calling when none was shown.
 void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr,
                  int maxPolls = 500);
 // onNextModal that closes the window (a dialog: rejects it).
 void closeNextModal(QWidget* ignore = nullptr);
 
-// The shortcut check, the press (passed up to the parents while nobody
-// accepts it) and the release; when `target` is null, on the focus widget
-// (or the active modal window).
+// The shortcut check, the press (passed up to the parents while nobody accepts it) and the release;
+// when `target` is null, on the focus widget (or the active modal window).
 void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
               bool autoRepeat = false);
 
