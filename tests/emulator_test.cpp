@@ -25,9 +25,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes B(const FrameBytes& f) {
-  return Bytes(f.begin(), f.end());
-}
+const auto B = [](const FrameBytes& f) { return Bytes(f.begin(), f.end()); };
 Bytes cat(Bytes a, const Bytes& b, int times = 1) {
   for (int i = 0; i < times; ++i) a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -48,7 +46,6 @@ struct Exchange {
   std::vector<std::pair<Bytes, Bytes>> steps;  // what the PC sends, the whole answer
 };
 
-// Each row's steps: what the PC sends, the loader's whole answer.
 TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   const auto c = ackFramesOf(AckGroup::C);
   const Bytes ident2 = B(identFrame(2)), done = B(kReadCompleteFrame);

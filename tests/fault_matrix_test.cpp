@@ -1,15 +1,10 @@
-// Every fault the receiver emulator can inject, against every job it touches (connect, read,
-// upgrade, remote keys). Transfers run on both flash sizes: a CI receiver of 256 blocks (group C,
-// ModelNumber 5) and an Fta receiver of 512 blocks (group F, ModelNumber 2); under the other-model
-// fault each claims its neighbour's type (6 and 1). Each row names the message, the blocks that
-// crossed the line and whether the device vanished; its job's runner checks from that the frames
-// the receiver heard, the view's calls and the files on disk. Ticks delivered under a message and
-// after the end must do nothing. After every row the same COM port opens again and a clean connect
-// handshake succeeds. Rows run in lock step (the line settles before each tick or poll), slow-line
-// rows in real time.
-//
-// After the matrix, what it cannot show: answers in pieces, the exact wait limits, cancels and
-// progress lines.
+// Every fault the receiver emulator injects, against each job it touches (connect, read, upgrade,
+// keys), transfers on both flash sizes: CI 256 blocks (model 5), Fta 512 blocks (model 2); the
+// other-model fault claims the neighbour's type (6, 1). A row names the message, the blocks moved
+// and whether the device vanished; its runner checks the frames heard, the view's calls and the
+// files. Ticks under a message or after the end do nothing; then COM6 opens again and a clean
+// handshake succeeds. Lock step (the line settles before each tick), slow-line rows in real time.
+// After the matrix: answers in pieces, exact wait limits, cancels, progress lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,9 +62,7 @@ using enum MessageId;
 constexpr auto kNoAck = ConnectNotAcknowledged;
 constexpr auto kGroupC = UpgradeAnswerUnexpectedGroupC, kGroupF = UpgradeAnswerUnexpectedGroupF;
 
-unsigned blocksOf(int model) {
-  return blockCountOfIndex(model - 1);
-}
+const auto blocksOf = [](int model) { return blockCountOfIndex(model - 1); };
 
 // Transfers on both flash sizes; a late fault strikes 56 blocks before the end.
 std::vector<Row> makeRows() {
@@ -88,8 +81,7 @@ std::vector<Row> makeRows() {
     // The answer well inside the 2 s of polls; or still arriving when the 200 polls are up.
     {.job = Connect, .fault = "SlowLine1200Baud", .model = 5, .realTime = true, .baud = 1200},
     {.job = Connect, .fault = "AnswerBeyondTheWait", .model = 5, .faults = {.splitPieces = 2, .splitDelayMs = 8000}, .told = kNoAck, .fullWait = true, .realTime = true},
-    // Two blocks, then silence: no block is given up too early (1.07 s a block: 21 ticks of the 60;
-    // 1.5 s: 30 ticks).
+    // Two blocks, then silence, none given up early (a block in 1.07 s: 21 ticks of 60; 1.5 s: 30).
     {.job = Read, .fault = "SlowLine38400BaudThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .baud = 38400},
     {.job = Read, .fault = "Turnaround1500msThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .turnaroundMs = 1500},
     {.job = Read, .fault = "TurnaroundBeyondTheWait", .model = 5, .told = ReadBlockTimedOut, .realTime = true, .turnaroundMs = 60'000},
@@ -110,12 +102,10 @@ std::vector<Row> makeRows() {
       {.job = Read, .fault = "SilentAfterStart", .model = m, .faults = {.silence = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
       {.job = Read, .fault = "SilentAfterBlock" + at, .model = m, .faults = {.silence = FaultPoint::afterBlock(late)}, .told = ReadBlockTimedOut, .blocks = late + 1},
       {.job = Read, .fault = "WrongAnswer", .model = m, .faults = {.wrongAnswer = true}, .told = ReadTypeAnswerWrong},
-      // The read trusts the type answer: the claimed type's block count (erased beyond its own
-      // flash), saved under the claimed tag.
+      // Trusts the type answer: the claimed type's blocks (erased past its flash), under its tag.
       {.job = Read, .fault = "OtherModel", .model = m, .faults = {.otherModel = other}, .blocks = blocksOf(other)},
       {.job = Read, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 4, .splitDelayMs = 2}, .blocks = n},
-      // No framing around a block and no checksum: surplus bytes shift the data, a flipped byte
-      // goes unnoticed; the image is the stream as it came.
+      // No framing, no checksum: surplus shifts the data, a flipped byte passes; saved as it came.
       {.job = Read, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .blocks = n},
       {.job = Read, .fault = "CorruptLastByte", .model = m, .faults = {.corruptBlock = n - 1, .corruptOffset = kBlockSize - 1}, .blocks = n},
       {.job = Read, .fault = "ShortLastBlock", .model = m, .faults = {.shortBlock = n - 1, .shortBy = 1}, .told = ReadBlockTimedOut, .blocks = n - 1},
@@ -132,8 +122,7 @@ std::vector<Row> makeRows() {
       {.job = Upgrade, .fault = "OtherModelAfterBlock" + at, .model = m, .faults = {.otherModel = other, .answerFaultAfterBlock = late}, .told = ReceiverModelMismatch, .blocks = late + 1},
       {.job = Upgrade, .fault = "OtherGroup", .model = m, .faults = {.otherGroup = true}, .told = group},
       {.job = Upgrade, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 3, .splitDelayMs = 1}, .blocks = n},
-      // One answer (12 bytes) is read a tick: the surplus then leads the next answer, which no
-      // longer matches.
+      // One 12-byte answer read a tick: the surplus then leads the next one, which no longer fits.
       {.job = Upgrade, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .told = group, .blocks = 1},
       {.job = Upgrade, .fault = "VanishAfterStart", .model = m, .faults = {.vanish = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
       {.job = Upgrade, .fault = "VanishAfterBlock" + at, .model = m, .faults = {.vanish = FaultPoint::afterBlock(late)}, .told = UpgradeAnswerTimedOut, .blocks = late + 1},
@@ -143,9 +132,7 @@ std::vector<Row> makeRows() {
   // clang-format on
 }
 
-bool vanishes(const Row& row) {
-  return row.gone || row.faults.vanish.has_value();
-}
+const auto vanishes = [](const Row& row) { return row.gone || row.faults.vanish.has_value(); };
 std::optional<Notice> noticeOf(const Row& row) {
   if (!row.told) return std::nullopt;
   if (*row.told == ReceiverModelMismatch)
@@ -163,9 +150,7 @@ Bytes withTag(int tagIndex, const Bytes& flash, std::size_t flashBytes) {
   return image;
 }
 
-// The bytes a read receiver puts on the line after its type answer, as the emulator serves them
-// (surplus after the answer and after every block, a flipped byte, erased blocks beyond its own
-// flash).
+// A read receiver's stream after its type answer, as served (surplus, flipped byte, erased blocks).
 Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks) {
   Bytes s(f.surplusBytes, emu::kSurplusByte);
   for (unsigned k = 0; k < blocks; ++k) {
@@ -194,11 +179,10 @@ class Receiver : public ::testing::Test {
     if (!realTime) return;
     next += std::chrono::milliseconds(periodMs);
     port.bytesInQueue();
-    if (emulator_->waitIdle(2) && emulator_->outputDelivered()) {
+    if (emulator_->waitIdle(2) && emulator_->outputDelivered())
       next = Clock::now();  // nothing can arrive: no need to wait
-    } else {
+    else
       std::this_thread::sleep_until(next);
-    }
     port.bytesInQueue();
   }
   // The handshake whole in one tick, as the dialog runs it.
@@ -212,8 +196,7 @@ class Receiver : public ::testing::Test {
     handshake.tick(kConnectTimerId);
     return handshake.outcome();
   }
-  // Ticks (lock step or real time) until the machine ends. A message box's own loop delivers ticks
-  // meanwhile, and a timer may fire once more after the end: neither may do anything.
+  // Ticks (lock step or real time) until the end; ticks under a message or after it do nothing.
   void tickUntilFinished(SerialPort& port, TickMachine& machine, RecordingView& view,
                          bool realTime = false) {
     const auto lateTicks = [&machine] {
@@ -297,8 +280,7 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
   }
 };
 
-// The handshake step by step as an event loop runs it, its waits recorded: polls of 10 ms, all 200
-// of them only when the wait runs out, and after an acknowledgement one pause and nothing more.
+// Stepped as an event loop runs it: 10 ms polls (all 200 if the wait runs out), or one pause.
 void FaultMatrix::runConnect(const Row& row) {
   CommandPort port;
   RecordingView view;
@@ -317,12 +299,11 @@ void FaultMatrix::runConnect(const Row& row) {
             row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
   // The timer is stopped before anything else: no tick arrives under a message.
   Log want{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request"};
-  if (row.told) {
+  if (row.told)
     want.insert(want.end(), {"sent stop", "message " + noticeText(*noticeOf(row)), "finish cancel",
                              "finished failed"});
-  } else {
+  else
     want.insert(want.end(), {"bar 100", "finish ok", "finished succeeded"});
-  }
   EXPECT_EQ(view.only({"bar", "start", "stop", "sent", "message", "finish"}), want);
   Frames expected{kConnectFrame};
   if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
@@ -349,13 +330,11 @@ void FaultMatrix::runRead(const Row& row) {
   EXPECT_EQ(read.failure(), noticeOf(row));
   EXPECT_EQ(read.fields().blocksReceived, row.blocks);
   expectTold(row, view);
-  // A time-out gives up at exactly the limit, on a vanished device too: the dialogs wait out their
-  // counted waits.
+  // A time-out gives up exactly at the limit, a vanished device too (the dialogs' counted waits).
   EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
   EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
 
-  // The start, the claimed type's answer back after every block taken (but into a vanished device),
-  // then read complete or the stop frame.
+  // The start, the claimed type's answer per block (not into a vanished device), complete or stop.
   const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
   const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
   Frames expected{kStartReadFrame};
@@ -431,8 +410,7 @@ void FaultMatrix::runKeys(const Row& row) {
   if (vanishes(row)) {
     ASSERT_TRUE(test::settle(*emulator_, session.port()));
     emulator_->vanish();
-    // Nothing arrives and nothing blocks. (Right after the hang-up the driver may still take a
-    // frame and drop it: the count isn't asserted.)
+    // Nothing arrives or blocks (the driver may still take a frame right after the hang-up).
     session.sendKey(codes[1]);
     session.sendKey(codes[2]);
     EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
@@ -444,9 +422,7 @@ void FaultMatrix::runKeys(const Row& row) {
   }
 }
 
-// The job's port is gone; the same COM port opens again and a clean handshake, run whole as the
-// dialog runs it, succeeds. A vanished device is a port that can't be opened, and a receiver
-// plugged in again at the same place works.
+// Then the COM port opens again for a clean handshake; after a vanish once plugged in again.
 void FaultMatrix::expectAlive(const Row& row) {
   if (vanishes(row)) {
     CommandPort port;
@@ -513,8 +489,7 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   EXPECT_EQ(test::readFileBytes(target_), (Bytes{1, 2, 3}));
 }
 
-// Answers and blocks in pieces, put on the line by hand, are taken in the tick that completes them;
-// each wait gives up on its 60th empty tick.
+// Pieces are taken in the tick that completes them; each wait gives up on its 60th empty tick.
 class InPieces : public Receiver {
  protected:
   void SetUp() override {

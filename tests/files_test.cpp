@@ -62,12 +62,11 @@ TEST(AppConfigFile, UnreadableLoadsComOneWithoutBlockingAndAFailedSaveKeepsTheFi
 }
 
 TEST(AppConfigLocation, OneSeparatorBeforeTheFileName) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/", "/Quorvane.cfg"},
-      {"/home/tech", "/home/tech/Quorvane.cfg"},
-      {" \t/a b \r\n", "/a b/Quorvane.cfg"},  // outer white space goes, inner stays
-      {"   ", "Quorvane.cfg"},
-  };
+  // Outer white space goes, inner stays.
+  const std::pair<const char*, const char*> cases[] = {{"/", "/Quorvane.cfg"},
+                                                       {"/home/tech", "/home/tech/Quorvane.cfg"},
+                                                       {" \t/a b \r\n", "/a b/Quorvane.cfg"},
+                                                       {"   ", "Quorvane.cfg"}};
   for (const auto& [dir, path] : cases) {
     AppConfig config;
     config.locateConfigIn(dir);

@@ -1,6 +1,5 @@
-// SerialPort's input queue and write logic over a stand-in device, without any real device. The
-// queue itself: fuzz/input_queue_fuzz.cpp checks random sequences, wrap and in-place fills
-// included, against a deque.
+// SerialPort's input queue and write logic over a stand-in device. Random sequences, wrap and
+// in-place fills against a deque: fuzz/input_queue_fuzz.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,9 +17,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A device that hands over what "arrived" at most `piece` bytes a call, as a driver that never
-// reports more than 4095 waiting bytes does, and takes at most `piece` bytes a write until
-// `writeFailsAfter` bytes.
+// A device that hands over at most `piece` bytes a call (as a driver that reports at most 4095
+// waiting), and takes at most `piece` bytes a write until `writeFailsAfter` bytes.
 struct FakeDevice final : SerialDevice {
   Bytes pending, written;
   std::size_t piece = 4095;
@@ -28,10 +26,7 @@ struct FakeDevice final : SerialDevice {
   int silentReads = 0;  // calls that see nothing yet
 
   std::size_t readSome(std::span<std::uint8_t> into, SystemError&) override {
-    if (silentReads > 0) {
-      --silentReads;
-      return 0;
-    }
+    if (silentReads > 0 && silentReads--) return 0;
     const std::size_t n = std::min({into.size(), piece, pending.size()});
     std::copy_n(pending.begin(), n, into.begin());
     pending.erase(pending.begin(), pending.begin() + long(n));

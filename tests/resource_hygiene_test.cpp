@@ -1,7 +1,6 @@
-// A thousand connect, read and upgrade jobs in a row against the receiver emulator, ending in every
-// way a job can: success, a failure at once or after some blocks, a cancel, a port that can't be
-// opened, a vanishing device. Open descriptors and heap must be as before; every job must release
-// its port.
+// A thousand connect, read and upgrade jobs in a row against the emulator, ending every way a job
+// can (success, failure at once or after blocks, cancel, no port, vanishing device): descriptors
+// and heap stay as before, every job releases its port.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -29,9 +28,7 @@ long openDescriptors() {
 
 // Heap in use, the mmapped chunks (a 1 MiB flash buffer) included. Under AddressSanitizer it reads
 // 0; its leak checker covers the heap at exit.
-std::size_t heapInUse() {
-  return mallinfo2().uordblks + mallinfo2().hblkhd;
-}
+const auto heapInUse = []() { return mallinfo2().uordblks + mallinfo2().hblkhd; };
 
 enum class Ending { Complete, Fails, FailsAfterBlocks, Cancel, NoPort, Vanish };
 constexpr Outcome kOutcomes[] = {  // by Ending

@@ -1,6 +1,5 @@
-// SerialPort and PortWaiter on real pseudo-terminals, the test holding the master side. The queue
-// logic itself is tested without a device in input_queue_test.cpp; whole blocks on a pty in every
-// read of the fault matrix.
+// SerialPort and PortWaiter on real ptys, the test holding the master side. The queue logic alone:
+// input_queue_test.cpp; whole blocks on a pty: every read of the fault matrix.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -35,8 +34,7 @@ using test::PtyPair;
 using test::ScopedEnv;
 using Bytes = std::vector<std::uint8_t>;
 
-// Sends `bytes` from the master and lets the port drain them into its queue; the count the port
-// then holds.
+// Sends `bytes` from the master, lets the port drain them into its queue; returns its count.
 unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   const std::uint64_t until = port.bytesArrived() + bytes.size();
   EXPECT_TRUE(pty.send(bytes));
@@ -53,8 +51,7 @@ std::jthread sendLater(PtyPair& pty, Bytes bytes) {
   });
 }
 
-// Runs `attempt` in a child process as the user nobody; its ErrorKind, or nothing when the child
-// can't drop root.
+// Runs `attempt` in a child as the user nobody: its ErrorKind, or nothing if root can't be dropped.
 std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
   const pid_t child = ::fork();
   if (child == 0) {
@@ -175,8 +172,7 @@ TEST(SerialPortTest, ReopenedWithAnEmptyQueue) {
   EXPECT_EQ(feed(pty, port, {9}), 1u);
 }
 
-// A probe opens and lets go: the cooked line stays cooked, the device is free again, and a pty has
-// no modem lines to tell of.
+// A probe lets go: the line stays cooked, the device free again; a pty has no modem lines to tell.
 TEST_F(OpenPort, ProbeAndLineDiagnosticsOnADeviceWithoutModemLines) {
   EXPECT_EQ(port.hardwareFlowControl(), LineState::Unknown);
   EXPECT_EQ(port.clearToSend(), LineState::Unknown);
@@ -208,8 +204,7 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-// Bytes that came before the hang-up are still read; then the port reports the disconnection, and
-// keeps it over the failures that follow.
+// Bytes from before the hang-up are still read; then a disconnection, kept over later failures.
 TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
   pty.makeRaw();
   ASSERT_EQ(feed(pty, port, {7, 8}), 2u);

@@ -1,6 +1,5 @@
-// The tables the tool is built on, and the texts made from them: receiver types and remote keys.
-// Which answers name a type or pass as an acknowledgement: the reference rules of
-// fuzz/answer_check_fuzz.cpp.
+// The tables the tool is built on and the texts made from them: receiver types and remote keys.
+// Which answers name a type or acknowledge: fuzz/answer_check_fuzz.cpp.
 #include <gtest/gtest.h>
 
 #include <set>

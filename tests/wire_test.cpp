@@ -30,9 +30,7 @@ Bytes frame(std::uint8_t command, std::uint8_t param1 = 0, std::uint8_t param2 =
 }
 const Bytes kConnectRequest = frame(0x10), kStartRead = frame(0x97), kStartUpgrade = frame(0x99),
             kReadComplete = frame(0x01), kStop = frame(0x02), kAck = frame(0x00);
-Bytes identOf(std::uint8_t modelNumber) {
-  return frame(modelNumber, 0x10);
-}
+const auto identOf = [](std::uint8_t modelNumber) { return frame(modelNumber, 0x10); };
 // The upgrade's accepted answers of receivers CI and HCI (group C) and of Fta and T (group F).
 const std::vector<Bytes> kGroupC = {frame(0xF0), frame(0xF2), frame(0xFF)};
 const std::vector<Bytes> kGroupF = {kAck, frame(0x11, 0x11), frame(0xAA)};
@@ -72,8 +70,7 @@ TEST_F(Wire, ConnectRequestAcknowledgedOrStopped) {
     ASSERT_EQ(handshake.step(), kAckPollIntervalMs);
     EXPECT_EQ(heard(12), kConnectRequest);
     say(acknowledged ? kAck : kGroupF[1]);
-    while (handshake.step()) {
-    }
+    while (handshake.step()) continue;
     EXPECT_EQ(handshake.succeeded(), acknowledged);
     EXPECT_EQ(heard(acknowledged ? 0 : 12), acknowledged ? Bytes{} : kStop);
   }

@@ -57,15 +57,11 @@ struct RecordingView final : ConnectView, TransferView {
   Log only(std::initializer_list<std::string_view> prefixes) const;
   // The running timer (the lowest id when several run); 0 when none runs.
   int timer() const { return timers.empty() ? 0 : timers.begin()->first; }
-  // Sleeps until the earliest running timer is due and returns its id (0: none runs). The next
-  // deadline is one period later, or one period from now when that has passed already: missed
-  // periods are skipped.
 
   Log log;
   std::map<int, int> timers;  // running: id -> period in ms
   std::vector<Notice> messages;
-  // Called with each line once it is logged: for a message, what the message box's own loop would
-  // do meanwhile (deliver ticks, say).
+  // Called with each logged line: for a message, what the box's own loop would do (deliver ticks).
   std::function<void(const std::string&)> onLine;
 
  private:

@@ -9,8 +9,7 @@
 
 namespace quorvane::test {
 
-// A fresh directory under the system's temporary directory, removed with everything in it when the
-// object goes.
+// A fresh directory under the system's temporary directory, removed with all it holds at the end.
 class TempDir {
  public:
   TempDir();
@@ -40,9 +39,8 @@ class ScopedEnv {
   std::optional<std::string> old_;  // the value it had, if any
 };
 
-// Lowers the file size limit (RLIMIT_FSIZE) for the object's lifetime, with SIGXFSZ ignored, so
-// that a write past `bytes` fails with EFBIG as on a full disk instead of ending the process. Works
-// for root too.
+// Lowers RLIMIT_FSIZE for the object's lifetime, SIGXFSZ ignored: a write past `bytes` fails with
+// EFBIG as on a full disk instead of ending the process, for root too.
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(unsigned long long bytes);

@@ -9,23 +9,9 @@
 
 namespace quorvane::test {
 
-RecordingPresenter::RecordingPresenter() {
-  ui::setMessagePresenter(this);
-}
-RecordingPresenter::~RecordingPresenter() {
-  ui::setMessagePresenter(nullptr);
-}
-
 void RecordingPresenter::present(const QString& text, const QString& title, QWidget* owner) {
   messages.push_back({text, title, owner});
   if (onPresent) onPresent(messages.back());
-}
-
-ScriptedFileChooser::ScriptedFileChooser() {
-  ui::setFileChooser(this);
-}
-ScriptedFileChooser::~ScriptedFileChooser() {
-  ui::setFileChooser(nullptr);
 }
 
 namespace {
