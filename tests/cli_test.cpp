@@ -62,9 +62,8 @@ std::vector<std::string> split(const std::string& text, char by) {
   return parts;
 }
 
-// One run of the executable: the words of `line` (no path here holds a space) after env(1)
-// arguments `env` (-C DIR, NAME=VALUE) and shell commands `shell` ("ulimit -f 64;"), as root or as
-// the user nobody; stdout and stderr go to files, neither a terminal.
+// One run: the words of `line` (no path holds a space) after env(1) arguments `env` and shell
+// commands `shell` ("ulimit -f 64;"), as root or nobody; stdout and stderr to files, no terminal.
 struct CliCall {
   std::string line, env;
   bool asNobody = false;
@@ -90,8 +89,7 @@ class CliProcess {
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::close(out);
-    ::close(err);
+    for (const int fd : {out, err}) ::close(fd);
   }
   void interrupt() const { ::kill(pid_, SIGINT); }
   CliRun finish() const {
@@ -540,8 +538,7 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
   EXPECT_NE(r.out.find("sha256: " + sha), std::string::npos) << r.out;
 }
 
-// --backup reads the old flash first, --verify reads the new one back: three records. A report file
-// that can't be written fails the run before anything is sent.
+// --backup first, --verify after: three records. An unwritable report fails the run, nothing sent.
 TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing) {
   StartedEmulator emu({.modelNumber = 5});
   TempDir dir;

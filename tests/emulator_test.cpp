@@ -1,6 +1,5 @@
-// The receiver emulator: its loader byte for byte (bytes in, bytes out, no pty or clock), then from
-// the tool's side of a pty its link, pacing and command line. The tool against every fault it
-// injects, and what each fault puts on the line: fault_matrix_test.cpp.
+// The receiver emulator: its loader byte for byte (no pty or clock), then over a pty its link,
+// pacing and command line. The tool against each fault it injects: fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -94,8 +93,7 @@ TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   }
 }
 
-// A silence ends with the stop frame and strikes again in the next exchange (the fault matrix meets
-// only its first).
+// A silence lasts until the stop frame and strikes again next exchange (the matrix sees the first).
 TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
   // clang-format off
   const std::pair<FaultPlan, std::vector<std::pair<Bytes, Bytes>>> rows[] = {

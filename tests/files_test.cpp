@@ -1,7 +1,6 @@
-// The files the tool keeps, both written through the all-or-nothing file writer: the configuration
-// record (Quorvane.cfg) and ROM image files. What a load makes of arbitrary bytes:
-// fuzz/config_loader_fuzz.cpp and fuzz/image_loader_fuzz.cpp; images of both sizes written whole
-// over longer files: the read rows of fault_matrix_test.cpp.
+// The files the tool keeps, both written all-or-nothing: the configuration record (Quorvane.cfg)
+// and ROM images. Arbitrary bytes loaded: fuzz/config_loader_fuzz.cpp, fuzz/image_loader_fuzz.cpp;
+// images written whole over longer files: the read rows of fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

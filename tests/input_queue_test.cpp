@@ -60,8 +60,7 @@ FakeDevice& attachFake(SerialPort& port) {
   return device;
 }
 
-// A whole block shows as waiting at once, however small the pieces the device hands over; what does
-// not fit stays with the device, in order.
+// A whole block shows at once, however small the device's pieces; what doesn't fit stays, in order.
 TEST(SerialPortQueueTest, WholeBlocksWaitingFromPiecesSmallerThanABlock) {
   for (std::size_t piece : {std::size_t{4095}, std::size_t{1000}, std::size_t{1}}) {
     SCOPED_TRACE(piece);
@@ -101,8 +100,7 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
   }
 }
 
-// A device without an arrival handle is looked at again and again: the wait ends when its bytes
-// show, long before its time-out.
+// A device without an arrival handle is polled: the wait ends when its bytes show, not at time-out.
 TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
   SerialPort port, closed;
   FakeDevice& device = attachFake(port);

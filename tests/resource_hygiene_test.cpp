@@ -26,8 +26,7 @@ long openDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
-// Heap in use, the mmapped chunks (a 1 MiB flash buffer) included. Under AddressSanitizer it reads
-// 0; its leak checker covers the heap at exit.
+// Heap in use, mmapped chunks included; 0 under ASan, whose leak checker covers the heap.
 const auto heapInUse = []() { return mallinfo2().uordblks + mallinfo2().hblkhd; };
 
 enum class Ending { Complete, Fails, FailsAfterBlocks, Cancel, NoPort, Vanish };
@@ -35,8 +34,7 @@ constexpr Outcome kOutcomes[] = {  // by Ending
     Outcome::Succeeded, Outcome::Failed, Outcome::Failed,
     Outcome::Cancelled, Outcome::Failed, Outcome::Failed};
 
-// Mostly early ends, where something is most easily left behind; one read and one upgrade in fifty
-// run to the end (buffers, image writer and loader).
+// Mostly early ends, where leaks hide; one read and one upgrade in fifty run to the end.
 Ending endingOf(int job) {
   if (job % 100 == 99) return Ending::Vanish;
   if (job % 50 < 3) return Ending::Complete;

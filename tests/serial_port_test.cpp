@@ -84,8 +84,7 @@ TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
   EXPECT_EQ(devicePathForPort(portNumberFromIndex(2147483647)).value(), "/dev/ttyS2147483647");
 }
 
-// A failed open leaves the port closed, the device it held released, a closed port inert, and the
-// reason told apart; a probe meets the same reasons and changes nothing.
+// A failed open leaves the port closed and inert, the device released, its reason told; so a probe.
 TEST_F(OpenPort, FailedOpenKeepsItsReasonAndLeavesThePortClosedAndInert) {
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), {1, 2, 3});

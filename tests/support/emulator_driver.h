@@ -1,5 +1,4 @@
-// Lock-step driving of a tool-side machine against the receiver emulator: settle() before each tick
-// so that it sees exactly the emulator's answers to everything sent so far.
+// Lock step against the receiver emulator: settle() before each tick, so it sees every answer.
 #pragma once
 
 #include <string>
