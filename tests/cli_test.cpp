@@ -1,5 +1,4 @@
-// quorvane-cli, the real executable, against receiver emulators over ptys at its real pace: what it
-// prints, exits with, reports; its option parsing and progress lines as library functions.
+// quorvane-cli run against emulators over ptys: output, status, reports; parsing, progress lines.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -72,8 +71,7 @@ struct CliCall {
 
 constexpr int kCannotDropRoot = 99;
 
-class CliProcess {
- public:
+struct CliProcess {
   explicit CliProcess(const CliCall& call) {
     std::string command = call.shell + " exec env " + call.env + " " + QUORVANE_CLI_PATH;
     for (const std::string& word : split(call.line, ' ')) command += " '" + word + "'";
@@ -98,8 +96,6 @@ class CliProcess {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(io_.file("out")),
             contents(io_.file("err"))};
   }
-
- private:
   TempDir io_;
   pid_t pid_ = -1;
 };
@@ -273,9 +269,8 @@ TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
   EXPECT_EQ(contents(dir.file("quorvane/ports.conf")), "COM4=/dev/ttyACM1\n");
 }
 
-// Each failure: its message on stderr as a line of its own, the next line naming the device or
-// file; exit status 1, no image left, no block written. A receiver that only acknowledges is asked
-// its type before the upgrade: one of another size or family is refused.
+// Each failure: its message as a line of its own, the next naming the device or file; status 1, no
+// image or block written. A receiver that only acks is asked its type first; another is refused.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   const emu::EmulatorOptions fine, mute{.faults = {.silence = emu::FaultPoint::afterStart()}},
       confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3}, fta292{.modelNumber = 2},
@@ -407,8 +402,7 @@ TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
   StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
   TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  const CliRun r =
-      runCli(CliCall{.line = "--quiet --device " + emu.path() + " read " + dir.file("rom.bin")});
+  const CliRun r = runCli("--quiet --device " + emu.path() + " read " + dir.file("rom.bin"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.find(text(MessageId::ReadBlockTimedOut) + "\n" + emu.path() +

@@ -1,5 +1,4 @@
-// The receiver emulator: its loader byte for byte (no pty or clock), then over a pty its link,
-// pacing and command line. The tool against each fault it injects: fault_matrix_test.cpp.
+// The receiver emulator: its loader byte for byte, then over a pty link, pacing and command line.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -119,8 +118,7 @@ TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
 
 TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
   test::TempDir dir;
-  EmulatorOptions o;
-  o.linkPath = dir.file("COM1");
+  EmulatorOptions o{.linkPath = dir.file("COM1")};
   test::writeFileBytes(o.linkPath, {1, 2, 3});
   EXPECT_FALSE(ReceiverEmulator(o).start());
   EXPECT_EQ(test::readFileBytes(o.linkPath), (Bytes{1, 2, 3}));

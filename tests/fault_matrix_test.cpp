@@ -1,10 +1,8 @@
-// Every fault the receiver emulator injects, against each job it touches (connect, read, upgrade,
-// keys), transfers on both flash sizes: CI 256 blocks (model 5), Fta 512 blocks (model 2); the
-// other-model fault claims the neighbour's type (6, 1). A row names the message, the blocks moved
-// and whether the device vanished; its runner checks the frames heard, the view's calls and the
-// files. Ticks under a message or after the end do nothing; then COM6 opens again and a clean
-// handshake succeeds. Lock step (the line settles before each tick), slow-line rows in real time.
-// After the matrix: answers in pieces, exact wait limits, cancels, progress lines.
+// Every fault the emulator injects against each job it touches (connect, read, upgrade, keys), on
+// both flash sizes (CI 256 blocks: model 5; Fta 512: model 2; other-model claims 6, 1). A row names
+// the message, blocks moved, a vanish; its runner checks frames, view calls, files. Ticks under a
+// message or after the end do nothing; then COM6 opens again and a clean handshake succeeds. Lock
+// step, slow-line rows in real time. After the matrix: pieces, wait limits, cancels, progress.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,8 +51,7 @@ struct Row {
   bool fullWait = false;            // connect: all 200 polls before giving up
   bool gone = false;                // keys: the device vanishes mid-session
   bool realTime = false;            // a slow line: ticks every 50 ms
-  int baud = 0;                     // the emulator paced at this rate
-  int turnaroundMs = 0;             // or taking this long per block
+  int baud = 0, turnaroundMs = 0;   // the emulator paced at this rate, or this long per block
 };
 
 using enum Job;
@@ -166,8 +163,7 @@ Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks)
 }
 
 // The receiver emulator behind COM6 and the ways to drive a machine against it.
-class Receiver : public ::testing::Test {
- protected:
+struct Receiver : ::testing::Test {
   void startReceiver() {
     options_.linkPath = link_;
     emulator_ = std::make_unique<emu::ReceiverEmulator>(options_);
@@ -246,8 +242,7 @@ class Receiver : public ::testing::Test {
   std::unique_ptr<emu::ReceiverEmulator> emulator_;
 };
 
-class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
- protected:
+struct FaultMatrix : Receiver, ::testing::WithParamInterface<Row> {
   void SetUp() override {
     const Row& row = GetParam();
     options_.modelNumber = row.model;
@@ -262,11 +257,168 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
     }
     startReceiver();
   }
-  void runConnect(const Row& row);
-  void runRead(const Row& row);
-  void runUpgrade(const Row& row);
-  void runKeys(const Row& row);
-  void expectAlive(const Row& row);
+  // Stepped as an event loop runs it: 10 ms polls (all 200 if the wait runs out), or one pause.
+  void runConnect(const Row& row) {
+    CommandPort port;
+    RecordingView view;
+    ConnectHandshake handshake(port, view, kTarget);
+    view.watch(handshake);
+    handshake.start();
+    std::vector<int> waits;
+    Clock::time_point next = Clock::now();
+    for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
+      waits.push_back(*wait);
+      if (*wait == kAckPollIntervalMs) pace(row.realTime, port, next, *wait);
+    }
+    const long polls = std::count(waits.begin(), waits.end(), kAckPollIntervalMs);
+    EXPECT_EQ(polls == kAckPollLimit, row.fullWait) << polls << " polls";
+    EXPECT_EQ(std::vector<int>(waits.begin() + polls, waits.end()),
+              row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
+    // The timer is stopped before anything else: no tick arrives under a message.
+    Log want{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request"};
+    if (row.told)
+      want.insert(want.end(), {"sent stop", "message " + noticeText(*noticeOf(row)),
+                               "finish cancel", "finished failed"});
+    else
+      want.insert(want.end(), {"bar 100", "finish ok", "finished succeeded"});
+    EXPECT_EQ(view.only({"bar", "start", "stop", "sent", "message", "finish"}), want);
+    Frames expected{kConnectFrame};
+    if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+  }
+  void runRead(const Row& row) {
+    const Bytes earlier(3'000'000, 'e');  // longer than any image: replaced whole
+    test::writeFileBytes(target_, earlier);
+    const Bytes flash = emulator_->flash();
+    CommandPort port;
+    RecordingView view;
+    ReadTransfer read(port, view, kTarget, target_);
+    view.watch(read);
+    // The image is written after read complete, with no timer left to tick.
+    view.onLine = [&](const std::string& line) {
+      const bool early = line == "sent read complete" || line == "stop timer 2";
+      EXPECT_TRUE(!early || test::readFileBytes(target_) == earlier) << line;
+    };
+    read.start();
+    ASSERT_FALSE(read.finished());
+    tickUntilFinished(port, read, view, row.realTime);
+    EXPECT_EQ(read.succeeded(), !row.told);
+    EXPECT_EQ(read.failure(), noticeOf(row));
+    EXPECT_EQ(read.fields().blocksReceived, row.blocks);
+    expectTold(row, view);
+    // A time-out gives up exactly at the limit, a vanished device too (the dialogs' counted waits).
+    EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
+    EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
+
+    // The start, the claimed type's answer per block (not into a vanished device), complete or
+    // stop.
+    const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
+    const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
+    Frames expected{kStartReadFrame};
+    expected.insert(expected.end(), acks, identFrame(claimed));
+    if (!row.told) expected.push_back(kReadCompleteFrame);
+    if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+
+    if (row.told) {
+      EXPECT_EQ(test::readFileBytes(target_), earlier) << "an earlier file stays as it was";
+    } else {  // the image of what came, under the claimed tag
+      const std::size_t bytes = std::size_t{blocksOf(claimed)} * kBlockSize;
+      const Bytes stream = servedStream(options_.faults, flash, blocksOf(claimed));
+      EXPECT_TRUE(test::readFileBytes(target_) == withTag(claimed - 1, stream, bytes));
+      EXPECT_EQ(view.only({"sent read complete", "stop timer", "cancel", "finished"}),
+                (Log{"stop timer 1", "sent read complete", "stop timer 2", "cancel",
+                     "finished succeeded"}));
+      EXPECT_EQ(view.only({"progress"}).back(),
+                "progress 100% " + blockCounterText(row.blocks, row.blocks));
+    }
+    expectOnlyTarget();
+  }
+  void runUpgrade(const Row& row) {
+    const int tagIndex = row.model - 1;
+    Bytes flash(std::size_t{blocksOf(row.model)} * kBlockSize);
+    std::mt19937 rng(static_cast<unsigned>(tagIndex));
+    for (auto& b : flash) b = static_cast<std::uint8_t>(rng());
+    const Bytes image = withTag(tagIndex, flash, flash.size());
+    test::writeFileBytes(target_, image);
+    CommandPort port;
+    RecordingView view;
+    UpgradeTransfer upgrade(port, view, kTarget, target_);
+    view.watch(upgrade);
+    upgrade.start();
+    ASSERT_FALSE(upgrade.finished());
+    tickUntilFinished(port, upgrade, view, row.realTime);
+    EXPECT_EQ(upgrade.succeeded(), !row.told);
+    EXPECT_EQ(upgrade.failure(), noticeOf(row));
+    // A model mismatch is the one failure told before the stop frame.
+    expectTold(row, view, row.told == ReceiverModelMismatch);
+    EXPECT_EQ(upgrade.answerWait().expired(), row.told == UpgradeAnswerTimedOut);
+    EXPECT_EQ(upgrade.blocksSent(), static_cast<std::int32_t>(row.blocks));
+    if (!row.told) {
+      EXPECT_EQ(view.only({"complete", "sent stop", "stop timer"}),
+                (Log{"complete", "sent stop", "stop timer 1"}));
+      EXPECT_EQ(view.only({"progress"}).back(),
+                "progress 100% " + blockCounterText(row.blocks, row.blocks));
+    }
+
+    Frames expected{kStartUpgradeFrame};
+    if (!vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+    EXPECT_EQ(emulator_->blocksReceived(), row.blocks);
+    EXPECT_EQ(emulator_->upgradeComplete(), !row.told);
+    // It took exactly the blocks sent, the rest still erased.
+    const Bytes now = emulator_->flash();
+    const long took = long(row.blocks * kBlockSize);
+    EXPECT_TRUE(std::equal(now.begin(), now.begin() + took, flash.begin()));
+    EXPECT_TRUE(std::all_of(now.begin() + took, now.end(), [](auto b) { return b == 0xFF; }));
+    EXPECT_TRUE(test::readFileBytes(saved_) == (row.told ? Bytes{} : flash))
+        << "saved once complete";
+    EXPECT_TRUE(test::readFileBytes(target_) == image) << "the image is only read";
+    expectOnlyTarget();
+  }
+  void runKeys(const Row& row) {
+    const Bytes codes{0x00, 0x1F, 0x06};
+    remote::RemoteSession session;
+    std::int32_t portIndex = 0;
+    ASSERT_FALSE(session.selectPort(kCom, portIndex));
+    EXPECT_EQ(portIndex, kCom - 1);
+    EXPECT_EQ(session.sendKey(codes[0]), kFrameSize);
+    if (vanishes(row)) {
+      ASSERT_TRUE(test::settle(*emulator_, session.port()));
+      emulator_->vanish();
+      // Nothing arrives or blocks (the driver may still take a frame right after the hang-up).
+      session.sendKey(codes[1]);
+      session.sendKey(codes[2]);
+      EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
+    } else {
+      EXPECT_EQ(session.sendKey(codes[1]), kFrameSize);
+      EXPECT_EQ(session.sendKey(codes[2]), kFrameSize);
+      ASSERT_TRUE(test::settle(*emulator_, session.port()));
+      EXPECT_EQ(heard(), (Frames{keyFrame(codes[0]), keyFrame(codes[1]), keyFrame(codes[2])}));
+    }
+  }
+  // Then the COM port opens again for a clean handshake; after a vanish once plugged in again.
+  void expectAlive(const Row& row) {
+    if (vanishes(row)) {
+      CommandPort port;
+      RecordingView view;
+      EXPECT_EQ(connectWhole(port, view), Outcome::Failed);
+      EXPECT_EQ(view.only({"sent", "message", "finish"}),
+                (Log{"message open port6 error!", "finish cancel", "finished failed"}));
+      EXPECT_FALSE(port.isOpen());
+      options_.faults = {};
+      startReceiver();
+    }
+    emulator_->setFaults({});
+    Frames expected = heard();
+    expected.push_back(kConnectFrame);
+    CommandPort port;
+    RecordingView view;
+    EXPECT_EQ(connectWhole(port, view), Outcome::Succeeded)
+        << "the port was not released, or the receiver was left out of step";
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(heard(), expected);
+  }
 
   // The one message, told after the stop frame and the cancel (or before).
   static void expectTold(const Row& row, const RecordingView& view, bool messageFirst = false) {
@@ -279,171 +431,6 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
     EXPECT_EQ(Log(told.end() - std::min<long>(3, long(told.size())), told.end()), want);
   }
 };
-
-// Stepped as an event loop runs it: 10 ms polls (all 200 if the wait runs out), or one pause.
-void FaultMatrix::runConnect(const Row& row) {
-  CommandPort port;
-  RecordingView view;
-  ConnectHandshake handshake(port, view, kTarget);
-  view.watch(handshake);
-  handshake.start();
-  std::vector<int> waits;
-  Clock::time_point next = Clock::now();
-  for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
-    waits.push_back(*wait);
-    if (*wait == kAckPollIntervalMs) pace(row.realTime, port, next, *wait);
-  }
-  const long polls = std::count(waits.begin(), waits.end(), kAckPollIntervalMs);
-  EXPECT_EQ(polls == kAckPollLimit, row.fullWait) << polls << " polls";
-  EXPECT_EQ(std::vector<int>(waits.begin() + polls, waits.end()),
-            row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
-  // The timer is stopped before anything else: no tick arrives under a message.
-  Log want{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request"};
-  if (row.told)
-    want.insert(want.end(), {"sent stop", "message " + noticeText(*noticeOf(row)), "finish cancel",
-                             "finished failed"});
-  else
-    want.insert(want.end(), {"bar 100", "finish ok", "finished succeeded"});
-  EXPECT_EQ(view.only({"bar", "start", "stop", "sent", "message", "finish"}), want);
-  Frames expected{kConnectFrame};
-  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-}
-
-void FaultMatrix::runRead(const Row& row) {
-  const Bytes earlier(3'000'000, 'e');  // longer than any image: replaced whole
-  test::writeFileBytes(target_, earlier);
-  const Bytes flash = emulator_->flash();
-  CommandPort port;
-  RecordingView view;
-  ReadTransfer read(port, view, kTarget, target_);
-  view.watch(read);
-  // The image is written after read complete, with no timer left to tick.
-  view.onLine = [&](const std::string& line) {
-    const bool early = line == "sent read complete" || line == "stop timer 2";
-    EXPECT_TRUE(!early || test::readFileBytes(target_) == earlier) << line;
-  };
-  read.start();
-  ASSERT_FALSE(read.finished());
-  tickUntilFinished(port, read, view, row.realTime);
-  EXPECT_EQ(read.succeeded(), !row.told);
-  EXPECT_EQ(read.failure(), noticeOf(row));
-  EXPECT_EQ(read.fields().blocksReceived, row.blocks);
-  expectTold(row, view);
-  // A time-out gives up exactly at the limit, a vanished device too (the dialogs' counted waits).
-  EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
-  EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
-
-  // The start, the claimed type's answer per block (not into a vanished device), complete or stop.
-  const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
-  const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
-  Frames expected{kStartReadFrame};
-  expected.insert(expected.end(), acks, identFrame(claimed));
-  if (!row.told) expected.push_back(kReadCompleteFrame);
-  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-
-  if (row.told) {
-    EXPECT_EQ(test::readFileBytes(target_), earlier) << "an earlier file stays as it was";
-  } else {  // the image of what came, under the claimed tag
-    const std::size_t bytes = std::size_t{blocksOf(claimed)} * kBlockSize;
-    const Bytes stream = servedStream(options_.faults, flash, blocksOf(claimed));
-    EXPECT_TRUE(test::readFileBytes(target_) == withTag(claimed - 1, stream, bytes));
-    EXPECT_EQ(view.only({"sent read complete", "stop timer", "cancel", "finished"}),
-              (Log{"stop timer 1", "sent read complete", "stop timer 2", "cancel",
-                   "finished succeeded"}));
-    EXPECT_EQ(view.only({"progress"}).back(),
-              "progress 100% " + blockCounterText(row.blocks, row.blocks));
-  }
-  expectOnlyTarget();
-}
-
-void FaultMatrix::runUpgrade(const Row& row) {
-  const int tagIndex = row.model - 1;
-  Bytes flash(std::size_t{blocksOf(row.model)} * kBlockSize);
-  std::mt19937 rng(static_cast<unsigned>(tagIndex));
-  for (auto& b : flash) b = static_cast<std::uint8_t>(rng());
-  const Bytes image = withTag(tagIndex, flash, flash.size());
-  test::writeFileBytes(target_, image);
-  CommandPort port;
-  RecordingView view;
-  UpgradeTransfer upgrade(port, view, kTarget, target_);
-  view.watch(upgrade);
-  upgrade.start();
-  ASSERT_FALSE(upgrade.finished());
-  tickUntilFinished(port, upgrade, view, row.realTime);
-  EXPECT_EQ(upgrade.succeeded(), !row.told);
-  EXPECT_EQ(upgrade.failure(), noticeOf(row));
-  // A model mismatch is the one failure told before the stop frame.
-  expectTold(row, view, row.told == ReceiverModelMismatch);
-  EXPECT_EQ(upgrade.answerWait().expired(), row.told == UpgradeAnswerTimedOut);
-  EXPECT_EQ(upgrade.blocksSent(), static_cast<std::int32_t>(row.blocks));
-  if (!row.told) {
-    EXPECT_EQ(view.only({"complete", "sent stop", "stop timer"}),
-              (Log{"complete", "sent stop", "stop timer 1"}));
-    EXPECT_EQ(view.only({"progress"}).back(),
-              "progress 100% " + blockCounterText(row.blocks, row.blocks));
-  }
-
-  Frames expected{kStartUpgradeFrame};
-  if (!vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-  EXPECT_EQ(emulator_->blocksReceived(), row.blocks);
-  EXPECT_EQ(emulator_->upgradeComplete(), !row.told);
-  // It took exactly the blocks sent, the rest still erased.
-  const Bytes now = emulator_->flash();
-  const long took = long(row.blocks * kBlockSize);
-  EXPECT_TRUE(std::equal(now.begin(), now.begin() + took, flash.begin()));
-  EXPECT_TRUE(std::all_of(now.begin() + took, now.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_TRUE(test::readFileBytes(saved_) == (row.told ? Bytes{} : flash)) << "saved once complete";
-  EXPECT_TRUE(test::readFileBytes(target_) == image) << "the image is only read";
-  expectOnlyTarget();
-}
-
-void FaultMatrix::runKeys(const Row& row) {
-  const Bytes codes{0x00, 0x1F, 0x06};
-  remote::RemoteSession session;
-  std::int32_t portIndex = 0;
-  ASSERT_FALSE(session.selectPort(kCom, portIndex));
-  EXPECT_EQ(portIndex, kCom - 1);
-  EXPECT_EQ(session.sendKey(codes[0]), kFrameSize);
-  if (vanishes(row)) {
-    ASSERT_TRUE(test::settle(*emulator_, session.port()));
-    emulator_->vanish();
-    // Nothing arrives or blocks (the driver may still take a frame right after the hang-up).
-    session.sendKey(codes[1]);
-    session.sendKey(codes[2]);
-    EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
-  } else {
-    EXPECT_EQ(session.sendKey(codes[1]), kFrameSize);
-    EXPECT_EQ(session.sendKey(codes[2]), kFrameSize);
-    ASSERT_TRUE(test::settle(*emulator_, session.port()));
-    EXPECT_EQ(heard(), (Frames{keyFrame(codes[0]), keyFrame(codes[1]), keyFrame(codes[2])}));
-  }
-}
-
-// Then the COM port opens again for a clean handshake; after a vanish once plugged in again.
-void FaultMatrix::expectAlive(const Row& row) {
-  if (vanishes(row)) {
-    CommandPort port;
-    RecordingView view;
-    EXPECT_EQ(connectWhole(port, view), Outcome::Failed);
-    EXPECT_EQ(view.only({"sent", "message", "finish"}),
-              (Log{"message open port6 error!", "finish cancel", "finished failed"}));
-    EXPECT_FALSE(port.isOpen());
-    options_.faults = {};
-    startReceiver();
-  }
-  emulator_->setFaults({});
-  Frames expected = heard();
-  expected.push_back(kConnectFrame);
-  CommandPort port;
-  RecordingView view;
-  EXPECT_EQ(connectWhole(port, view), Outcome::Succeeded)
-      << "the port was not released, or the receiver was left out of step";
-  EXPECT_TRUE(view.messages.empty());
-  EXPECT_EQ(heard(), expected);
-}
 
 TEST_P(FaultMatrix, EndsAsTheTextSaysAndStaysResponsive) {
   const Row& row = GetParam();
@@ -462,8 +449,6 @@ std::string rowName(const ::testing::TestParamInfo<Row>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(makeRows()), rowName);
-
-// ---- beyond the matrix ---------------------------------------------------------
 
 using Machines = Receiver;
 
@@ -490,8 +475,7 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
 }
 
 // Pieces are taken in the tick that completes them; each wait gives up on its 60th empty tick.
-class InPieces : public Receiver {
- protected:
+struct InPieces : Receiver {
   void SetUp() override {
     options_.modelNumber = 2;
     options_.faults = {.silence = emu::FaultPoint::afterStart()};

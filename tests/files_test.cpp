@@ -1,5 +1,4 @@
-// The files the tool keeps, both written all-or-nothing: the configuration record (Quorvane.cfg)
-// and ROM images. Arbitrary bytes loaded: fuzz/config_loader_fuzz.cpp, fuzz/image_loader_fuzz.cpp;
+// Quorvane.cfg and ROM images, both written all-or-nothing. Random bytes: fuzz/*_loader_fuzz.cpp;
 // images written whole over longer files: the read rows of fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/resource.h>

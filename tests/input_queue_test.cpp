@@ -1,5 +1,4 @@
-// SerialPort's input queue and write logic over a stand-in device. Random sequences, wrap and
-// in-place fills against a deque: fuzz/input_queue_fuzz.cpp.
+// SerialPort's input queue and writes over a stand-in device; random runs: fuzz/input_queue_fuzz.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +16,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A device that hands over at most `piece` bytes a call (as a driver that reports at most 4095
-// waiting), and takes at most `piece` bytes a write until `writeFailsAfter` bytes.
+// Hands over and takes at most `piece` bytes a call (a driver reports 4095 waiting at most).
 struct FakeDevice final : SerialDevice {
   Bytes pending, written;
-  std::size_t piece = 4095;
-  std::size_t writeFailsAfter = SIZE_MAX;
+  std::size_t piece = 4095, writeFailsAfter = SIZE_MAX;
   int silentReads = 0;  // calls that see nothing yet
 
   std::size_t readSome(std::span<std::uint8_t> into, SystemError&) override {

@@ -1,6 +1,5 @@
-// A thousand connect, read and upgrade jobs in a row against the emulator, ending every way a job
-// can (success, failure at once or after blocks, cancel, no port, vanishing device): descriptors
-// and heap stay as before, every job releases its port.
+// A thousand jobs in a row against the emulator, ending every way (success, failure at once or
+// later, cancel, no port, vanish): descriptors and heap stay as before, every port is released.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -42,8 +41,7 @@ Ending endingOf(int job) {
   return k < 3 ? Ending(k + 1) : job % 2 ? Ending::NoPort : Ending::Fails;
 }
 
-class ResourceHygiene : public ::testing::Test {
- protected:
+struct ResourceHygiene : ::testing::Test {
   void startReceiver() {
     emulator_ = std::make_unique<emu::ReceiverEmulator>();
     ASSERT_TRUE(emulator_->start());
@@ -54,9 +52,7 @@ class ResourceHygiene : public ::testing::Test {
     const bool fails = ending == Ending::Fails, later = ending == Ending::FailsAfterBlocks;
     const int kind = job % 3;  // connect, read, upgrade
     using emu::FaultPoint;
-    const auto when = [](bool yes, auto value) {
-      return yes ? std::optional(value) : std::nullopt;
-    };
+    const auto when = [](bool on, auto value) { return on ? std::optional(value) : std::nullopt; };
     emulator_->setFaults({.silence = when(later && kind == 1, FaultPoint::afterBlock(0)),
                           .wrongAnswer = (fails && kind != 2) || (later && kind != 1),
                           .otherModel = when(fails && kind == 2, kModel + 1),
@@ -90,8 +86,7 @@ class ResourceHygiene : public ::testing::Test {
     for (int job = 0; job < jobs; ++job) {
       const Ending ending = endingOf(job);
       ASSERT_NO_FATAL_FAILURE(runJob(job, ending)) << "job " << job;
-      // With the job gone a fresh port opens the device. A cancelled job told the receiver nothing:
-      // the stop frame brings it back into step. A vanished one is replaced.
+      // A fresh port opens the device; a stop frame resyncs after a cancel; a vanish, a new one.
       CommandPort fresh;
       ASSERT_EQ(fresh.openDevice(emulator_->devicePath(), kLineSpeed), ending != Ending::Vanish)
           << "job " << job << ": the port was kept, or the device stayed";

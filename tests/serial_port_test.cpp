@@ -1,5 +1,4 @@
-// SerialPort and PortWaiter on real ptys, the test holding the master side. The queue logic alone:
-// input_queue_test.cpp; whole blocks on a pty: every read of the fault matrix.
+// SerialPort and PortWaiter on real ptys, the test holding the master; the queue: input_queue_test.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -65,8 +64,7 @@ std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
   return static_cast<ErrorKind>(WEXITSTATUS(status));
 }
 
-class OpenPort : public ::testing::Test {
- protected:
+struct OpenPort : ::testing::Test {
   void SetUp() override { ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1); }
   PtyPair pty;
   SerialPort port;
@@ -244,8 +242,7 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
 }
 
 // PortWaiter: ports 0 and 1 open on ptys, 2 closed, 3 null.
-class Waiting : public ::testing::Test {
- protected:
+struct Waiting : ::testing::Test {
   void SetUp() override {
     for (int i = 0; i < 2; ++i) ASSERT_EQ(open[i].openDevice(pty[i].devicePath(), kLineSpeed), 1);
   }

@@ -1,6 +1,5 @@
-// Every frame the PC sends and every answer it takes, as bytes on the line. The bytes are written
-// out here as the receiver's loader defines them, not taken from the code's constants: the machines
-// write to a pty whose other end is this test, so a changed constant fails here.
+// Every frame the PC sends and every answer it takes, as bytes on the line, written out here as the
+// loader defines them (not from the code's constants): a changed constant fails here.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,8 +35,7 @@ const std::vector<Bytes> kGroupC = {frame(0xF0), frame(0xF2), frame(0xFF)};
 const std::vector<Bytes> kGroupF = {kAck, frame(0x11, 0x11), frame(0xAA)};
 constexpr std::size_t kBlock = 4096, kBlocks = 256;  // ModelNumbers 1 and 5: 1 MiB
 
-class Wire : public ::testing::Test {
- protected:
+struct Wire : ::testing::Test {
   void SetUp() override { pty_.makeRaw(); }
 
   // The receiver says `bytes`; they are waiting on the port before this returns.

@@ -39,8 +39,7 @@ class ScopedEnv {
   std::optional<std::string> old_;  // the value it had, if any
 };
 
-// Lowers RLIMIT_FSIZE for the object's lifetime, SIGXFSZ ignored: a write past `bytes` fails with
-// EFBIG as on a full disk instead of ending the process, for root too.
+// Lowers RLIMIT_FSIZE while alive, SIGXFSZ ignored: writes past `bytes` fail with EFBIG (root too).
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(unsigned long long bytes);

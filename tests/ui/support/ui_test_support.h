@@ -23,8 +23,7 @@ struct ShownMessage {
 };
 
 // While alive, every message box is recorded (text, title, owner) instead of shown.
-class RecordingPresenter final : public ui::MessagePresenter {
- public:
+struct RecordingPresenter final : ui::MessagePresenter {
   RecordingPresenter() { ui::setMessagePresenter(this); }
   ~RecordingPresenter() override { ui::setMessagePresenter(nullptr); }  // back to QMessageBox
   void present(const QString& text, const QString& title, QWidget* owner) override;
@@ -35,8 +34,7 @@ class RecordingPresenter final : public ui::MessagePresenter {
 };
 
 // While alive, answers the open/save file dialogs from queued answers and records the requests.
-class ScriptedFileChooser final : public ui::FileChooser {
- public:
+struct ScriptedFileChooser final : ui::FileChooser {
   ScriptedFileChooser() { ui::setFileChooser(this); }
   ~ScriptedFileChooser() override { ui::setFileChooser(nullptr); }  // back to QFileDialog
   // Each call takes the next answer; an empty queue answers "cancelled".
@@ -57,8 +55,7 @@ void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr
 // onNextModal that closes the window (a dialog: rejects it).
 void closeNextModal(QWidget* ignore = nullptr);
 
-// The shortcut check, the press (passed up to the parents while nobody accepts it) and the release;
-// when `target` is null, on the focus widget (or the active modal window).
+// Shortcut check, press (up the parents until accepted), release on `target` (null: focus/modal).
 void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
               bool autoRepeat = false);
 
