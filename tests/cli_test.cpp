@@ -1,6 +1,4 @@
-// quorvane-cli, the real executable, against receiver emulators over ptys, at its real pace:
-// what it prints, exits with, reports.
-// Its option parsing and progress lines also as functions of the library.
+// quorvane-cli run against emulators over ptys: output, status, reports; parsing, progress lines.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -63,20 +61,17 @@ std::vector<std::string> split(const std::string& text, char by) {
   return parts;
 }
 
-// One run of the executable: the words of `line` (no path here holds a space) after env(1)
-// arguments `env` (-C DIR, NAME=VALUE) and shell commands `shell` ("ulimit -f 64;"), as root or
-// as the user nobody; stdout and stderr go to files, neither a terminal.
+// One run: the words of `line` (no path holds a space) after env(1) arguments `env` and shell
+// commands `shell` ("ulimit -f 64;"), as root or nobody; stdout and stderr to files, no terminal.
 struct CliCall {
-  std::string line;
-  std::string env;
+  std::string line, env;
   bool asNobody = false;
   std::string shell;
 };
 
 constexpr int kCannotDropRoot = 99;
 
-class CliProcess {
- public:
+struct CliProcess {
   explicit CliProcess(const CliCall& call) {
     std::string command = call.shell + " exec env " + call.env + " " + QUORVANE_CLI_PATH;
     for (const std::string& word : split(call.line, ' ')) command += " '" + word + "'";
@@ -92,8 +87,7 @@ class CliProcess {
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::close(out);
-    ::close(err);
+    for (const int fd : {out, err}) ::close(fd);
   }
   void interrupt() const { ::kill(pid_, SIGINT); }
   CliRun finish() const {
@@ -102,8 +96,6 @@ class CliProcess {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(io_.file("out")),
             contents(io_.file("err"))};
   }
-
- private:
   TempDir io_;
   pid_t pid_ = -1;
 };
@@ -115,9 +107,7 @@ CliRun runCli(const std::string& line, const std::string& env = {}) {
   return runCli(CliCall{.line = line, .env = env});
 }
 
-std::string text(MessageId id) {
-  return noticeText(Notice::of(id));
-}
+const auto text = [](MessageId id) { return noticeText(Notice::of(id)); };
 
 Bytes imageOf(int modelNumber, Bytes flash) {
   const auto tag = romType(modelNumber - 1).tagText;
@@ -133,7 +123,6 @@ std::vector<nlohmann::json> reportOf(const std::string& path) {
 }
 
 // A receiver's final progress line on stderr (not a terminal: one line per receiver).
-// The last line of the device that counts blocks.
 std::string progressLineOf(const std::string& err, const std::string& device) {
   std::string found;
   for (const std::string& line : split(err, '\n'))
@@ -148,11 +137,8 @@ std::string countsOf(const nlohmann::json& record) {
 }
 
 TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
-  struct Case {
-    const char* line;
-    std::string expected;  // "command|args|port|devices|quiet trace|keys" or "error: ..."
-  };
-  for (const auto& [line, expected] : std::vector<Case>{
+  // Each line parsed: "command|args|port|devices|quiet trace|keys" or "error: ...".
+  for (const auto& [line, expected] : std::vector<std::pair<const char*, std::string>>{
            {"--port 1 connect", "connect||1||00|"},
            {"connect --port 1", "connect||1||00|"},
            {"read --device /dev/a rom.bin --quiet", "read|rom.bin|-|/dev/a|10|"},
@@ -198,8 +184,7 @@ TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
   auto width = [](const std::string& s) {
     return std::count_if(s.begin(), s.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; });
   };
-  // Narrower: the bar goes, then the rate and time left, then the middle of the name; the block
-  // count and the outcome stay whole.
+  // Narrower: the bar goes, then rate and time left, then the name's middle; count, outcome stay.
   using Fit = std::tuple<std::string, std::size_t, std::string>;
   for (const auto& [label, columns, expected] :
        std::vector<Fit>{{"/dev/ttyUSB0", 60, "/dev/ttyUSB0: 120/256 blocks 10240 B/s left 0:54"},
@@ -230,8 +215,7 @@ TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
   for (const std::string& row : rows) EXPECT_LT(width(row.substr(row.rfind("\033[K") + 3)), 40);
 
   const std::string umlauts = "\xC3\x84\xC3\x96";  // two characters, four bytes
-  using Cut = std::tuple<std::string, std::size_t, std::string>;
-  const std::vector<Cut> cuts = {{"abcdefghij", 10, "abcdefghij"},
+  const std::vector<Fit> cuts = {{"abcdefghij", 10, "abcdefghij"},
                                  {"abcdefghij", 7, "a...hij"},
                                  {umlauts + "bcdefgh", 8, umlauts.substr(0, 2) + "...efgh"},
                                  {"abcdef", 2, "ab"}};
@@ -267,8 +251,7 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
 }
 
-// The COM map file: set, shown with each device's source and the lines it ignores (the
-// environment wins), cleared; a rewrite keeps only well-formed lines.
+// The map file: set, shown (sources, ignored lines; the environment wins), cleared, rewritten.
 TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
   TempDir dir;
   const std::string env = "XDG_CONFIG_HOME=" + dir.path().string();
@@ -286,9 +269,8 @@ TEST(CliWithoutReceiver, MapSetsShowsAndClearsTheComMapFile) {
   EXPECT_EQ(contents(dir.file("quorvane/ports.conf")), "COM4=/dev/ttyACM1\n");
 }
 
-// Each failure: its message on stderr as a line of its own, the next line naming the device or
-// file; exit status 1, no image left, no block written. A receiver that only acknowledges is asked
-// its type before the upgrade: one of another size or family is refused.
+// Each failure: its message as a line of its own, the next naming the device or file; status 1, no
+// image or block written. A receiver that only acks is asked its type first; another is refused.
 TEST(CliFailures, EachFailureKeepsItsMessageAndExitsOne) {
   const emu::EmulatorOptions fine, mute{.faults = {.silence = emu::FaultPoint::afterStart()}},
       confused{.faults = {.wrongAnswer = true}}, fta39{.modelNumber = 3}, fta292{.modelNumber = 2},
@@ -340,10 +322,7 @@ TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
   test::writeFileBytes(dir.file("img"), imageOf(1, emu::patternFlash(1)));
   const std::string absent = dir.file("ttyUSB9"), d = denied.devicePath(), h = held.devicePath();
   struct Case {
-    std::string command;
-    std::string message;
-    std::string because;  // how the second line begins
-    std::string step;     // in the second line
+    std::string command, message, because, step;  // the second line begins with because, holds step
     bool asNobody = false;
   };
   for (const Case& c : std::vector<Case>{
@@ -384,17 +363,14 @@ TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
   }
 }
 
-// read makes sure of its file before it opens the port; a failed final write is named too, and
-// neither leaves anything behind.
+// read makes sure of its file before opening the port, names a failed final write, leaves nothing.
 TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
   TempDir dir;
   const std::string rom = dir.file("rom.bin"), missing = dir.file("no/such/rom.bin");
   struct Case {
-    bool receiver;      // an emulator, else a device that does not exist
-    std::string shell;  // before the tool
-    std::string path;
-    std::string message, because;
-    std::size_t frames;  // the receiver heard
+    bool receiver;                              // an emulator, else a device that does not exist
+    std::string shell, path, message, because;  // shell: run before the tool
+    std::size_t frames;                         // the receiver heard
   };
   for (const Case& c : std::vector<Case>{
            {true, "", missing, "create file error!",
@@ -421,14 +397,12 @@ TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
   }
 }
 
-// A device that vanishes mid-read (an unplugged adapter) ends the job at once, not after the
-// 3 s wait, and is named as disconnected; no file is left.
+// A device vanishing mid-read ends the job at once (not after 3 s), named as disconnected, no file.
 TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
   StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
   TempDir dir;
   const auto start = std::chrono::steady_clock::now();
-  const CliRun r =
-      runCli(CliCall{.line = "--quiet --device " + emu.path() + " read " + dir.file("rom.bin")});
+  const CliRun r = runCli("--quiet --device " + emu.path() + " read " + dir.file("rom.bin"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.find(text(MessageId::ReadBlockTimedOut) + "\n" + emu.path() +
@@ -471,24 +445,22 @@ TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
 // A silent line on a port with hardware flow control says so, and how to turn it off.
 TEST(CliExplains, HardwareFlowControlIsNamedWithTheCommandThatTurnsItOff) {
   using cli::explainSilence;
-  const std::string off = "turn it off with stty -F /dev/ttyS0 -crtscts";
+  const std::string off = "turn it off with stty -F /dev/ttyS0 -crtscts";  // when the flow is on
   using Case = std::tuple<LineState, LineState, bool, std::string>;
   for (const auto& [flow, cts, timedOut, expected] : std::vector<Case>{
            {LineState::On, LineState::Off, false,
             "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port and CTS is off, so "
-            "the PC sends nothing; a 3-wire cable has no CTS line: " +
-                off},
+            "the PC sends nothing; a 3-wire cable has no CTS line: "},
            {LineState::On, LineState::Unknown, true,
             "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port; a 3-wire cable has "
-            "no CTS line: " +
-                off},
+            "no CTS line: "},
            {LineState::Off, LineState::Off, true,
             "/dev/ttyS0: a write did not finish within 5000 ms: the port does not send; "
             "quorvane-cli ports shows its flow control"},
        }) {
-    EXPECT_EQ(explainSilence({std::nullopt, "/dev/ttyS0"}, "/dev/ttyS0", 3000, flow, cts, timedOut)
-                  .line(),
-              expected);
+    const auto told =
+        explainSilence({std::nullopt, "/dev/ttyS0"}, "/dev/ttyS0", 3000, flow, cts, timedOut);
+    EXPECT_EQ(told.line(), expected + (flow == LineState::On ? off : ""));
   }
   DeviceProbe probe{
       .openable = true, .hardwareFlowControl = LineState::On, .clearToSend = LineState::Off};
@@ -560,8 +532,7 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
   EXPECT_NE(r.out.find("sha256: " + sha), std::string::npos) << r.out;
 }
 
-// --backup reads the old flash first, --verify reads the new one back: three records. A report
-// file that can't be written fails the run before anything is sent.
+// --backup first, --verify after: three records. An unwritable report fails the run, nothing sent.
 TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing) {
   StartedEmulator emu({.modelNumber = 5});
   TempDir dir;
@@ -655,10 +626,9 @@ TEST(CliFailures, TheFinalLineCountsWhatTheReportCounts) {
   }
 }
 
-// The counted waits on both paces, each row on both at once: a step the moment the block or answer
-// is complete (the default) and one step per tick (--dialog-timing). Silence after the start frame
-// or after a block gives up after 60 empty ticks, the stop frame last; three answers each 25 ticks
-// late are taken, as every block restarts the wait; answers in pieces are taken once whole.
+// Counted waits on both paces at once: a step when the block or answer is whole (default), one per
+// tick (--dialog-timing). Silence gives up after 60 empty ticks, stop frame last; three answers 25
+// ticks late are taken (each block restarts the wait); answers in pieces once whole.
 TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
   struct Case {
     const char* command;

@@ -1,7 +1,4 @@
-// The receiver emulator: its loader byte for byte (bytes in, bytes out, no
-// pty or clock), then from the tool's side of a pty its link, pacing and
-// command line. The tool against every fault it injects, and what each
-// fault puts on the line: fault_matrix_test.cpp.
+// The receiver emulator: its loader byte for byte, then over a pty link, pacing and command line.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,9 +23,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes B(const FrameBytes& f) {
-  return Bytes(f.begin(), f.end());
-}
+const auto B = [](const FrameBytes& f) { return Bytes(f.begin(), f.end()); };
 Bytes cat(Bytes a, const Bytes& b, int times = 1) {
   for (int i = 0; i < times; ++i) a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -49,7 +44,6 @@ struct Exchange {
   std::vector<std::pair<Bytes, Bytes>> steps;  // what the PC sends, the whole answer
 };
 
-// Each row's steps: what the PC sends, the loader's whole answer.
 TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   const auto c = ackFramesOf(AckGroup::C);
   const Bytes ident2 = B(identFrame(2)), done = B(kReadCompleteFrame);
@@ -98,8 +92,7 @@ TEST(LoaderModel, AnswersEachFrameAsItsExchangeStands) {
   }
 }
 
-// A silence ends with the stop frame and strikes again in the next exchange
-// (the fault matrix meets only its first).
+// A silence lasts until the stop frame and strikes again next exchange (the matrix sees the first).
 TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
   // clang-format off
   const std::pair<FaultPlan, std::vector<std::pair<Bytes, Bytes>>> rows[] = {
@@ -125,8 +118,7 @@ TEST(FaultyLoader, SilenceLastsUntilTheStopFrameAndStrikesAgain) {
 
 TEST(EmulatorLink, ReplacesOnlySymlinksAndRemovesItsOwn) {
   test::TempDir dir;
-  EmulatorOptions o;
-  o.linkPath = dir.file("COM1");
+  EmulatorOptions o{.linkPath = dir.file("COM1")};
   test::writeFileBytes(o.linkPath, {1, 2, 3});
   EXPECT_FALSE(ReceiverEmulator(o).start());
   EXPECT_EQ(test::readFileBytes(o.linkPath), (Bytes{1, 2, 3}));

@@ -1,17 +1,8 @@
-// Every fault the receiver emulator can inject, against every job it touches
-// (connect, read, upgrade, remote keys). Transfers run on both flash sizes:
-// a CI receiver of 256 blocks (group C, ModelNumber 5) and an Fta receiver
-// of 512 blocks (group F, ModelNumber 2); under the other-model fault each
-// claims its neighbour's type (6 and 1). Each row names the message, the
-// blocks that crossed the line and whether the device vanished; its job's
-// runner checks from that the frames the receiver heard, the view's calls
-// and the files on disk. Ticks delivered under a message and after the end
-// must do nothing. After every row the same COM port opens again and a
-// clean connect handshake succeeds. Rows run in lock step (the line settles
-// before each tick or poll), slow-line rows in real time.
-//
-// After the matrix, what it cannot show: answers in pieces, the exact wait
-// limits, cancels and progress lines.
+// Every fault the emulator injects against each job it touches (connect, read, upgrade, keys), on
+// both flash sizes (CI 256 blocks: model 5; Fta 512: model 2; other-model claims 6, 1). A row names
+// the message, blocks moved, a vanish; its runner checks frames, view calls, files. Ticks under a
+// message or after the end do nothing; then COM6 opens again and a clean handshake succeeds. Lock
+// step, slow-line rows in real time. After the matrix: pieces, wait limits, cancels, progress.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,8 +51,7 @@ struct Row {
   bool fullWait = false;            // connect: all 200 polls before giving up
   bool gone = false;                // keys: the device vanishes mid-session
   bool realTime = false;            // a slow line: ticks every 50 ms
-  int baud = 0;                     // the emulator paced at this rate
-  int turnaroundMs = 0;             // or taking this long per block
+  int baud = 0, turnaroundMs = 0;   // the emulator paced at this rate, or this long per block
 };
 
 using enum Job;
@@ -69,9 +59,7 @@ using enum MessageId;
 constexpr auto kNoAck = ConnectNotAcknowledged;
 constexpr auto kGroupC = UpgradeAnswerUnexpectedGroupC, kGroupF = UpgradeAnswerUnexpectedGroupF;
 
-unsigned blocksOf(int model) {
-  return blockCountOfIndex(model - 1);
-}
+const auto blocksOf = [](int model) { return blockCountOfIndex(model - 1); };
 
 // Transfers on both flash sizes; a late fault strikes 56 blocks before the end.
 std::vector<Row> makeRows() {
@@ -90,8 +78,7 @@ std::vector<Row> makeRows() {
     // The answer well inside the 2 s of polls; or still arriving when the 200 polls are up.
     {.job = Connect, .fault = "SlowLine1200Baud", .model = 5, .realTime = true, .baud = 1200},
     {.job = Connect, .fault = "AnswerBeyondTheWait", .model = 5, .faults = {.splitPieces = 2, .splitDelayMs = 8000}, .told = kNoAck, .fullWait = true, .realTime = true},
-    // Two blocks, then silence: no block is given up too early (1.07 s a
-    // block: 21 ticks of the 60; 1.5 s: 30 ticks).
+    // Two blocks, then silence, none given up early (a block in 1.07 s: 21 ticks of 60; 1.5 s: 30).
     {.job = Read, .fault = "SlowLine38400BaudThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .baud = 38400},
     {.job = Read, .fault = "Turnaround1500msThenSilent", .model = 5, .faults = {.silence = FaultPoint::afterBlock(1)}, .told = ReadBlockTimedOut, .blocks = 2, .realTime = true, .turnaroundMs = 1500},
     {.job = Read, .fault = "TurnaroundBeyondTheWait", .model = 5, .told = ReadBlockTimedOut, .realTime = true, .turnaroundMs = 60'000},
@@ -112,12 +99,10 @@ std::vector<Row> makeRows() {
       {.job = Read, .fault = "SilentAfterStart", .model = m, .faults = {.silence = FaultPoint::afterStart()}, .told = ReadTypeAnswerTimedOut},
       {.job = Read, .fault = "SilentAfterBlock" + at, .model = m, .faults = {.silence = FaultPoint::afterBlock(late)}, .told = ReadBlockTimedOut, .blocks = late + 1},
       {.job = Read, .fault = "WrongAnswer", .model = m, .faults = {.wrongAnswer = true}, .told = ReadTypeAnswerWrong},
-      // The read trusts the type answer: the claimed type's block count
-      // (erased beyond its own flash), saved under the claimed tag.
+      // Trusts the type answer: the claimed type's blocks (erased past its flash), under its tag.
       {.job = Read, .fault = "OtherModel", .model = m, .faults = {.otherModel = other}, .blocks = blocksOf(other)},
       {.job = Read, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 4, .splitDelayMs = 2}, .blocks = n},
-      // No framing around a block and no checksum: surplus bytes shift the
-      // data, a flipped byte goes unnoticed; the image is the stream as it came.
+      // No framing, no checksum: surplus shifts the data, a flipped byte passes; saved as it came.
       {.job = Read, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .blocks = n},
       {.job = Read, .fault = "CorruptLastByte", .model = m, .faults = {.corruptBlock = n - 1, .corruptOffset = kBlockSize - 1}, .blocks = n},
       {.job = Read, .fault = "ShortLastBlock", .model = m, .faults = {.shortBlock = n - 1, .shortBy = 1}, .told = ReadBlockTimedOut, .blocks = n - 1},
@@ -134,8 +119,7 @@ std::vector<Row> makeRows() {
       {.job = Upgrade, .fault = "OtherModelAfterBlock" + at, .model = m, .faults = {.otherModel = other, .answerFaultAfterBlock = late}, .told = ReceiverModelMismatch, .blocks = late + 1},
       {.job = Upgrade, .fault = "OtherGroup", .model = m, .faults = {.otherGroup = true}, .told = group},
       {.job = Upgrade, .fault = "SplitAnswer", .model = m, .faults = {.splitPieces = 3, .splitDelayMs = 1}, .blocks = n},
-      // One answer (12 bytes) is read a tick: the surplus then leads the next
-      // answer, which no longer matches.
+      // One 12-byte answer read a tick: the surplus then leads the next one, which no longer fits.
       {.job = Upgrade, .fault = "SurplusBytes", .model = m, .faults = {.surplusBytes = 5}, .told = group, .blocks = 1},
       {.job = Upgrade, .fault = "VanishAfterStart", .model = m, .faults = {.vanish = FaultPoint::afterStart()}, .told = UpgradeAnswerTimedOut},
       {.job = Upgrade, .fault = "VanishAfterBlock" + at, .model = m, .faults = {.vanish = FaultPoint::afterBlock(late)}, .told = UpgradeAnswerTimedOut, .blocks = late + 1},
@@ -145,9 +129,7 @@ std::vector<Row> makeRows() {
   // clang-format on
 }
 
-bool vanishes(const Row& row) {
-  return row.gone || row.faults.vanish.has_value();
-}
+const auto vanishes = [](const Row& row) { return row.gone || row.faults.vanish.has_value(); };
 std::optional<Notice> noticeOf(const Row& row) {
   if (!row.told) return std::nullopt;
   if (*row.told == ReceiverModelMismatch)
@@ -165,9 +147,7 @@ Bytes withTag(int tagIndex, const Bytes& flash, std::size_t flashBytes) {
   return image;
 }
 
-// The bytes a read receiver puts on the line after its type answer, as the
-// emulator serves them (surplus after the answer and after every block, a
-// flipped byte, erased blocks beyond its own flash).
+// A read receiver's stream after its type answer, as served (surplus, flipped byte, erased blocks).
 Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks) {
   Bytes s(f.surplusBytes, emu::kSurplusByte);
   for (unsigned k = 0; k < blocks; ++k) {
@@ -183,8 +163,7 @@ Bytes servedStream(const emu::FaultPlan& f, const Bytes& flash, unsigned blocks)
 }
 
 // The receiver emulator behind COM6 and the ways to drive a machine against it.
-class Receiver : public ::testing::Test {
- protected:
+struct Receiver : ::testing::Test {
   void startReceiver() {
     options_.linkPath = link_;
     emulator_ = std::make_unique<emu::ReceiverEmulator>(options_);
@@ -196,11 +175,10 @@ class Receiver : public ::testing::Test {
     if (!realTime) return;
     next += std::chrono::milliseconds(periodMs);
     port.bytesInQueue();
-    if (emulator_->waitIdle(2) && emulator_->outputDelivered()) {
+    if (emulator_->waitIdle(2) && emulator_->outputDelivered())
       next = Clock::now();  // nothing can arrive: no need to wait
-    } else {
+    else
       std::this_thread::sleep_until(next);
-    }
     port.bytesInQueue();
   }
   // The handshake whole in one tick, as the dialog runs it.
@@ -214,9 +192,7 @@ class Receiver : public ::testing::Test {
     handshake.tick(kConnectTimerId);
     return handshake.outcome();
   }
-  // Ticks (lock step or real time) until the machine ends. A message box's
-  // own loop delivers ticks meanwhile, and a timer may fire once more after
-  // the end: neither may do anything.
+  // Ticks (lock step or real time) until the end; ticks under a message or after it do nothing.
   void tickUntilFinished(SerialPort& port, TickMachine& machine, RecordingView& view,
                          bool realTime = false) {
     const auto lateTicks = [&machine] {
@@ -266,8 +242,7 @@ class Receiver : public ::testing::Test {
   std::unique_ptr<emu::ReceiverEmulator> emulator_;
 };
 
-class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
- protected:
+struct FaultMatrix : Receiver, ::testing::WithParamInterface<Row> {
   void SetUp() override {
     const Row& row = GetParam();
     options_.modelNumber = row.model;
@@ -282,11 +257,168 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
     }
     startReceiver();
   }
-  void runConnect(const Row& row);
-  void runRead(const Row& row);
-  void runUpgrade(const Row& row);
-  void runKeys(const Row& row);
-  void expectAlive(const Row& row);
+  // Stepped as an event loop runs it: 10 ms polls (all 200 if the wait runs out), or one pause.
+  void runConnect(const Row& row) {
+    CommandPort port;
+    RecordingView view;
+    ConnectHandshake handshake(port, view, kTarget);
+    view.watch(handshake);
+    handshake.start();
+    std::vector<int> waits;
+    Clock::time_point next = Clock::now();
+    for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
+      waits.push_back(*wait);
+      if (*wait == kAckPollIntervalMs) pace(row.realTime, port, next, *wait);
+    }
+    const long polls = std::count(waits.begin(), waits.end(), kAckPollIntervalMs);
+    EXPECT_EQ(polls == kAckPollLimit, row.fullWait) << polls << " polls";
+    EXPECT_EQ(std::vector<int>(waits.begin() + polls, waits.end()),
+              row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
+    // The timer is stopped before anything else: no tick arrives under a message.
+    Log want{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request"};
+    if (row.told)
+      want.insert(want.end(), {"sent stop", "message " + noticeText(*noticeOf(row)),
+                               "finish cancel", "finished failed"});
+    else
+      want.insert(want.end(), {"bar 100", "finish ok", "finished succeeded"});
+    EXPECT_EQ(view.only({"bar", "start", "stop", "sent", "message", "finish"}), want);
+    Frames expected{kConnectFrame};
+    if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+  }
+  void runRead(const Row& row) {
+    const Bytes earlier(3'000'000, 'e');  // longer than any image: replaced whole
+    test::writeFileBytes(target_, earlier);
+    const Bytes flash = emulator_->flash();
+    CommandPort port;
+    RecordingView view;
+    ReadTransfer read(port, view, kTarget, target_);
+    view.watch(read);
+    // The image is written after read complete, with no timer left to tick.
+    view.onLine = [&](const std::string& line) {
+      const bool early = line == "sent read complete" || line == "stop timer 2";
+      EXPECT_TRUE(!early || test::readFileBytes(target_) == earlier) << line;
+    };
+    read.start();
+    ASSERT_FALSE(read.finished());
+    tickUntilFinished(port, read, view, row.realTime);
+    EXPECT_EQ(read.succeeded(), !row.told);
+    EXPECT_EQ(read.failure(), noticeOf(row));
+    EXPECT_EQ(read.fields().blocksReceived, row.blocks);
+    expectTold(row, view);
+    // A time-out gives up exactly at the limit, a vanished device too (the dialogs' counted waits).
+    EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
+    EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
+
+    // The start, the claimed type's answer per block (not into a vanished device), complete or
+    // stop.
+    const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
+    const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
+    Frames expected{kStartReadFrame};
+    expected.insert(expected.end(), acks, identFrame(claimed));
+    if (!row.told) expected.push_back(kReadCompleteFrame);
+    if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+
+    if (row.told) {
+      EXPECT_EQ(test::readFileBytes(target_), earlier) << "an earlier file stays as it was";
+    } else {  // the image of what came, under the claimed tag
+      const std::size_t bytes = std::size_t{blocksOf(claimed)} * kBlockSize;
+      const Bytes stream = servedStream(options_.faults, flash, blocksOf(claimed));
+      EXPECT_TRUE(test::readFileBytes(target_) == withTag(claimed - 1, stream, bytes));
+      EXPECT_EQ(view.only({"sent read complete", "stop timer", "cancel", "finished"}),
+                (Log{"stop timer 1", "sent read complete", "stop timer 2", "cancel",
+                     "finished succeeded"}));
+      EXPECT_EQ(view.only({"progress"}).back(),
+                "progress 100% " + blockCounterText(row.blocks, row.blocks));
+    }
+    expectOnlyTarget();
+  }
+  void runUpgrade(const Row& row) {
+    const int tagIndex = row.model - 1;
+    Bytes flash(std::size_t{blocksOf(row.model)} * kBlockSize);
+    std::mt19937 rng(static_cast<unsigned>(tagIndex));
+    for (auto& b : flash) b = static_cast<std::uint8_t>(rng());
+    const Bytes image = withTag(tagIndex, flash, flash.size());
+    test::writeFileBytes(target_, image);
+    CommandPort port;
+    RecordingView view;
+    UpgradeTransfer upgrade(port, view, kTarget, target_);
+    view.watch(upgrade);
+    upgrade.start();
+    ASSERT_FALSE(upgrade.finished());
+    tickUntilFinished(port, upgrade, view, row.realTime);
+    EXPECT_EQ(upgrade.succeeded(), !row.told);
+    EXPECT_EQ(upgrade.failure(), noticeOf(row));
+    // A model mismatch is the one failure told before the stop frame.
+    expectTold(row, view, row.told == ReceiverModelMismatch);
+    EXPECT_EQ(upgrade.answerWait().expired(), row.told == UpgradeAnswerTimedOut);
+    EXPECT_EQ(upgrade.blocksSent(), static_cast<std::int32_t>(row.blocks));
+    if (!row.told) {
+      EXPECT_EQ(view.only({"complete", "sent stop", "stop timer"}),
+                (Log{"complete", "sent stop", "stop timer 1"}));
+      EXPECT_EQ(view.only({"progress"}).back(),
+                "progress 100% " + blockCounterText(row.blocks, row.blocks));
+    }
+
+    Frames expected{kStartUpgradeFrame};
+    if (!vanishes(row)) expected.push_back(kStopFrame);
+    EXPECT_EQ(heard(), expected);
+    EXPECT_EQ(emulator_->blocksReceived(), row.blocks);
+    EXPECT_EQ(emulator_->upgradeComplete(), !row.told);
+    // It took exactly the blocks sent, the rest still erased.
+    const Bytes now = emulator_->flash();
+    const long took = long(row.blocks * kBlockSize);
+    EXPECT_TRUE(std::equal(now.begin(), now.begin() + took, flash.begin()));
+    EXPECT_TRUE(std::all_of(now.begin() + took, now.end(), [](auto b) { return b == 0xFF; }));
+    EXPECT_TRUE(test::readFileBytes(saved_) == (row.told ? Bytes{} : flash))
+        << "saved once complete";
+    EXPECT_TRUE(test::readFileBytes(target_) == image) << "the image is only read";
+    expectOnlyTarget();
+  }
+  void runKeys(const Row& row) {
+    const Bytes codes{0x00, 0x1F, 0x06};
+    remote::RemoteSession session;
+    std::int32_t portIndex = 0;
+    ASSERT_FALSE(session.selectPort(kCom, portIndex));
+    EXPECT_EQ(portIndex, kCom - 1);
+    EXPECT_EQ(session.sendKey(codes[0]), kFrameSize);
+    if (vanishes(row)) {
+      ASSERT_TRUE(test::settle(*emulator_, session.port()));
+      emulator_->vanish();
+      // Nothing arrives or blocks (the driver may still take a frame right after the hang-up).
+      session.sendKey(codes[1]);
+      session.sendKey(codes[2]);
+      EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
+    } else {
+      EXPECT_EQ(session.sendKey(codes[1]), kFrameSize);
+      EXPECT_EQ(session.sendKey(codes[2]), kFrameSize);
+      ASSERT_TRUE(test::settle(*emulator_, session.port()));
+      EXPECT_EQ(heard(), (Frames{keyFrame(codes[0]), keyFrame(codes[1]), keyFrame(codes[2])}));
+    }
+  }
+  // Then the COM port opens again for a clean handshake; after a vanish once plugged in again.
+  void expectAlive(const Row& row) {
+    if (vanishes(row)) {
+      CommandPort port;
+      RecordingView view;
+      EXPECT_EQ(connectWhole(port, view), Outcome::Failed);
+      EXPECT_EQ(view.only({"sent", "message", "finish"}),
+                (Log{"message open port6 error!", "finish cancel", "finished failed"}));
+      EXPECT_FALSE(port.isOpen());
+      options_.faults = {};
+      startReceiver();
+    }
+    emulator_->setFaults({});
+    Frames expected = heard();
+    expected.push_back(kConnectFrame);
+    CommandPort port;
+    RecordingView view;
+    EXPECT_EQ(connectWhole(port, view), Outcome::Succeeded)
+        << "the port was not released, or the receiver was left out of step";
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(heard(), expected);
+  }
 
   // The one message, told after the stop frame and the cancel (or before).
   static void expectTold(const Row& row, const RecordingView& view, bool messageFirst = false) {
@@ -299,180 +431,6 @@ class FaultMatrix : public Receiver, public ::testing::WithParamInterface<Row> {
     EXPECT_EQ(Log(told.end() - std::min<long>(3, long(told.size())), told.end()), want);
   }
 };
-
-// The handshake step by step as an event loop runs it, its waits recorded:
-// polls of 10 ms, all 200 of them only when the wait runs out, and after an
-// acknowledgement one pause and nothing more.
-void FaultMatrix::runConnect(const Row& row) {
-  CommandPort port;
-  RecordingView view;
-  ConnectHandshake handshake(port, view, kTarget);
-  view.watch(handshake);
-  handshake.start();
-  std::vector<int> waits;
-  Clock::time_point next = Clock::now();
-  for (std::optional<int> wait = handshake.step(); wait; wait = handshake.step()) {
-    waits.push_back(*wait);
-    if (*wait == kAckPollIntervalMs) pace(row.realTime, port, next, *wait);
-  }
-  const long polls = std::count(waits.begin(), waits.end(), kAckPollIntervalMs);
-  EXPECT_EQ(polls == kAckPollLimit, row.fullWait) << polls << " polls";
-  EXPECT_EQ(std::vector<int>(waits.begin() + polls, waits.end()),
-            row.told ? std::vector<int>{} : std::vector<int>{kConnectSuccessPauseMs});
-  // The timer is stopped before anything else: no tick arrives under a message.
-  Log want{"bar 60", "start timer 1 200ms", "stop timer 1", "sent connect request"};
-  if (row.told) {
-    want.insert(want.end(), {"sent stop", "message " + noticeText(*noticeOf(row)), "finish cancel",
-                             "finished failed"});
-  } else {
-    want.insert(want.end(), {"bar 100", "finish ok", "finished succeeded"});
-  }
-  EXPECT_EQ(view.only({"bar", "start", "stop", "sent", "message", "finish"}), want);
-  Frames expected{kConnectFrame};
-  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-}
-
-void FaultMatrix::runRead(const Row& row) {
-  const Bytes earlier(3'000'000, 'e');  // longer than any image: replaced whole
-  test::writeFileBytes(target_, earlier);
-  const Bytes flash = emulator_->flash();
-  CommandPort port;
-  RecordingView view;
-  ReadTransfer read(port, view, kTarget, target_);
-  view.watch(read);
-  // The image is written after read complete, with no timer left to tick.
-  view.onLine = [&](const std::string& line) {
-    const bool early = line == "sent read complete" || line == "stop timer 2";
-    EXPECT_TRUE(!early || test::readFileBytes(target_) == earlier) << line;
-  };
-  read.start();
-  ASSERT_FALSE(read.finished());
-  tickUntilFinished(port, read, view, row.realTime);
-  EXPECT_EQ(read.succeeded(), !row.told);
-  EXPECT_EQ(read.failure(), noticeOf(row));
-  EXPECT_EQ(read.fields().blocksReceived, row.blocks);
-  expectTold(row, view);
-  // A time-out gives up at exactly the limit, on a vanished device too:
-  // the dialogs wait out their counted waits.
-  EXPECT_EQ(read.fields().answerWait.expired(), row.told == ReadTypeAnswerTimedOut);
-  EXPECT_EQ(read.fields().blockWait.expired(), row.told == ReadBlockTimedOut);
-
-  // The start, the claimed type's answer back after every block taken
-  // (but into a vanished device), then read complete or the stop frame.
-  const int claimed = read.fields().blockCount ? read.fields().tagIndex + 1 : row.model;
-  const unsigned acks = vanishes(row) && row.blocks ? row.blocks - 1 : row.blocks;
-  Frames expected{kStartReadFrame};
-  expected.insert(expected.end(), acks, identFrame(claimed));
-  if (!row.told) expected.push_back(kReadCompleteFrame);
-  if (row.told && !vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-
-  if (row.told) {
-    EXPECT_EQ(test::readFileBytes(target_), earlier) << "an earlier file stays as it was";
-  } else {  // the image of what came, under the claimed tag
-    const std::size_t bytes = std::size_t{blocksOf(claimed)} * kBlockSize;
-    const Bytes stream = servedStream(options_.faults, flash, blocksOf(claimed));
-    EXPECT_TRUE(test::readFileBytes(target_) == withTag(claimed - 1, stream, bytes));
-    EXPECT_EQ(view.only({"sent read complete", "stop timer", "cancel", "finished"}),
-              (Log{"stop timer 1", "sent read complete", "stop timer 2", "cancel",
-                   "finished succeeded"}));
-    EXPECT_EQ(view.only({"progress"}).back(),
-              "progress 100% " + blockCounterText(row.blocks, row.blocks));
-  }
-  expectOnlyTarget();
-}
-
-void FaultMatrix::runUpgrade(const Row& row) {
-  const int tagIndex = row.model - 1;
-  Bytes flash(std::size_t{blocksOf(row.model)} * kBlockSize);
-  std::mt19937 rng(static_cast<unsigned>(tagIndex));
-  for (auto& b : flash) b = static_cast<std::uint8_t>(rng());
-  const Bytes image = withTag(tagIndex, flash, flash.size());
-  test::writeFileBytes(target_, image);
-  CommandPort port;
-  RecordingView view;
-  UpgradeTransfer upgrade(port, view, kTarget, target_);
-  view.watch(upgrade);
-  upgrade.start();
-  ASSERT_FALSE(upgrade.finished());
-  tickUntilFinished(port, upgrade, view, row.realTime);
-  EXPECT_EQ(upgrade.succeeded(), !row.told);
-  EXPECT_EQ(upgrade.failure(), noticeOf(row));
-  // A model mismatch is the one failure told before the stop frame.
-  expectTold(row, view, row.told == ReceiverModelMismatch);
-  EXPECT_EQ(upgrade.answerWait().expired(), row.told == UpgradeAnswerTimedOut);
-  EXPECT_EQ(upgrade.blocksSent(), static_cast<std::int32_t>(row.blocks));
-  if (!row.told) {
-    EXPECT_EQ(view.only({"complete", "sent stop", "stop timer"}),
-              (Log{"complete", "sent stop", "stop timer 1"}));
-    EXPECT_EQ(view.only({"progress"}).back(),
-              "progress 100% " + blockCounterText(row.blocks, row.blocks));
-  }
-
-  Frames expected{kStartUpgradeFrame};
-  if (!vanishes(row)) expected.push_back(kStopFrame);
-  EXPECT_EQ(heard(), expected);
-  EXPECT_EQ(emulator_->blocksReceived(), row.blocks);
-  EXPECT_EQ(emulator_->upgradeComplete(), !row.told);
-  // It took exactly the blocks sent, the rest still erased.
-  const Bytes now = emulator_->flash();
-  const long took = long(row.blocks * kBlockSize);
-  EXPECT_TRUE(std::equal(now.begin(), now.begin() + took, flash.begin()));
-  EXPECT_TRUE(std::all_of(now.begin() + took, now.end(), [](auto b) { return b == 0xFF; }));
-  EXPECT_TRUE(test::readFileBytes(saved_) == (row.told ? Bytes{} : flash)) << "saved once complete";
-  EXPECT_TRUE(test::readFileBytes(target_) == image) << "the image is only read";
-  expectOnlyTarget();
-}
-
-void FaultMatrix::runKeys(const Row& row) {
-  const Bytes codes{0x00, 0x1F, 0x06};
-  remote::RemoteSession session;
-  std::int32_t portIndex = 0;
-  ASSERT_FALSE(session.selectPort(kCom, portIndex));
-  EXPECT_EQ(portIndex, kCom - 1);
-  EXPECT_EQ(session.sendKey(codes[0]), kFrameSize);
-  if (vanishes(row)) {
-    ASSERT_TRUE(test::settle(*emulator_, session.port()));
-    emulator_->vanish();
-    // Nothing arrives and nothing blocks. (Right after the hang-up the
-    // driver may still take a frame and drop it: the count isn't asserted.)
-    session.sendKey(codes[1]);
-    session.sendKey(codes[2]);
-    EXPECT_EQ(emulator_->keyCodesReceived(), Bytes{codes[0]});
-  } else {
-    EXPECT_EQ(session.sendKey(codes[1]), kFrameSize);
-    EXPECT_EQ(session.sendKey(codes[2]), kFrameSize);
-    ASSERT_TRUE(test::settle(*emulator_, session.port()));
-    EXPECT_EQ(heard(), (Frames{keyFrame(codes[0]), keyFrame(codes[1]), keyFrame(codes[2])}));
-  }
-}
-
-// The job's port is gone; the same COM port opens again and a clean
-// handshake, run whole as the dialog runs it, succeeds. A vanished device is
-// a port that can't be opened, and a receiver plugged in again at the same
-// place works.
-void FaultMatrix::expectAlive(const Row& row) {
-  if (vanishes(row)) {
-    CommandPort port;
-    RecordingView view;
-    EXPECT_EQ(connectWhole(port, view), Outcome::Failed);
-    EXPECT_EQ(view.only({"sent", "message", "finish"}),
-              (Log{"message open port6 error!", "finish cancel", "finished failed"}));
-    EXPECT_FALSE(port.isOpen());
-    options_.faults = {};
-    startReceiver();
-  }
-  emulator_->setFaults({});
-  Frames expected = heard();
-  expected.push_back(kConnectFrame);
-  CommandPort port;
-  RecordingView view;
-  EXPECT_EQ(connectWhole(port, view), Outcome::Succeeded)
-      << "the port was not released, or the receiver was left out of step";
-  EXPECT_TRUE(view.messages.empty());
-  EXPECT_EQ(heard(), expected);
-}
 
 TEST_P(FaultMatrix, EndsAsTheTextSaysAndStaysResponsive) {
   const Row& row = GetParam();
@@ -492,12 +450,9 @@ std::string rowName(const ::testing::TestParamInfo<Row>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(makeRows()), rowName);
 
-// ---- beyond the matrix ---------------------------------------------------------
-
 using Machines = Receiver;
 
-// The counter from "0/0 blocks" on; a cancel tells the receiver nothing and
-// keeps the earlier file.
+// The counter from "0/0 blocks" on; a cancel tells the receiver nothing and keeps the earlier file.
 TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   options_.modelNumber = 1;
   startReceiver();
@@ -519,10 +474,8 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   EXPECT_EQ(test::readFileBytes(target_), (Bytes{1, 2, 3}));
 }
 
-// Answers and blocks in pieces, put on the line by hand, are taken in the
-// tick that completes them; each wait gives up on its 60th empty tick.
-class InPieces : public Receiver {
- protected:
+// Pieces are taken in the tick that completes them; each wait gives up on its 60th empty tick.
+struct InPieces : Receiver {
   void SetUp() override {
     options_.modelNumber = 2;
     options_.faults = {.silence = emu::FaultPoint::afterStart()};

@@ -1,8 +1,5 @@
-// The files the tool keeps, both written through the all-or-nothing file
-// writer: the configuration record (Quorvane.cfg) and ROM image files. What
-// a load makes of arbitrary bytes: fuzz/config_loader_fuzz.cpp and
-// fuzz/image_loader_fuzz.cpp; images of both sizes written whole over longer
-// files: the read rows of fault_matrix_test.cpp.
+// Quorvane.cfg and ROM images, both written all-or-nothing. Random bytes: fuzz/*_loader_fuzz.cpp;
+// images written whole over longer files: the read rows of fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -63,12 +60,11 @@ TEST(AppConfigFile, UnreadableLoadsComOneWithoutBlockingAndAFailedSaveKeepsTheFi
 }
 
 TEST(AppConfigLocation, OneSeparatorBeforeTheFileName) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/", "/Quorvane.cfg"},
-      {"/home/tech", "/home/tech/Quorvane.cfg"},
-      {" \t/a b \r\n", "/a b/Quorvane.cfg"},  // outer white space goes, inner stays
-      {"   ", "Quorvane.cfg"},
-  };
+  // Outer white space goes, inner stays.
+  const std::pair<const char*, const char*> cases[] = {{"/", "/Quorvane.cfg"},
+                                                       {"/home/tech", "/home/tech/Quorvane.cfg"},
+                                                       {" \t/a b \r\n", "/a b/Quorvane.cfg"},
+                                                       {"   ", "Quorvane.cfg"}};
   for (const auto& [dir, path] : cases) {
     AppConfig config;
     config.locateConfigIn(dir);

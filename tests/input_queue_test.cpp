@@ -1,6 +1,4 @@
-// SerialPort's input queue and write logic over a stand-in device, without
-// any real device. The queue itself: fuzz/input_queue_fuzz.cpp checks
-// random sequences, wrap and in-place fills included, against a deque.
+// SerialPort's input queue and writes over a stand-in device; random runs: fuzz/input_queue_fuzz.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,20 +16,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A device that hands over what "arrived" at most `piece` bytes a call, as
-// a driver that never reports more than 4095 waiting bytes does, and takes
-// at most `piece` bytes a write until `writeFailsAfter` bytes.
+// Hands over and takes at most `piece` bytes a call (a driver reports 4095 waiting at most).
 struct FakeDevice final : SerialDevice {
   Bytes pending, written;
-  std::size_t piece = 4095;
-  std::size_t writeFailsAfter = SIZE_MAX;
+  std::size_t piece = 4095, writeFailsAfter = SIZE_MAX;
   int silentReads = 0;  // calls that see nothing yet
 
   std::size_t readSome(std::span<std::uint8_t> into, SystemError&) override {
-    if (silentReads > 0) {
-      --silentReads;
-      return 0;
-    }
+    if (silentReads > 0 && silentReads--) return 0;
     const std::size_t n = std::min({into.size(), piece, pending.size()});
     std::copy_n(pending.begin(), n, into.begin());
     pending.erase(pending.begin(), pending.begin() + long(n));
@@ -65,8 +57,7 @@ FakeDevice& attachFake(SerialPort& port) {
   return device;
 }
 
-// A whole block shows as waiting at once, however small the pieces the
-// device hands over; what does not fit stays with the device, in order.
+// A whole block shows at once, however small the device's pieces; what doesn't fit stays, in order.
 TEST(SerialPortQueueTest, WholeBlocksWaitingFromPiecesSmallerThanABlock) {
   for (std::size_t piece : {std::size_t{4095}, std::size_t{1000}, std::size_t{1}}) {
     SCOPED_TRACE(piece);
@@ -106,8 +97,7 @@ TEST(SerialPortQueueTest, WritesLoopOverPartsAndKeepTheDevicesReason) {
   }
 }
 
-// A device without an arrival handle is looked at again and again: the
-// wait ends when its bytes show, long before its time-out.
+// A device without an arrival handle is polled: the wait ends when its bytes show, not at time-out.
 TEST(SerialPortQueueTest, PortWaiterPollsADeviceItCannotWaitOn) {
   SerialPort port, closed;
   FakeDevice& device = attachFake(port);

@@ -1,7 +1,5 @@
-// A thousand connect, read and upgrade jobs in a row against the receiver
-// emulator, ending in every way a job can: success, a failure at once or after
-// some blocks, a cancel, a port that can't be opened, a vanishing device. Open
-// descriptors and heap must be as before; every job must release its port.
+// A thousand jobs in a row against the emulator, ending every way (success, failure at once or
+// later, cancel, no port, vanish): descriptors and heap stay as before, every port is released.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -27,19 +25,15 @@ long openDescriptors() {
   return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
-// Heap in use, the mmapped chunks (a 1 MiB flash buffer) included. Under
-// AddressSanitizer it reads 0; its leak checker covers the heap at exit.
-std::size_t heapInUse() {
-  return mallinfo2().uordblks + mallinfo2().hblkhd;
-}
+// Heap in use, mmapped chunks included; 0 under ASan, whose leak checker covers the heap.
+const auto heapInUse = []() { return mallinfo2().uordblks + mallinfo2().hblkhd; };
 
 enum class Ending { Complete, Fails, FailsAfterBlocks, Cancel, NoPort, Vanish };
 constexpr Outcome kOutcomes[] = {  // by Ending
     Outcome::Succeeded, Outcome::Failed, Outcome::Failed,
     Outcome::Cancelled, Outcome::Failed, Outcome::Failed};
 
-// Mostly early ends, where something is most easily left behind; one read
-// and one upgrade in fifty run to the end (buffers, image writer and loader).
+// Mostly early ends, where leaks hide; one read and one upgrade in fifty run to the end.
 Ending endingOf(int job) {
   if (job % 100 == 99) return Ending::Vanish;
   if (job % 50 < 3) return Ending::Complete;
@@ -47,8 +41,7 @@ Ending endingOf(int job) {
   return k < 3 ? Ending(k + 1) : job % 2 ? Ending::NoPort : Ending::Fails;
 }
 
-class ResourceHygiene : public ::testing::Test {
- protected:
+struct ResourceHygiene : ::testing::Test {
   void startReceiver() {
     emulator_ = std::make_unique<emu::ReceiverEmulator>();
     ASSERT_TRUE(emulator_->start());
@@ -59,9 +52,7 @@ class ResourceHygiene : public ::testing::Test {
     const bool fails = ending == Ending::Fails, later = ending == Ending::FailsAfterBlocks;
     const int kind = job % 3;  // connect, read, upgrade
     using emu::FaultPoint;
-    const auto when = [](bool yes, auto value) {
-      return yes ? std::optional(value) : std::nullopt;
-    };
+    const auto when = [](bool on, auto value) { return on ? std::optional(value) : std::nullopt; };
     emulator_->setFaults({.silence = when(later && kind == 1, FaultPoint::afterBlock(0)),
                           .wrongAnswer = (fails && kind != 2) || (later && kind != 1),
                           .otherModel = when(fails && kind == 2, kModel + 1),
@@ -95,9 +86,7 @@ class ResourceHygiene : public ::testing::Test {
     for (int job = 0; job < jobs; ++job) {
       const Ending ending = endingOf(job);
       ASSERT_NO_FATAL_FAILURE(runJob(job, ending)) << "job " << job;
-      // With the job gone a fresh port opens the device. A cancelled job told
-      // the receiver nothing: the stop frame brings it back into step. A
-      // vanished one is replaced.
+      // A fresh port opens the device; a stop frame resyncs after a cancel; a vanish, a new one.
       CommandPort fresh;
       ASSERT_EQ(fresh.openDevice(emulator_->devicePath(), kLineSpeed), ending != Ending::Vanish)
           << "job " << job << ": the port was kept, or the device stayed";

@@ -1,7 +1,4 @@
-// SerialPort and PortWaiter on real pseudo-terminals, the test
-// holding the master side. The queue logic itself is tested without a device
-// in input_queue_test.cpp; whole blocks on a pty in every read of the fault
-// matrix.
+// SerialPort and PortWaiter on real ptys, the test holding the master; the queue: input_queue_test.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -36,8 +33,7 @@ using test::PtyPair;
 using test::ScopedEnv;
 using Bytes = std::vector<std::uint8_t>;
 
-// Sends `bytes` from the master and lets the port drain them into its queue;
-// the count the port then holds.
+// Sends `bytes` from the master, lets the port drain them into its queue; returns its count.
 unsigned feed(PtyPair& pty, SerialPort& port, const Bytes& bytes) {
   const std::uint64_t until = port.bytesArrived() + bytes.size();
   EXPECT_TRUE(pty.send(bytes));
@@ -54,8 +50,7 @@ std::jthread sendLater(PtyPair& pty, Bytes bytes) {
   });
 }
 
-// Runs `attempt` in a child process as the user nobody; its ErrorKind, or
-// nothing when the child can't drop root.
+// Runs `attempt` in a child as the user nobody: its ErrorKind, or nothing if root can't be dropped.
 std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
   const pid_t child = ::fork();
   if (child == 0) {
@@ -69,8 +64,7 @@ std::optional<ErrorKind> asNobody(const std::function<ErrorKind()>& attempt) {
   return static_cast<ErrorKind>(WEXITSTATUS(status));
 }
 
-class OpenPort : public ::testing::Test {
- protected:
+struct OpenPort : ::testing::Test {
   void SetUp() override { ASSERT_EQ(port.openDevice(pty.devicePath(), kLineSpeed), 1); }
   PtyPair pty;
   SerialPort port;
@@ -88,9 +82,7 @@ TEST(SerialPortTest, PortMapDefaultsAndOverrides) {
   EXPECT_EQ(devicePathForPort(portNumberFromIndex(2147483647)).value(), "/dev/ttyS2147483647");
 }
 
-// A failed open leaves the port closed, the device it held released, a
-// closed port inert, and the reason told apart; a probe meets the same
-// reasons and changes nothing.
+// A failed open leaves the port closed and inert, the device released, its reason told; so a probe.
 TEST_F(OpenPort, FailedOpenKeepsItsReasonAndLeavesThePortClosedAndInert) {
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), {1, 2, 3});
@@ -177,8 +169,7 @@ TEST(SerialPortTest, ReopenedWithAnEmptyQueue) {
   EXPECT_EQ(feed(pty, port, {9}), 1u);
 }
 
-// A probe opens and lets go: the cooked line stays cooked, the device is
-// free again, and a pty has no modem lines to tell of.
+// A probe lets go: the line stays cooked, the device free again; a pty has no modem lines to tell.
 TEST_F(OpenPort, ProbeAndLineDiagnosticsOnADeviceWithoutModemLines) {
   EXPECT_EQ(port.hardwareFlowControl(), LineState::Unknown);
   EXPECT_EQ(port.clearToSend(), LineState::Unknown);
@@ -210,8 +201,7 @@ TEST_F(OpenPort, EveryByteValuePassesUnchangedBothWaysWithoutBinaryMode) {
   EXPECT_EQ(port.bytesInQueue(), 0u);
 }
 
-// Bytes that came before the hang-up are still read; then the port reports
-// the disconnection, and keeps it over the failures that follow.
+// Bytes from before the hang-up are still read; then a disconnection, kept over later failures.
 TEST_F(OpenPort, VanishedFarEndIsADisconnectionThatLasts) {
   pty.makeRaw();
   ASSERT_EQ(feed(pty, port, {7, 8}), 2u);
@@ -252,8 +242,7 @@ TEST_F(OpenPort, WriteGivesUpAtItsBoundWithTheCountWrittenAndTimedOut) {
 }
 
 // PortWaiter: ports 0 and 1 open on ptys, 2 closed, 3 null.
-class Waiting : public ::testing::Test {
- protected:
+struct Waiting : ::testing::Test {
   void SetUp() override {
     for (int i = 0; i < 2; ++i) ASSERT_EQ(open[i].openDevice(pty[i].devicePath(), kLineSpeed), 1);
   }

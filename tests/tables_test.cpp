@@ -1,6 +1,4 @@
-// The tables the tool is built on, and the texts made from them: receiver
-// types and remote keys. Which answers name a type or pass as an
-// acknowledgement: the reference rules of fuzz/answer_check_fuzz.cpp.
+// Receiver types, remote keys and their texts; which answers pass: fuzz/answer_check_fuzz.cpp.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -19,9 +17,8 @@ using namespace remote;
 
 // index = 4 * family + 2 * chip + (size digit - 1), every text built from those three.
 TEST(RomTypeTable, EveryRowFollowsItsIndex) {
-  const char* tagField[] = {"Fta", "_CI", "HCI", "_T_"};
-  const char* name[] = {"Fta", "CI", "HCI", "T"};
-  const char* writeErrorField[] = {"F", "C", "HC", "T"};
+  const char *tagField[] = {"Fta", "_CI", "HCI", "_T_"}, *name[] = {"Fta", "CI", "HCI", "T"},
+             *writeErrorField[] = {"F", "C", "HC", "T"};
   for (const RomImageTag& t : romTypes()) {
     const int family = t.index / 4, chip = t.index / 2 % 2, size = t.index % 2 + 1;
     const std::string digit = std::to_string(size);

@@ -1,6 +1,5 @@
-// Every frame the PC sends and every answer it takes, as bytes on the line. The bytes are
-// written out here as the receiver's loader defines them, not taken from the code's constants:
-// the machines write to a pty whose other end is this test, so a changed constant fails here.
+// Every frame the PC sends and every answer it takes, as bytes on the line, written out here as the
+// loader defines them (not from the code's constants): a changed constant fails here.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,16 +29,13 @@ Bytes frame(std::uint8_t command, std::uint8_t param1 = 0, std::uint8_t param2 =
 }
 const Bytes kConnectRequest = frame(0x10), kStartRead = frame(0x97), kStartUpgrade = frame(0x99),
             kReadComplete = frame(0x01), kStop = frame(0x02), kAck = frame(0x00);
-Bytes identOf(std::uint8_t modelNumber) {
-  return frame(modelNumber, 0x10);
-}
+const auto identOf = [](std::uint8_t modelNumber) { return frame(modelNumber, 0x10); };
 // The upgrade's accepted answers of receivers CI and HCI (group C) and of Fta and T (group F).
 const std::vector<Bytes> kGroupC = {frame(0xF0), frame(0xF2), frame(0xFF)};
 const std::vector<Bytes> kGroupF = {kAck, frame(0x11, 0x11), frame(0xAA)};
 constexpr std::size_t kBlock = 4096, kBlocks = 256;  // ModelNumbers 1 and 5: 1 MiB
 
-class Wire : public ::testing::Test {
- protected:
+struct Wire : ::testing::Test {
   void SetUp() override { pty_.makeRaw(); }
 
   // The receiver says `bytes`; they are waiting on the port before this returns.
@@ -72,13 +68,12 @@ TEST_F(Wire, ConnectRequestAcknowledgedOrStopped) {
     ASSERT_EQ(handshake.step(), kAckPollIntervalMs);
     EXPECT_EQ(heard(12), kConnectRequest);
     say(acknowledged ? kAck : kGroupF[1]);
-    while (handshake.step()) {
-    }
+    while (handshake.step()) continue;
     EXPECT_EQ(handshake.succeeded(), acknowledged);
     EXPECT_EQ(heard(acknowledged ? 0 : 12), acknowledged ? Bytes{} : kStop);
   }
-  // The blocking wait takes the same answer. Twelve other bytes are consumed; thirteen are never
-  // an answer and stay queued after the 200th poll.
+  // The blocking wait takes the same answer. Twelve other bytes are consumed; thirteen are never an
+  // answer and stay queued after the 200th poll.
   say(kAck);
   EXPECT_TRUE(port_.waitAck([](int) {}));
   for (const Bytes& answer : {kStop, Bytes(13, 0)}) {

@@ -1,6 +1,4 @@
-// Lock-step driving of a tool-side state machine against the receiver
-// emulator: before each tick, settle() so that the tick sees exactly what
-// the emulator has answered to everything the tool has sent so far.
+// Lock step against the receiver emulator: settle() before each tick, so it sees every answer.
 #pragma once
 
 #include <string>
@@ -10,16 +8,12 @@
 
 namespace quorvane::test {
 
-// Waits until the emulator has handled every byte the tool wrote before the
-// call, has sent all it means to send in answer (no split delay, turnaround
-// or pacing still under way), and every byte it sent has been drained into
-// `port`'s own input queue (bytesInQueue is called to drain). Also true
-// when the port's queue is full, as nothing more can arrive then. Works
-// across closing and reopening the device. False on time-out.
+// Waits until the emulator has handled every byte written before the call, sent all its answer (no
+// split delay, turnaround or pacing under way), and that has drained into `port`'s queue
+// (bytesInQueue drains it), or the queue is full. Works across reopening. False on time-out.
 bool settle(emu::ReceiverEmulator& emulator, SerialPort& port, int timeoutMs = 5000);
 
-// An emulator with the given options, started; the test fails (ADD_FAILURE)
-// when it cannot start.
+// An emulator with the given options, started; the test fails (ADD_FAILURE) when it cannot start.
 struct StartedEmulator {
   explicit StartedEmulator(emu::EmulatorOptions options = {});
   emu::ReceiverEmulator emulator;

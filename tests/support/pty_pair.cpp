@@ -45,12 +45,11 @@ bool PtyPair::send(const std::vector<std::uint8_t>& bytes) {
     const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{master_, POLLOUT, 0};
-      ::poll(&p, 1, 100);
-    } else {
-      return false;
+      continue;
     }
+    if (n == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+    pollfd p{master_, POLLOUT, 0};
+    ::poll(&p, 1, 100);
   }
   return done == bytes.size();
 }

@@ -1,7 +1,5 @@
-// A pseudo-terminal pair for serial tests: the test holds the master side
-// and opens the slave side (devicePath()) with a SerialPort. The slave keeps
-// the default, cooked line settings unless makeRaw() is called, so a test
-// can see that the port itself makes the line byte-transparent.
+// A pty pair: the test holds the master, a SerialPort opens the slave (devicePath()), which stays
+// cooked unless makeRaw(): a test sees the port itself make the line byte-transparent.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +24,11 @@ class PtyPair {
   // Writes everything from the master side (waiting for room as needed).
   bool send(const std::vector<std::uint8_t>& bytes);
 
-  // Reads exactly `count` bytes that the slave side wrote; gives up (and
-  // returns what it has) after `patienceMs` without progress.
+  // Reads `count` bytes the slave side wrote; after `patienceMs` without progress, what it has.
   std::vector<std::uint8_t> receive(std::size_t count, int patienceMs = 5000);
 
-  // Waits until at least `count` bytes sent from the master are waiting on
-  // the slave side (seen through a slave descriptor of our own, which reads
-  // nothing). False after `patienceMs`.
+  // Waits until at least `count` bytes sent from the master are waiting on the slave side (seen
+  // through a slave descriptor of our own, which reads nothing). False after `patienceMs`.
   bool waitDelivered(std::size_t count, int patienceMs = 5000) const;
 
   // Closes the master: the slave side hangs up.

@@ -1,23 +1,21 @@
 #include "support/recording_view.h"
 
+#include <algorithm>
+
 namespace quorvane::test {
 
 void RecordingView::watch(TickMachine& machine) {
   machine.setObserver([this](const MachineEvent& e) {
     switch (e.kind) {
       case MachineEvent::Kind::FrameSent:
-        add("sent " + describeFrame(e.frame));
-        break;
+        return add("sent " + describeFrame(e.frame));
       case MachineEvent::Kind::AnswerTaken:
-        add("answer " + describeFrame(e.frame) + (e.accepted ? "" : " refused"));
-        break;
+        return add("answer " + describeFrame(e.frame) + (e.accepted ? "" : " refused"));
       case MachineEvent::Kind::BlockMoved:
-        add("block " + std::to_string(e.block));
-        break;
+        return add("block " + std::to_string(e.block));
       case MachineEvent::Kind::Finished:
         static const char* const kOutcomes[] = {"none", "succeeded", "failed", "cancelled"};
-        add(std::string("finished ") + kOutcomes[static_cast<int>(e.outcome)]);
-        break;
+        return add(std::string("finished ") + kOutcomes[static_cast<int>(e.outcome)]);
     }
   });
 }
@@ -30,11 +28,8 @@ void RecordingView::add(std::string line) {
 Log RecordingView::only(std::initializer_list<std::string_view> prefixes) const {
   Log lines;
   for (const std::string& line : log)
-    for (std::string_view prefix : prefixes)
-      if (line.starts_with(prefix)) {
-        lines.push_back(line);
-        break;
-      }
+    if (std::ranges::any_of(prefixes, [&](std::string_view p) { return line.starts_with(p); }))
+      lines.push_back(line);
   return lines;
 }
 

@@ -1,19 +1,14 @@
-// The one front end of every test and benchmark of the tick machines: it
-// answers the connect view and the transfer view and writes every call, and
-// (once it watches a machine) every event, as a line of one log:
-//
+// The front end of every tick-machine test and benchmark: answers the connect and transfer views,
+// logging each call and each event of a watched machine as a line; it keeps the running timers.
 //   start timer 1 50ms   stop timer 1   bar 60   progress 1% 3/256 blocks
 //   cancel   message no answer！   finish ok   finish cancel   complete
 //   sent stop   answer ident model 5   answer ack refused   block 17
 //   finished succeeded | failed | cancelled
-//
-// It also keeps the running timers and their periods.
 #pragma once
 
 #include <functional>
 #include <initializer_list>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,15 +52,11 @@ struct RecordingView final : ConnectView, TransferView {
   Log only(std::initializer_list<std::string_view> prefixes) const;
   // The running timer (the lowest id when several run); 0 when none runs.
   int timer() const { return timers.empty() ? 0 : timers.begin()->first; }
-  // Sleeps until the earliest running timer is due and returns its id (0:
-  // none runs). The next deadline is one period later, or one period from
-  // now when that has passed already: missed periods are skipped.
 
   Log log;
   std::map<int, int> timers;  // running: id -> period in ms
   std::vector<Notice> messages;
-  // Called with each line once it is logged: for a message, what the
-  // message box's own loop would do meanwhile (deliver ticks, say).
+  // Called with each logged line: for a message, what the box's own loop would do (deliver ticks).
   std::function<void(const std::string&)> onLine;
 
  private:

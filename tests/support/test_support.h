@@ -9,8 +9,7 @@
 
 namespace quorvane::test {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// A fresh directory under the system's temporary directory, removed with all it holds at the end.
 class TempDir {
  public:
   TempDir();
@@ -27,8 +26,7 @@ class TempDir {
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// Sets an environment variable for the object's lifetime, restoring the
-// previous value afterwards.
+// Sets an environment variable for the object's lifetime, restoring the previous value afterwards.
 class ScopedEnv {
  public:
   ScopedEnv(std::string name, const std::string& value);
@@ -41,9 +39,7 @@ class ScopedEnv {
   std::optional<std::string> old_;  // the value it had, if any
 };
 
-// Lowers the file size limit (RLIMIT_FSIZE) for the object's lifetime, with
-// SIGXFSZ ignored, so that a write past `bytes` fails with EFBIG as on a
-// full disk instead of ending the process. Works for root too.
+// Lowers RLIMIT_FSIZE while alive, SIGXFSZ ignored: writes past `bytes` fail with EFBIG (root too).
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(unsigned long long bytes);

@@ -24,8 +24,7 @@ namespace {
 
 constexpr int kEmuIndex = 2;  // COM3; COM1, COM2, COM4 lead nowhere
 
-class CommSetupTest : public ::testing::Test {
- protected:
+struct CommSetupTest : ::testing::Test {
   void SetUp() override {
     for (int n : {1, 2, 4}) env_.emplace_back("QUORVANE_COM" + std::to_string(n), "/nonexistent/x");
     ASSERT_TRUE(emulator_.start());

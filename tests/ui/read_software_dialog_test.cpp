@@ -20,8 +20,7 @@
 namespace quorvane::ui {
 namespace {
 
-class ReadDialogTest : public ::testing::Test {
- protected:
+struct ReadDialogTest : ::testing::Test {
   // The emulator (model 1: 256 blocks) on COM4; the save dialog answers `target`.
   void start(emu::FaultPlan faults = {}) {
     emulator.emplace(emu::EmulatorOptions{});

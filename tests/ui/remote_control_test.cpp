@@ -23,8 +23,7 @@ using test::keyClick;
 
 constexpr std::uint8_t kMarker = 0x1E;  // EPG, sent last: once it arrives, all before it have
 
-class RemoteControlTest : public ::testing::Test {
- protected:
+struct RemoteControlTest : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(emulator_.start());
     for (int n = 2; n <= 4; ++n) setCom(n, "/nonexistent/com");
@@ -37,10 +36,7 @@ class RemoteControlTest : public ::testing::Test {
     emulator_.waitUntil([&] { return emulator_.keyCodesReceived().size() >= count; });
     return emulator_.keyCodesReceived();
   }
-  static bool com1IsFree() {
-    SerialPort other;
-    return other.open(1, kLineSpeed) == 1;
-  }
+  static bool com1IsFree() { return SerialPort().open(1, kLineSpeed) == 1; }
 
   std::vector<std::unique_ptr<test::ScopedEnv>> env_;
   emu::ReceiverEmulator emulator_;

@@ -73,8 +73,8 @@ TEST(AboutBox, TextsAndEnterOrEscClosesIt) {
   }
 }
 
-// The file dialogs, and the box of a Read Software whose port can't be
-// opened (the dialog never shows), come up centred over the control panel.
+// The file dialogs, and the box of a Read Software whose port can't be opened (the dialog never
+// shows), come up centred over the control panel.
 TEST(Placement, FileDialogsAndBoxesOfDialogsNeverShownCentreOverThePanel) {
   test::TempDir dir;
   test::ScopedEnv settings("XDG_CONFIG_HOME", dir.path().string());  // the file dialog's
@@ -126,13 +126,12 @@ TEST(StartUp, LoadsBeforeThePanelRunsAndSavesWhenItEnds) {
   test::writeFileBytes(dir.file("Quorvane.cfg"), {3, 0, 0, 0, 9});
   std::int32_t loaded = -1;
   bool panelIsMain = false;
-  EXPECT_EQ(runIn(dir,
-                  [&](QWidget* panel) {
-                    loaded = AppConfig::instance().portIndex;
-                    panelIsMain = mainWindow() == panel;
-                    AppConfig::instance().portIndex = 0x01020304;
-                  }),
-            0);
+  const auto whileOpen = [&](QWidget* panel) {
+    loaded = AppConfig::instance().portIndex;
+    panelIsMain = mainWindow() == panel;
+    AppConfig::instance().portIndex = 0x01020304;
+  };
+  EXPECT_EQ(runIn(dir, whileOpen), 0);
   EXPECT_EQ(loaded, 3);
   EXPECT_TRUE(panelIsMain);
   EXPECT_EQ(test::readFileBytes(dir.file("Quorvane.cfg")), (std::vector<std::uint8_t>{4, 3, 2, 1}));

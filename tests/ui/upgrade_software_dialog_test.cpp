@@ -20,8 +20,7 @@
 namespace quorvane::ui {
 namespace {
 
-class UpgradeDialogTest : public ::testing::Test {
- protected:
+struct UpgradeDialogTest : ::testing::Test {
   // An image for model 1 (256 blocks), and an erased receiver on COM6.
   void start(int model = 1, emu::UpgradeAnswer answer = emu::UpgradeAnswer::Ack0) {
     ASSERT_FALSE(writeImage(imagePath.toStdString(), 0, kBlocksSmallFlash, flash.data()));

@@ -1,5 +1,5 @@
-// The Qt tests' main: one QApplication for the whole run. A test file that
-// defines its own main() keeps it; this one is then not linked in.
+// The Qt tests' main: one QApplication for the whole run. A test file that defines its own main()
+// keeps it; this one is then not linked in.
 #include <gtest/gtest.h>
 
 #include <QApplication>

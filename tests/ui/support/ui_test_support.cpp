@@ -9,23 +9,9 @@
 
 namespace quorvane::test {
 
-RecordingPresenter::RecordingPresenter() {
-  ui::setMessagePresenter(this);
-}
-RecordingPresenter::~RecordingPresenter() {
-  ui::setMessagePresenter(nullptr);
-}
-
 void RecordingPresenter::present(const QString& text, const QString& title, QWidget* owner) {
   messages.push_back({text, title, owner});
   if (onPresent) onPresent(messages.back());
-}
-
-ScriptedFileChooser::ScriptedFileChooser() {
-  ui::setFileChooser(this);
-}
-ScriptedFileChooser::~ScriptedFileChooser() {
-  ui::setFileChooser(nullptr);
 }
 
 namespace {
@@ -41,8 +27,8 @@ void pollForModal(std::shared_ptr<std::function<void(QWidget*)>> action, QPointe
                   bool hadIgnore, int pollsLeft) {
   QWidget* modal = QApplication::activeModalWidget();
   const bool isNew = modal && (!hadIgnore || modal != ignore.data());
-  // Keys and mnemonics reach only the active window; offscreen windows are
-  // activated a little after they are shown, so wait for that too.
+  // Keys and mnemonics reach only the active window; offscreen windows are activated a little after
+  // they are shown, so wait for that too.
   if (isNew && QApplication::activeWindow() != modal && pollsLeft > 0) modal->activateWindow();
   if (isNew && (QApplication::activeWindow() == modal || pollsLeft <= 0)) {
     (*action)(modal);

@@ -1,5 +1,4 @@
-// Helpers shared by the Qt tests. Linking tests/ui/support also gives a main() that creates the
-// QApplication and runs every test.
+// Helpers of the Qt tests; tests/ui/support also gives the main() that creates the QApplication.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,23 +23,20 @@ struct ShownMessage {
 };
 
 // While alive, every message box is recorded (text, title, owner) instead of shown.
-class RecordingPresenter final : public ui::MessagePresenter {
- public:
-  RecordingPresenter();            // installs itself
-  ~RecordingPresenter() override;  // restores the QMessageBox presenter
+struct RecordingPresenter final : ui::MessagePresenter {
+  RecordingPresenter() { ui::setMessagePresenter(this); }
+  ~RecordingPresenter() override { ui::setMessagePresenter(nullptr); }  // back to QMessageBox
   void present(const QString& text, const QString& title, QWidget* owner) override;
 
   std::vector<ShownMessage> messages;
-  // Called after each message is recorded (e.g. to check what the dialog
-  // looks like while its box would be open).
+  // Called after each message is recorded (to look at the dialog while its box would be open).
   std::function<void(const ShownMessage&)> onPresent;
 };
 
 // While alive, answers the open/save file dialogs from queued answers and records the requests.
-class ScriptedFileChooser final : public ui::FileChooser {
- public:
-  ScriptedFileChooser();            // installs itself
-  ~ScriptedFileChooser() override;  // restores QFileDialog
+struct ScriptedFileChooser final : ui::FileChooser {
+  ScriptedFileChooser() { ui::setFileChooser(this); }
+  ~ScriptedFileChooser() override { ui::setFileChooser(nullptr); }  // back to QFileDialog
   // Each call takes the next answer; an empty queue answers "cancelled".
   std::optional<QString> chooseSaveFile(QWidget* owner, const ui::FileRequest& request) override;
   std::optional<QString> chooseOpenFile(QWidget* owner, const ui::FileRequest& request) override;
@@ -51,20 +47,15 @@ class ScriptedFileChooser final : public ui::FileChooser {
   std::vector<ui::FileRequest> openRequests;
 };
 
-// Once the event loop runs and a modal window other than `ignore` is shown,
-// calls action(window) once, after the window has become the active window
-// (so that keys sent to QApplication::focusWidget() and mnemonics work).
-// Call it before the exec() that opens the window. Polls every 10 ms; after
-// `maxPolls` polls it acts on a shown but inactive window, or gives up
-// without calling when none was shown.
+// Once the event loop runs and a modal window other than `ignore` is active (so keys and mnemonics
+// work), calls action(window) once; call it before the exec() that opens it. Polls every 10 ms;
+// after `maxPolls` it acts on a shown but inactive window, or gives up if none was shown.
 void onNextModal(std::function<void(QWidget*)> action, QWidget* ignore = nullptr,
                  int maxPolls = 500);
 // onNextModal that closes the window (a dialog: rejects it).
 void closeNextModal(QWidget* ignore = nullptr);
 
-// The shortcut check, the press (passed up to the parents while nobody
-// accepts it) and the release; when `target` is null, on the focus widget
-// (or the active modal window).
+// Shortcut check, press (up the parents until accepted), release on `target` (null: focus/modal).
 void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
               bool autoRepeat = false);
 
