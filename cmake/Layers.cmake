@@ -31,8 +31,14 @@ function(quorvane_layer target)
     if(header MATCHES "\\.h$")
       get_filename_component(dir ${published}/${folder}/${header} DIRECTORY)
       file(MAKE_DIRECTORY ${dir})
+      # A copy where links can't be made (Windows without the privilege);
+      # an edit of the header then configures anew, which refreshes it.
       file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${published}/${folder}/${header}
-           SYMBOLIC)
+           SYMBOLIC COPY_ON_ERROR)
+      if(NOT IS_SYMLINK ${published}/${folder}/${header})
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                     ${CMAKE_CURRENT_SOURCE_DIR}/${header})
+      endif()
     endif()
   endforeach()
   target_include_directories(${target} PUBLIC ${published})
