@@ -222,6 +222,8 @@ void SlotCycle::stageEnded() {
           facts.kind = FailureFacts::Kind::TypeMismatch;
           facts.receiverTag = query.receiverTag().value_or(-1);
           record_->receiverTag = query.receiverTag();
+          if (query.receiverTag())
+            record_->job.typeQuery = std::string(romType(*query.receiverTag()).modelName);
           return failUnit(facts);
         }
         case TypeVerdict::KeptSending: {
