@@ -471,6 +471,10 @@ void SlotCycle::stop(const std::string& why) {
   if (unit_) {
     JobRecord& job = record_->job;
     job.result = "cancelled";
+    if (stage_ == Stage::Read || stage_ == Stage::Upgrade) {  // what it has moved
+      job.blocksDone = status_.blocksDone;
+      if (status_.blockCount > 0) job.blockCount = status_.blockCount;
+    }
     job.durationSeconds =
         std::chrono::duration<double>(SteadyClock::now() - record_->started).count();
     const UnitRecord record{job, index_ + 1, unit_};
