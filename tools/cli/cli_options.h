@@ -1,7 +1,8 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify].
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify
+//   [--reboot-wait SECONDS]].
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -15,6 +16,9 @@ namespace quorvane::cli {
 
 class Console;
 struct Options;
+
+inline constexpr int kRebootWaitDefaultSeconds = 30;
+inline constexpr int kRebootWaitLimitSeconds = 3600;
 
 // One command: its name, the arguments it takes, what --help says about it
 // and the function that runs it (returns the exit status).
@@ -38,6 +42,10 @@ struct Options {
   bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
   std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
   bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  // upgrade --verify: the wait for the receiver's loader after the upgrade
+  // (--reboot-wait): it saves for up to 10 s, then reboots.
+  int rebootWaitSeconds = kRebootWaitDefaultSeconds;
+  bool rebootWaitGiven = false;
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with
