@@ -54,7 +54,7 @@ struct StationProfile {
   int maxFailures = 3;           // failures in a row that stop a slot; 0: never
   long long maxUnits = 0;        // units in all slots together that end the station; 0: no limit
   bool confirmEachUnit = false;  // a slot takes the next unit only after confirmNextUnit()
-  int rebootWaitMs = 60000;      // --verify: how long the rebooting receiver is asked for
+  int rebootWaitMs = 30000;      // verify: how long the rebooting receiver is asked for
   int quietMs = 15000;           // the loader's silence after which a slot takes a new unit
   int probeIntervalMs = 100;     // how often a waiting slot asks for the loader
   int noDeviceRetryMs = 1000;    // how often a slot whose port is missing tries again
