@@ -258,6 +258,7 @@ struct Station::Impl final : SlotHost {
   long long passedUnits = 0;
   bool started = false;
   bool limitReached = false;
+  bool stopped = false;  // stop() was called
   bool ended = false;
 };
 
@@ -275,6 +276,7 @@ int Station::addSlot(PortTarget port, std::string label) {
                                                       std::move(port), std::move(label)),
                           {},
                           {}});
+  if (impl_->started && !impl_->ended) impl_->slots.back().cycle->start();
   return index;
 }
 
@@ -314,6 +316,7 @@ const std::optional<StartFailure>& Station::startFailure() const {
 
 void Station::stop() {
   Impl& d = *impl_;
+  d.stopped = true;
   for (Impl::Slot& s : d.slots)
     if (s.cycle->status().state != SlotState::Stopped) s.cycle->stop("the station was stopped");
   d.ended = true;
@@ -325,7 +328,10 @@ void Station::stopSlot(int slot) {
 }
 
 void Station::restartSlot(int slot) {
-  if (impl_->ended) return;
+  Impl& d = *impl_;
+  // A station that ended because every slot had stopped goes on.
+  if (d.stopped || d.limitReached || d.startFailure || !d.started) return;
+  d.ended = false;
   impl_->slots.at(std::size_t(slot)).cycle->restart();
 }
 
