@@ -62,7 +62,12 @@ void SlotCycle::tick(int timerId) {
     if (timerId != kRetryTimerId) return;
     if (!openTarget(port_, target_, kLineSpeed)) return;
     stopTimers();
-    return mustLeave_ ? waitForLeave() : waitForReceiver();
+    if (!mustLeave_) return waitForReceiver();
+    // Back, but the last unit's receiver may still be there: it must fall
+    // silent first, as after any unit.
+    status_.state = SlotState::Waiting;
+    changed();
+    return waitForLeave();
   }
   if (!machine_ || machine_->finished()) return;
   // A probe on an adapter that has gone would wait for ever.
