@@ -74,8 +74,9 @@ if [[ ${1:-} == station ]]; then
   build-demo/tools/cli/quorvane-cli --device "$work/slot1" --device "$work/slot2" \
     --device "$work/slot3" --units "$units" --report "$work/units.jsonl" \
     station upgrade "$work/image.bin" || status=$?
-  echo "report (one object per unit):"
-  cut -c1-150 "$work/units.jsonl"
+  echo "report ($work/units.jsonl, removed at the end), one object per unit:"
+  sed -E 's/^\{"slot":([0-9]+),"unit":([0-9]+).*"blocks_done":([0-9]+).*"result":"([a-z]+)".*/  slot \1 unit \2: \4, \3 blocks written/' \
+    "$work/units.jsonl"
   exit $status
 fi
 cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_TESTS=OFF >/dev/null
