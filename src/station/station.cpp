@@ -35,6 +35,9 @@ constexpr SteadyClock::duration kLookTogether = std::chrono::milliseconds(1);
 // line (with slack for bursts): a receiver that does not keep to the line.
 constexpr int kFastFactor = 4;
 constexpr SteadyClock::duration kFastSlack = std::chrono::milliseconds(20);
+// Steps on arrival one pump() takes at most (a 2 MiB read of an unpaced
+// receiver is 512).
+constexpr int kArrivalRounds = 1024;
 
 std::string subjectOf(const FailureFacts& f) {
   if (!f.devicePath.empty()) return f.devicePath;
@@ -344,8 +347,9 @@ bool Station::pump(int maxWaitMs) {
   if (!d.started || d.ended) return false;
   SteadyClock::time_point wake = SteadyClock::now() + std::chrono::milliseconds(maxWaitMs);
   d.fireDue();
-  // A step may find its next bytes queued already: look again at once.
-  while (d.stepOnArrival(wake)) d.checkEnd();
+  // A step may find its next bytes queued already: look again at once (a
+  // bounded number of rounds, so that a call always returns).
+  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(wake); ++round) d.checkEnd();
   d.checkEnd();
   if (d.ended) return false;
 
@@ -370,7 +374,7 @@ bool Station::pump(int maxWaitMs) {
   }
   d.fireDue();
   SteadyClock::time_point later = SteadyClock::time_point::max();
-  while (d.stepOnArrival(later)) d.checkEnd();
+  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(later); ++round) d.checkEnd();
   d.checkEnd();
   return !d.ended;
 }
