@@ -724,6 +724,11 @@ TEST(CliStation, UnitsOfAllSlotsCountAndAnotherTypeFailsAloneWithNothingWritten)
   EXPECT_NE(r.out.find(" passed 256/256 blocks "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" failed 0/256 blocks "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("total: 2 units, 1 passed, 1 failed"), std::string::npos) << r.out;
+  // A slot stopped by its failures in a row ends a station that has no other.
+  const CliRun alone = runCli("--max-failures 1 --device " + other.path() + " station upgrade " +
+                              dir.file("rom.bin"));
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.err.find("stopped after 1 failure in a row"), std::string::npos) << alone.err;
 }
 
 // station read: each unit into its own numbered file, a number in use skipped; Ctrl-C in a read

@@ -132,12 +132,10 @@ void SlotCycle::onEvent(const MachineEvent& e) {
   StationObserver& observer = host_.observer();
   switch (e.kind) {
     case MachineEvent::Kind::FrameSent:
-      if (observer.tracing())
-        observer.trace(index_, "->", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing()) observer.traceFrame(index_, "->", e.frame);
       break;
     case MachineEvent::Kind::AnswerTaken:
-      if (observer.tracing())
-        observer.trace(index_, "<-", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing()) observer.traceFrame(index_, "<-", e.frame);
       if (!record_) break;
       record_->lastAnswer = e.frame;
       if (stage_ == Stage::Upgrade && identifyModel(e.frame.data())) record_->typeNamed = true;
@@ -448,7 +446,8 @@ void SlotCycle::endUnit(bool passed, bool portGone) {
   if (stops_ != stops) return;  // the host has stopped the slot meanwhile
   if (profile_.maxFailures > 0 && status_.failuresInRow >= profile_.maxFailures)
     return stop("stopped after " + std::to_string(status_.failuresInRow) +
-                " failures in a row: check the cable and the port, not the receivers");
+                (status_.failuresInRow == 1 ? " failure" : " failures") +
+                " in a row: check the cable and the port, not the receivers");
   mustLeave_ = true;
   if (portGone) return noDevice();
   if (!profile_.confirmEachUnit) return waitForLeave();
