@@ -207,7 +207,7 @@ void SlotCycle::stageEnded() {
       mustLeave_ = false;
       return waitForReceiver();
     case Stage::Backup:
-      if (!ok) return failUnit(portFacts(shown_, kWaitLimitMs));
+      if (!ok) return failUnit(readFacts(static_cast<const ReadTransfer&>(*machine_)));
       return beginUpgrade();
     case Stage::Query: {
       const auto& query = static_cast<const TypeQuery&>(*machine_);
@@ -310,13 +310,7 @@ void SlotCycle::stageEnded() {
         record_->job.sha256 = sha256Hex(f.flashData.data(), f.flashData.size());
         return endUnit(true);
       }
-      FailureFacts facts = portFacts(shown_, kWaitLimitMs);
-      if (shown_ && isFileNotice(shown_->id)) {
-        facts.kind = FailureFacts::Kind::File;
-        facts.filePath = f.targetPath;
-        facts.fileError = read.writeError();
-      }
-      return failUnit(facts);
+      return failUnit(readFacts(read));
     }
     case Stage::Idle:
     case Stage::Retry:
@@ -396,6 +390,16 @@ FailureFacts SlotCycle::portFacts(const std::optional<Notice>& notice, unsigned 
   if (image_.has_value()) facts.imageTag = image().tagIndex;
   if (record_) facts.lastAnswer = record_->lastAnswer;
   if (!notice && port_.disconnected()) facts.text = "the port's device has gone";
+  return facts;
+}
+
+FailureFacts SlotCycle::readFacts(const ReadTransfer& read) const {
+  FailureFacts facts = portFacts(shown_, kWaitLimitMs);
+  if (shown_ && isFileNotice(shown_->id)) {
+    facts.kind = FailureFacts::Kind::File;
+    facts.filePath = read.fields().targetPath;
+    facts.fileError = read.writeError();
+  }
   return facts;
 }
 
