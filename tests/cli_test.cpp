@@ -788,6 +788,8 @@ TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
   tool.interrupt();
   r = tool.finish();
   EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.out.find(" cancelled "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(": \n"), std::string::npos) << r.out;  // no message, no colon
   ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().back() == kStopFrame; }));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
 }

@@ -112,7 +112,8 @@ class ConsoleStation final : public station::StationObserver {
                               : j.result == "cancelled" ? "cancelled"
                                                         : "failed") +
                              " " + blockCounterText(j.blocksDone, j.blockCount) + " " +
-                             formatTime(j.durationSeconds) + (ok ? "" : ": " + j.message);
+                             formatTime(j.durationSeconds) +
+                             (j.message.empty() ? "" : ": " + j.message);
     if (ok) {
       console_.result("", line);
     } else {
