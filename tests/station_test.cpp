@@ -223,5 +223,14 @@ TEST_F(Bench, WhileAwaitingTheOperatorANewReceiversBootWindowIsCaught) {
   EXPECT_EQ(records[1].unit, 2);
 }
 
+TEST_F(Bench, AUnitsFolderInTheWayOfAFileIsRefusedWithTheSystemsReason) {
+  test::writeFileBytes(dir.file("out.d"), {1});
+  Station station({.job = StationJob::Read, .readDir = dir.file("out.d")}, *this);
+  ASSERT_FALSE(station.start());
+  const std::string& reason = station.startFailure()->reason;
+  EXPECT_EQ(reason.find("no such folder"), std::string::npos) << reason;
+  EXPECT_NE(reason.find(" ("), std::string::npos) << reason;
+}
+
 }  // namespace
 }  // namespace quorvane::station
