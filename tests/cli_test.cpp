@@ -91,6 +91,7 @@ struct CliProcess {
     for (const int fd : {out, err}) ::close(fd);
   }
   void interrupt() const { ::kill(pid_, SIGINT); }
+  std::string err() const { return contents(io_.file("err")); }
   CliRun finish() const {
     int status = -1;
     if (pid_ > 0) ::waitpid(pid_, &status, 0);
@@ -839,6 +840,32 @@ TEST(CliStation, VerifyWaitsOutTheRebootAndSwappedUnitsAreTakenAfterEnter) {
     EXPECT_EQ(record["result"], other ? "failed" : "ok") << record.dump();
     EXPECT_EQ(record["blocks_done"], other ? 0 : 256) << record.dump();
   }
+}
+
+// station --confirm: an empty line or a slot's number confirms, anything else is refused aloud, and
+// stdin's end is said once; without --confirm a done receiver that answers again is to be removed.
+TEST(CliStation, OnlyEnterOrASlotNumberConfirmsAndWhatASlotWaitsForIsSaid) {
+  StartedEmulator receiver;
+  auto& e = receiver.emulator;
+  TempDir dir;
+  test::writeFileBytes(dir.file("typed"), {'3', 'x', '\n', '9', '\n'});
+  const auto run = [&](const std::string& options, const std::string& awaited) {
+    const CliProcess tool(
+        {.line = options + " --device " + receiver.path() + " station read " + dir.file("units"),
+         .shell = "exec <" + dir.file("typed") + ";"});
+    EXPECT_TRUE(e.waitUntil([&] { return tool.err().find(awaited) != std::string::npos; }, 60000))
+        << tool.err();
+    tool.interrupt();
+    return tool.finish();
+  };
+  const CliRun confirm = run("--confirm", "stdin has ended");
+  EXPECT_EQ(confirm.status, 130);
+  EXPECT_NE(confirm.err.find("\"3x\" confirms nothing: an empty line (Enter) confirms every slot"),
+            std::string::npos)
+      << confirm.err;
+  EXPECT_NE(confirm.err.find("\"9\" confirms nothing"), std::string::npos) << confirm.err;
+  const CliRun swap = run("", "remove the receiver (it still answers)");
+  EXPECT_NE(swap.out.find(" passed "), std::string::npos) << swap.out;
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ void SlotCycle::tick(int timerId) {
     if (!mustLeave_) return waitForReceiver();
     // Back, but the last unit's receiver may still be there: it must fall
     // silent for the rest of its time first, as after any unit.
-    status_.state = SlotState::Waiting;
+    status_.state = lastEnd_;
     changed();
     return waitForLeave(profile_.quietMs - absent);
   }
@@ -464,7 +464,7 @@ void SlotCycle::endUnit(bool passed, bool portGone) {
     ++status_.failed;
     ++status_.failuresInRow;
   }
-  status_.state = passed ? SlotState::Passed : SlotState::Failed;
+  status_.state = lastEnd_ = passed ? SlotState::Passed : SlotState::Failed;
   status_.step.clear();
   status_.secondsLeft.reset();
   const int stops = stops_;

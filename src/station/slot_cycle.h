@@ -149,8 +149,9 @@ class SlotCycle final : private TransferView {
   long long unit_ = 0;  // the unit under way; 0: none
   std::unique_ptr<Unit> record_;
   bool mustLeave_ = false;  // the last unit's receiver has not been silent for quietMs yet
-  int absentMs_ = 0;        // Retry: the time the port has been missing
-  int stops_ = 0;           // stop() calls: a unit's end sees whether the host stopped the slot
+  SlotState lastEnd_ = SlotState::Passed;  // the last unit's end: Passed or Failed
+  int absentMs_ = 0;                       // Retry: the time the port has been missing
+  int stops_ = 0;  // stop() calls: a unit's end sees whether the host stopped the slot
   // Machines ended inside a call of their own (a stop from an observer);
   // freed at the next tick.
   std::vector<std::unique_ptr<TickMachine>> retired_;

@@ -238,6 +238,16 @@ void Console::retireProgress(int row) {
   r.retired = true;
 }
 
+void Console::setOutcome(int row, const std::string& outcome) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_.at(static_cast<std::size_t>(row));
+  if (!r.finished || r.retired || r.outcome == outcome) return;
+  r.outcome = outcome;
+  if (!settings_.live || settings_.quiet) return;
+  clearLive();
+  redrawLive();
+}
+
 void Console::clearLive() {
   if (!settings_.live || drawn_ == 0) return;
   std::fprintf(settings_.err, "\033[%dA", drawn_);

@@ -59,7 +59,13 @@ class Console {
   // (the station's rows, one per unit, would otherwise pile up).
   void retireProgress(int row);
 
+  // A finished row still on the live lines shows `outcome` from now on
+  // (what became of its receiver since); otherwise nothing happens.
+  void setOutcome(int row, const std::string& outcome);
+
   bool quiet() const { return settings_.quiet; }
+  // Rows are redrawn in place.
+  bool live() const { return settings_.live && !settings_.quiet; }
 
  private:
   struct Row {
