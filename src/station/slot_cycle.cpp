@@ -315,6 +315,7 @@ void SlotCycle::stageEnded() {
       if (!ok) return failUnit(portFacts(shown_, kWaitLimitMs));
       const std::string differ = differingBlocksText(
           read.fields().flashData.data(), image().data.data() + kTagSize, read.fields().blockCount);
+      record_->job.verify = differ.empty() ? "identical" : "differ";
       if (differ.empty()) return endUnit(true);
       FailureFacts facts;
       facts.kind = FailureFacts::Kind::Differs;
@@ -370,6 +371,7 @@ void SlotCycle::beginUnit() {
   job.command = "upgrade";
   job.imagePath = profile_.imagePath;
   job.typeQuery = profile_.askType ? "no answer" : "not asked";
+  if (profile_.verify) job.verify = "not done";
   describeType(job, image().tagIndex);
   job.blockCount = image().blockCount;
   job.sha256 = sha256Hex(image().data.data() + kTagSize, image().data.size() - kTagSize);
