@@ -202,6 +202,11 @@ TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
     EXPECT_LT(width(line), std::ptrdiff_t(columns)) << line;
     EXPECT_TRUE(line.ends_with("120/256 blocks cancelled")) << line;
   }
+  // A station's row keeps its slot and the slot's label: the rest gives way first.
+  const std::string unit = "slot 2 /dev/ttyUSB0 unit 0007";
+  EXPECT_EQ(cli::liveProgressLine(unit, p, false, "", 40, 19),
+            "slot 2 /dev/ttyUSB0...7: 120/256 blocks");
+  EXPECT_EQ(cli::liveProgressLine(unit, p, false, "", 24, 19), "slot 2 /dev/ttyUSB0");
   // The console redraws its rows with these lines.
   char* buffer = nullptr;
   std::size_t size = 0;

@@ -90,7 +90,12 @@ class ConsoleStation final : public station::StationObserver {
       if (my.row < 0 || my.unit != s.unit) {
         retireHeld(my);
         my.unit = s.unit;
-        my.row = console_.addProgress(unitLabel(slot, s.unit));
+        // The slot and its label stay on a narrow line.
+        const std::string slotName = prefix(slot).substr(0, prefix(slot).size() - 2);
+        my.row = console_.addProgress(
+            unitLabel(slot, s.unit),
+            std::size_t(std::count_if(slotName.begin(), slotName.end(),
+                                      [](unsigned char c) { return (c & 0xC0) != 0x80; })));
       }
       if (s.blockCount > 0)
         console_.updateProgress(my.row, s.blocksDone, s.blockCount, Clock::now());
