@@ -24,6 +24,7 @@ enum OptionId : int {
   kNoTypeQuery,
   kBackup,
   kVerify,
+  kConnect,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
@@ -40,6 +41,7 @@ const option kLongOptions[] = {
     {"no-type-query", no_argument, nullptr, kNoTypeQuery},
     {"backup", required_argument, nullptr, kBackup},
     {"verify", no_argument, nullptr, kVerify},
+    {"connect", no_argument, nullptr, kConnect},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
@@ -52,7 +54,8 @@ constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]\n"
     "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
     "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
-    "                    [--verify] FILE\n";
+    "                    [--verify] FILE\n"
+    "       quorvane-cli [--port N | --device PATH] doctor [--connect]\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -115,6 +118,9 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kVerify:
       o.verifyAfter = true;
+      break;
+    case kConnect:
+      o.connectAfterChecks = true;
       break;
     default:
       break;
@@ -285,6 +291,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
     const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
     if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
       error = "--no-type-query, --backup and --verify go with upgrade only";
+    if (error.empty() && o.connectAfterChecks && std::string(o.command->name) != "doctor")
+      error = "--connect goes with doctor only";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};
@@ -332,6 +340,9 @@ std::string helpText(std::span<const CommandSpec> commands) {
       {"--verify",
        "upgrade: read the flash back afterwards and compare it with the image, as verify "
        "does; costs one more read as long"},
+      {"--connect",
+       "doctor: after the checks, send the connection request and report the answer, as "
+       "connect does"},
       {"--help, -h", "this text"},
       {"--version", "the program's name and version"},
   };

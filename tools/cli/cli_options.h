@@ -1,7 +1,8 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify].
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify];
+//   doctor takes [--connect].
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -33,11 +34,12 @@ struct Options {
   std::vector<std::string> devices;  // --device PATH, in the order given
   bool trace = false;
   bool quiet = false;
-  bool dialogTiming = false;  // --dialog-timing: one step per tick, as the dialogs
-  std::string reportPath;     // --report FILE; empty: none
-  bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
-  std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
-  bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  bool dialogTiming = false;        // --dialog-timing: one step per tick, as the dialogs
+  std::string reportPath;           // --report FILE; empty: none
+  bool typeQuery = true;            // upgrade: ask the receiver's type first (--no-type-query: not)
+  std::string backupPath;           // upgrade --backup FILE: the flash read into FILE first
+  bool verifyAfter = false;         // upgrade --verify: the flash read back and compared after
+  bool connectAfterChecks = false;  // doctor --connect: the connection request after the checks
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with
