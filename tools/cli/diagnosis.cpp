@@ -104,7 +104,7 @@ Explanation explainOpenFailure(const PortNaming& port, const SystemError& error)
                "; is it a serial port with its hardware there? " + kListPorts;
       break;
   }
-  e.text += "; " + doctorStep(port);
+  e.text += (e.text.back() == '?' ? " " : "; ") + doctorStep(port);
   return e;
 }
 
