@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -713,6 +715,31 @@ TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
 }
 
 }  // namespace
+// A port left with XON/XOFF and CR/LF mapping reads a flash full of 0x11, 0x13, CR and LF byte for
+// byte, and keeps those settings afterwards.
+TEST(CliDoctor, APortLeftWithSoftwareFlowControlStillReadsEveryByte) {
+  Bytes flash(256 * kBlockSize);
+  for (std::size_t i = 0; i < flash.size(); ++i)
+    flash[i] = std::array<std::uint8_t, 6>{0x11, 0x13, 0x11, 0x0D, 0x0A, 0x00}[i % 6];
+  StartedEmulator emu(emu::EmulatorOptions{.flash = flash});
+  TempDir dir;
+  const std::string settings = "stty -F " + emu.path() + " ixon ixoff ixany icrnl opost onlcr";
+  ASSERT_EQ(std::system(settings.c_str()), 0);
+  auto flags = [&] {
+    termios t{};
+    const int fd = ::open(emu.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::tcgetattr(fd, &t);
+    ::close(fd);
+    return std::pair(t.c_iflag, t.c_oflag);
+  };
+  const auto before = flags();
+  EXPECT_NE(before.first & IXON, 0u);
+  const CliRun r = runCli("--device " + emu.path() + " read " + dir.file("rom.bin"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(test::readFileBytes(dir.file("rom.bin")) == imageOf(1, flash));
+  EXPECT_EQ(flags(), before);
+}
+
 // doctor judges the facts: each fault with its fix, the right fix for each kind of refusal, a
 // setting the session turns off only noted; 0 faults only when nothing stands in the way.
 TEST(CliDoctor, JudgesFaultsWithTheirFixesAndNotesWhatTheSessionTurnsOff) {
