@@ -39,7 +39,8 @@ std::string dosDeviceTarget(const std::string& name) {
   return std::string(target);  // the first of the NUL-separated targets
 }
 
-// COM name -> kernel device ("\Device\Serial0") of the serial device map.
+// The names of the serial device map, each with the kernel device it
+// stands for ("(serial device map: \Device\Serial0)").
 void addSerialMap(std::map<std::string, std::string>& found) {
   HKEY map = nullptr;
   if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &map) !=
@@ -52,7 +53,8 @@ void addSerialMap(std::map<std::string, std::string>& found) {
                         &valueSize) != ERROR_SUCCESS)
       break;
     value[valueSize] = '\0';
-    if (type == REG_SZ && comNumber(value) != 0) found[value] = name;
+    if (type == REG_SZ && comNumber(value) != 0)
+      found[value] = std::string("(serial device map: ") + name + ")";
   }
   ::RegCloseKey(map);
 }
@@ -88,7 +90,7 @@ bool serialDevicePresent(const std::string& device) {
 }
 
 std::vector<SerialDeviceFound> serialDevicesPresent() {
-  std::map<std::string, std::string> found;  // name -> kernel device
+  std::map<std::string, std::string> found;  // name -> what it stands for
   addSerialMap(found);
   addPortsClass(found);
   std::vector<char> names(64 * 1024);
@@ -100,11 +102,13 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   for (std::size_t at = 0; at < length && names[at] != '\0';) {
     const std::string name(names.data() + at);
     at += name.size() + 1;
-    if (comNumber(name) != 0 && found[name].empty()) found[name] = dosDeviceTarget(name);
+    if (comNumber(name) == 0 || !found[name].empty()) continue;
+    const std::string target = dosDeviceTarget(name);
+    found[name] = target.empty() ? "" : "-> " + target;
   }
   std::vector<std::pair<unsigned long, SerialDeviceFound>> list;
   for (const auto& [name, target] : found)
-    list.push_back({comNumber(name), {name, target.empty() ? "" : "-> " + target}});
+    list.push_back({comNumber(name), {name, target}});
   std::sort(list.begin(), list.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<SerialDeviceFound> sorted;
