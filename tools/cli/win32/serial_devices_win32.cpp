@@ -107,8 +107,7 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
     found[name] = target.empty() ? "" : "-> " + target;
   }
   std::vector<std::pair<unsigned long, SerialDeviceFound>> list;
-  for (const auto& [name, target] : found)
-    list.push_back({comNumber(name), {name, target}});
+  for (const auto& [name, target] : found) list.push_back({comNumber(name), {name, target}});
   std::sort(list.begin(), list.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<SerialDeviceFound> sorted;
