@@ -236,7 +236,8 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
   for (const char* args :
        {"", "frobnicate", "read", "connect extra", "--port two connect",
         "--port 1 --device /dev/null connect", "--device /dev/a --device /dev/a connect",
-        "--bogus connect", "connect --bogus", "info -x.bin", "key MENU NOSUCHKEY", "key 0x20"}) {
+        "--bogus connect", "connect --bogus", "info -x.bin", "key MENU NOSUCHKEY", "key 0x20",
+        "connect --connect"}) {
     const CliRun r = runCli(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("usage: quorvane-cli"), std::string::npos) << args;
@@ -247,7 +248,8 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
   EXPECT_EQ(r.status, 0);
   for (const std::string& line : std::vector<std::string>{
            "COM4  /dev/null  (QUORVANE_COM4, present)  can't open: not a serial device "
-           "(tcgetattr: ",
+           "(tcgetattr: Inappropriate ioctl for device); quorvane-cli doctor --device /dev/null "
+           "checks this port and the PC\n",
            "COM2  " + emu.path() +
                "  (QUORVANE_COM2, present)  can open, hardware flow control unknown (no modem "
                "lines)\n"})

@@ -182,9 +182,9 @@ void judgeLine(const DoctorSubject& s, DoctorReport& r) {
   const std::string fault = lineSettingsFault(line);
   if (!fault.empty()) {
     r.add(Verdict::Fault, "line",
-          text + ": the tool keeps " + fault +
-              " as the port has them, and the receiver, which talks 8N1 without flow control, "
-              "will not answer",
+          text + ": " + fault +
+              ", which the tool keeps as the port has it; the receiver talks 8N1 without flow "
+              "control and will not answer",
           plainLineStep(s.naming.device));
   } else {
     r.add(Verdict::Ok, "line",
