@@ -104,7 +104,7 @@ Explanation explainOpenFailure(const PortNaming& port, const SystemError& error)
                "; is it a serial port with its hardware there? " + kListPorts;
       break;
   }
-  e.text += (e.text.back() == '?' ? " " : "; ") + doctorStep(port);
+  e.text += "; " + doctorStep(port);
   return e;
 }
 
@@ -158,7 +158,7 @@ Explanation explainSilence(const PortNaming& port, const std::string& device, un
              " ms; is the receiver on and in its loader, the cable on this port and crossed (TX "
              "to RX)?";
   }
-  e.text += "; " + doctorStep(port);
+  e.text += (e.text.back() == '?' ? " " : "; ") + doctorStep(port);
   return e;
 }
 
