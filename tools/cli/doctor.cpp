@@ -344,6 +344,8 @@ int runDoctor(const Options& o, Console& console, int (*connect)(const Options&,
                          : std::to_string(faults) + " faults stand in the way";
     console.result("", out);
     allOk = allOk && faults == 0;
+    if (o.connectAfterChecks && faults > 0)
+      console.result("", "connect: not tried while a fault stands in the way");
     if (o.connectAfterChecks && faults == 0 && connect) {
       Options one = o;
       one.devices.assign(1, naming.device);
