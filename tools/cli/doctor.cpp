@@ -118,8 +118,9 @@ void judgeHolders(const DoctorSubject& s, const DoctorFacts& f, DoctorReport& r)
   std::string text = "no other process has it open";
   if (!f.farEnd.empty()) text += "; " + f.farEnd + " is the pseudo-terminal's other end";
   if (f.hiddenProcesses > 0)
-    text += " (among those this user may look into; " + std::to_string(f.hiddenProcesses) +
-            " of other users: sudo fuser -v " + s.naming.device + ")";
+    text += " among those this user may look into (" + std::to_string(f.hiddenProcesses) +
+            " processes of other users only root can see into: sudo fuser -v " + s.naming.device +
+            ")";
   r.add(Verdict::Ok, "holders", text);
 }
 
