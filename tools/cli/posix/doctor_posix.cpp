@@ -166,8 +166,8 @@ bool processRunning(const std::string& name) {
 // "0403" -> "403", as udev's PRODUCT variable writes ids.
 std::string bareHex(std::string id) {
   std::transform(id.begin(), id.end(), id.begin(), ::tolower);
-  id.erase(0, std::min(id.find_first_not_of('0'), id.size() - 1));
-  return id;
+  const std::size_t first = id.find_first_not_of('0');
+  return first == std::string::npos ? std::string("0") : id.substr(first);
 }
 
 std::string fileText(const fs::path& file) {
@@ -187,20 +187,26 @@ void neighbours(const DeviceIdentity* id, DoctorFacts& f) {
   f.brlttyInstalled = fs::exists("/usr/bin/brltty", ec) || fs::exists("/bin/brltty", ec);
   const std::string vendor = id ? id->vendorId : std::string();
   const std::string product = id ? id->productId : std::string();
+  // brltty's rules name ids as udev's PRODUCT variable does: "403/6001/";
+  // ours as ATTRS pairs.
+  std::string brlttyIds(1, '"');
+  brlttyIds.append(bareHex(vendor)).append(1, '/').append(bareHex(product)).append(1, '/');
+  const std::string ourIds = std::string("ATTRS{idVendor}==\"")
+                                 .append(vendor)
+                                 .append("\", ATTRS{idProduct}==\"")
+                                 .append(product)
+                                 .append("\"");
   for (const char* folder : kRuleFolders) {
     for (const auto& rule : fs::directory_iterator(folder, ec)) {
       const std::string name = rule.path().filename().string();
       if (name.find("brltty") != std::string::npos && f.brlttyInstalled && !vendor.empty()) {
         const std::string text = fileText(rule.path());
-        f.brlttyClaims = f.brlttyClaims || text.find("\"" + bareHex(vendor) + "/" +
-                                                     bareHex(product) + "/") != std::string::npos;
+        f.brlttyClaims = f.brlttyClaims || text.find(brlttyIds) != std::string::npos;
       }
       if (name == "70-quorvane-serial.rules" && f.udevRule.empty()) {
         f.udevRule = rule.path().string();
         const std::string text = fileText(rule.path());
-        f.udevRuleCovers = !vendor.empty() &&
-                           text.find("ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" +
-                                     product + "\"") != std::string::npos;
+        f.udevRuleCovers = !vendor.empty() && text.find(ourIds) != std::string::npos;
       }
     }
   }
