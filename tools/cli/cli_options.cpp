@@ -24,6 +24,7 @@ enum OptionId : int {
   kNoTypeQuery,
   kBackup,
   kVerify,
+  kRebootWait,
   kConnect,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
@@ -41,6 +42,7 @@ const option kLongOptions[] = {
     {"no-type-query", no_argument, nullptr, kNoTypeQuery},
     {"backup", required_argument, nullptr, kBackup},
     {"verify", no_argument, nullptr, kVerify},
+    {"reboot-wait", required_argument, nullptr, kRebootWait},
     {"connect", no_argument, nullptr, kConnect},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
@@ -54,7 +56,7 @@ constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]\n"
     "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
     "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
-    "                    [--verify] FILE\n"
+    "                    [--verify [--reboot-wait SECONDS]] FILE\n"
     "       quorvane-cli [--port N | --device PATH] doctor [--connect]\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
@@ -75,6 +77,8 @@ std::string missingValue(int id) {
       return "--device needs a device path";
     case kBackup:
       return "--backup needs a file name";
+    case kRebootWait:
+      return "--reboot-wait needs a number of seconds";
     default:
       return "--report needs a file name";
   }
@@ -119,6 +123,15 @@ std::string setOption(Options& o, int id, const std::string& value) {
     case kVerify:
       o.verifyAfter = true;
       break;
+    case kRebootWait: {
+      const auto n = parseInteger(value);
+      if (!n || *n < 1 || *n > kRebootWaitLimitSeconds)
+        return "--reboot-wait needs a number of seconds from 1 to " +
+               std::to_string(kRebootWaitLimitSeconds) + ", not \"" + value + "\"";
+      o.rebootWaitSeconds = static_cast<int>(*n);
+      o.rebootWaitGiven = true;
+      break;
+    }
     case kConnect:
       o.connectAfterChecks = true;
       break;
@@ -288,9 +301,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
       error = "no command";
     else
       error = takeCommand(operands, commands, o);
-    const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
+    const bool upgradeOptions =
+        !o.typeQuery || !o.backupPath.empty() || o.verifyAfter || o.rebootWaitGiven;
     if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
-      error = "--no-type-query, --backup and --verify go with upgrade only";
+      error = "--no-type-query, --backup, --verify and --reboot-wait go with upgrade only";
+    else if (error.empty() && o.rebootWaitGiven && !o.verifyAfter)
+      error = "--reboot-wait goes with --verify";
     if (error.empty() && o.connectAfterChecks && std::string(o.command->name) != "doctor")
       error = "--connect goes with doctor only";
   }
@@ -339,7 +355,14 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "the line rate)"},
       {"--verify",
        "upgrade: read the flash back afterwards and compare it with the image, as verify "
-       "does; costs one more read as long"},
+       "does; costs one more read as long. First it waits for the receiver to come back: a "
+       "receiver saves after an upgrade, then reboots, and its loader answers only for a "
+       "moment after the reboot. See --reboot-wait"},
+      {"--reboot-wait SECONDS",
+       "upgrade --verify: how long to wait for the receiver's loader after the upgrade, asking "
+       "with the connection request every 100 ms (default 30: up to 10 s of saving, then the "
+       "reboot, with room to spare). If it never answers the verify is not done: exit status 1 "
+       "and a line that says to power it on and run verify IMAGE"},
       {"--connect",
        "doctor: after the checks, send the connection request and report the answer, as "
        "connect does"},

@@ -1,8 +1,8 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify];
-//   doctor takes [--connect].
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify
+//   [--reboot-wait SECONDS]]; doctor takes [--connect].
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -16,6 +16,9 @@ namespace quorvane::cli {
 
 class Console;
 struct Options;
+
+inline constexpr int kRebootWaitDefaultSeconds = 30;
+inline constexpr int kRebootWaitLimitSeconds = 3600;
 
 // One command: its name, the arguments it takes, what --help says about it
 // and the function that runs it (returns the exit status).
@@ -34,11 +37,15 @@ struct Options {
   std::vector<std::string> devices;  // --device PATH, in the order given
   bool trace = false;
   bool quiet = false;
-  bool dialogTiming = false;        // --dialog-timing: one step per tick, as the dialogs
-  std::string reportPath;           // --report FILE; empty: none
-  bool typeQuery = true;            // upgrade: ask the receiver's type first (--no-type-query: not)
-  std::string backupPath;           // upgrade --backup FILE: the flash read into FILE first
-  bool verifyAfter = false;         // upgrade --verify: the flash read back and compared after
+  bool dialogTiming = false;  // --dialog-timing: one step per tick, as the dialogs
+  std::string reportPath;     // --report FILE; empty: none
+  bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
+  std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
+  bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  // upgrade --verify: the wait for the receiver's loader after the upgrade
+  // (--reboot-wait): it saves for up to 10 s, then reboots.
+  int rebootWaitSeconds = kRebootWaitDefaultSeconds;
+  bool rebootWaitGiven = false;
   bool connectAfterChecks = false;  // doctor --connect: the connection request after the checks
   bool help = false;
   bool version = false;                  // --version
