@@ -24,6 +24,9 @@ enum OptionId : int {
   kNoTypeQuery,
   kBackup,
   kVerify,
+  kMaxFailures,
+  kUnits,
+  kConfirm,
   kRebootWait,
   kConnect,
   kClear,  // `map N --clear`: kept as an argument of the command
@@ -42,6 +45,9 @@ const option kLongOptions[] = {
     {"no-type-query", no_argument, nullptr, kNoTypeQuery},
     {"backup", required_argument, nullptr, kBackup},
     {"verify", no_argument, nullptr, kVerify},
+    {"max-failures", required_argument, nullptr, kMaxFailures},
+    {"units", required_argument, nullptr, kUnits},
+    {"confirm", no_argument, nullptr, kConfirm},
     {"reboot-wait", required_argument, nullptr, kRebootWait},
     {"connect", no_argument, nullptr, kConnect},
     {"clear", no_argument, nullptr, kClear},
@@ -57,6 +63,9 @@ constexpr const char* kUsageLine =
     "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
     "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
     "                    [--verify [--reboot-wait SECONDS]] FILE\n"
+    "       quorvane-cli [options] station [--max-failures N] [--units N] [--confirm]\n"
+    "                    (upgrade [--no-type-query] [--backup DIR] [--verify\n"
+    "                    [--reboot-wait SECONDS]] FILE | read DIR)\n"
     "       quorvane-cli [--port N | --device PATH] doctor [--connect]\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
@@ -77,6 +86,10 @@ std::string missingValue(int id) {
       return "--device needs a device path";
     case kBackup:
       return "--backup needs a file name";
+    case kMaxFailures:
+      return "--max-failures needs a number";
+    case kUnits:
+      return "--units needs a number";
     case kRebootWait:
       return "--reboot-wait needs a number of seconds";
     default:
@@ -90,8 +103,10 @@ std::string setOption(Options& o, int id, const std::string& value) {
     case kPort: {
       const auto n = parseInteger(value);
       if (!n) return "--port needs a COM number, not \"" + value + "\"";
-      if (o.port) return "--port given twice";
-      o.port = *n;
+      if (std::find(o.ports.begin(), o.ports.end(), *n) != o.ports.end())
+        return "--port " + value + " given twice";
+      if (!o.port) o.port = *n;
+      o.ports.push_back(*n);
       break;
     }
     case kDevice:
@@ -122,6 +137,21 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kVerify:
       o.verifyAfter = true;
+      break;
+    case kMaxFailures:
+    case kUnits: {
+      const auto n = parseInteger(value);
+      if (!n || *n < 0 || *n > 1000000)
+        return std::string(id == kUnits ? "--units" : "--max-failures") +
+               " needs a number from 0 on, not \"" + value + "\"";
+      if (id == kUnits)
+        o.units = *n;
+      else
+        o.maxFailures = static_cast<int>(*n);
+      break;
+    }
+    case kConfirm:
+      o.confirm = true;
       break;
     case kRebootWait: {
       const auto n = parseInteger(value);
@@ -303,10 +333,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
       error = takeCommand(operands, commands, o);
     const bool upgradeOptions =
         !o.typeQuery || !o.backupPath.empty() || o.verifyAfter || o.rebootWaitGiven;
-    if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
+    const bool stationOptions = o.maxFailures != 3 || o.units != 0 || o.confirm;
+    const std::string name = error.empty() ? o.command->name : "";
+    if (error.empty() && upgradeOptions && name != "upgrade" && name != "station")
       error = "--no-type-query, --backup, --verify and --reboot-wait go with upgrade only";
     else if (error.empty() && o.rebootWaitGiven && !o.verifyAfter)
       error = "--reboot-wait goes with --verify";
+    else if (error.empty() && name != "station" && (stationOptions || o.ports.size() > 1))
+      error = o.ports.size() > 1 ? "--port given twice"
+                                 : "--max-failures, --units and --confirm go with station only";
     if (error.empty() && o.connectAfterChecks && std::string(o.command->name) != "doctor")
       error = "--connect goes with doctor only";
   }
@@ -330,7 +365,7 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "written; COM1 without it)"},
       {"--device PATH",
        "a serial device by path; repeat it to run the job on several receivers at once, each "
-       "on its own port"},
+       "on its own port (station: each a slot; --port may be repeated there too)"},
       {"--trace",
        "print every frame sent and received on stdout: time, device, direction, hex and "
        "meaning; a flash block as one line"},
@@ -359,10 +394,21 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "receiver saves after an upgrade, then reboots, and its loader answers only for a "
        "moment after the reboot. See --reboot-wait"},
       {"--reboot-wait SECONDS",
-       "upgrade --verify: how long to wait for the receiver's loader after the upgrade, asking "
+       "upgrade --verify (and station upgrade --verify): how long to wait for the receiver's "
+       "loader after the upgrade, asking "
        "with the connection request every 100 ms (default 30: up to 10 s of saving, then the "
        "reboot, with room to spare). If it never answers the verify is not done: exit status 1 "
        "and a line that says to power it on and run verify IMAGE"},
+      {"--max-failures N",
+       "station: a slot stops after N units in a row failed (default 3; 0: never), since that "
+       "points at its cable or port rather than at N bad receivers"},
+      {"--units N",
+       "station: end after N units in all slots together, passed or failed (default: run until "
+       "every slot has stopped or Ctrl-C)"},
+      {"--confirm",
+       "station: a slot takes its next receiver only after Enter (an empty line: every slot "
+       "waiting; a slot number: that slot), instead of waiting for the last one to be silent "
+       "for 15 s"},
       {"--connect",
        "doctor: after the checks, send the connection request and report the answer, as "
        "connect does"},
