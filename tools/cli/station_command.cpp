@@ -181,7 +181,7 @@ class ConsoleStation final : public station::StationObserver {
         if (f.notice && f.notice->id == MessageId::PortOpenFailed)
           return explainOpenFailure(naming, f.portError).line();
         if (f.portError.isDisconnected()) return explainDisconnect(naming, f.portError).line();
-        return explainSilence(naming, f.devicePath, f.waitedMs, f.flowControl, f.clearToSend,
+        return explainSilence(naming, f.devicePath, f.waitedMs, f.line, f.clearToSend,
                               f.portError.isTimedOut())
             .line();
       case FailureFacts::Kind::File:
