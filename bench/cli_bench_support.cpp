@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +168,18 @@ std::unique_ptr<emu::ReceiverEmulator> pacedEmulator(int model, int turnaroundMs
   return e;
 }
 
+std::vector<std::unique_ptr<emu::ReceiverEmulator>> pacedEmulators(int count, bool blank) {
+  std::vector<std::unique_ptr<emu::ReceiverEmulator>> emus;
+  for (int i = 0; i < count; ++i) {
+    emus.push_back(pacedEmulator(kManyModel, 0, blank));
+    if (!emus.back()) {
+      std::fprintf(stderr, "cannot start emulator %d\n", i);
+      return {};
+    }
+  }
+  return emus;
+}
+
 std::string writePatternImage(int model, const std::string& dir) {
   const std::string path = dir + "/image-" + std::to_string(model) + ".bin";
   const auto tag = romType(model - 1).tagText;
@@ -195,6 +208,23 @@ bool check(const std::string& name, double value, double low, double high, const
               ok ? "PASS" : "FAIL");
   std::fflush(stdout);
   return ok;
+}
+
+int countArgument(int argc, char** argv, int otherwise) {
+  for (int i = 1; i < argc; ++i)
+    if (std::atoi(argv[i]) > 0) otherwise = std::atoi(argv[i]);
+  return otherwise;
+}
+
+int finish(bool ok, const std::string& dir) {
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  std::printf("%s\n", ok ? "PASS" : "FAIL");
+  return ok ? 0 : 1;
+}
+
+bool checkToolCpu(const std::string& name, const CliRun& run) {
+  return check(name, run.cpuSeconds / run.wallSeconds * 100, 0.0, kManyCpuShare * 100, " %");
 }
 
 }  // namespace quorvane::bench

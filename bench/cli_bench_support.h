@@ -51,6 +51,21 @@ const std::vector<double>& blockTimesOf(const CliRun& run, const std::string& de
 // its last, over the blocks between.
 double secondsPerBlock(const std::vector<double>& times);
 
+// What the benches of many receivers at once share: the model they use
+// (256 blocks), no receiver's time beyond this many times its bound, and
+// the tool's CPU time at most this share of the wall time.
+inline constexpr int kManyModel = 1;
+inline constexpr double kManyTolerance = 1.01;
+inline constexpr double kManyCpuShare = 0.02;
+
+// The tool's CPU time over the run's wall time, checked against
+// kManyCpuShare (printed in % of one core).
+bool checkToolCpu(const std::string& name, const CliRun& run);
+
+// `count` emulators of kManyModel paced at the line rate, started; empty
+// (and a line on stderr) when one can't be started.
+std::vector<std::unique_ptr<emu::ReceiverEmulator>> pacedEmulators(int count, bool blank = false);
+
 // An emulator of `model` paced at the line rate, started; null on failure.
 // `blank`: its flash starts erased (0xFF), so that an upgrade shows.
 std::unique_ptr<emu::ReceiverEmulator> pacedEmulator(int model, int turnaroundMs = 0,
@@ -64,6 +79,12 @@ std::string makeTempDir(const std::string& name);
 
 // "--quick" among the arguments.
 bool quickMode(int argc, char** argv);
+// The last positive number among the arguments (a count of receivers or
+// slots), else `otherwise`.
+int countArgument(int argc, char** argv, int otherwise);
+
+// The end of a bench: `dir` removed, "PASS" or "FAIL" printed; the exit status.
+int finish(bool ok, const std::string& dir);
 
 // One figure against its target: printed as "name: value (target) PASS|FAIL".
 bool check(const std::string& name, double value, double low, double high, const char* unit = "");

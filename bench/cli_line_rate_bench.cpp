@@ -96,8 +96,5 @@ int main(int argc, char** argv) {
   for (const int model : {1, 2})  // 256 and 512 blocks
     for (const char* command : {"read", "upgrade", "verify"})
       ok = runCase(command, model, quick, dir) && ok;
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  std::printf("%s\n", ok ? "PASS" : "FAIL");
-  return ok ? 0 : 1;
+  return finish(ok, dir);
 }

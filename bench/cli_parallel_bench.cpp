@@ -14,8 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,9 +24,6 @@ using namespace quorvane::bench;
 
 namespace {
 
-constexpr double kTolerance = 1.01;
-constexpr double kCpuShare = 0.02;
-constexpr int kModel = 1;  // 256 blocks
 constexpr unsigned kQuickBlocks = 32;
 
 double cpuSeconds(const rusage& u) {
@@ -51,23 +46,15 @@ double jobSeconds(const CliRun& run, const std::string& device, bool quick) {
 
 int main(int argc, char** argv) {
   const bool quick = quickMode(argc, argv);
-  int receivers = quick ? 8 : 64;
-  for (int i = 1; i < argc; ++i)
-    if (std::atoi(argv[i]) > 0) receivers = std::atoi(argv[i]);
+  const int receivers = countArgument(argc, argv, quick ? 8 : 64);
   const std::string dir = makeTempDir("quorvane-parallel-bench");
   if (dir.empty()) return 2;
   const unsigned stop = quick ? kQuickBlocks : 0;
 
   // The single job has a receiver of its own: a stopped read leaves its
   // receiver in the middle of the flash.
-  std::vector<std::unique_ptr<emu::ReceiverEmulator>> emus;
-  for (int i = 0; i <= receivers; ++i) {
-    emus.push_back(pacedEmulator(kModel));
-    if (!emus.back()) {
-      std::fprintf(stderr, "cannot start emulator %d\n", i);
-      return 1;
-    }
-  }
+  auto emus = pacedEmulators(receivers + 1);
+  if (emus.empty()) return 1;
   std::printf("%d receivers read at once against one alone%s\n", receivers,
               quick ? " (quick: 32 blocks each)" : "");
 
@@ -103,17 +90,13 @@ int main(int argc, char** argv) {
     std::printf("  %-14s %.3f s  %.4f x single\n", e->devicePath().c_str(), t, ratio);
   }
   bool met =
-      check(std::to_string(receivers) + " jobs: slowest x single job", worst, 0.0, kTolerance);
-  const double share = parallel.cpuSeconds / parallel.wallSeconds;
-  met = check("tool CPU, share of one core", share * 100, 0.0, kCpuShare * 100, " %") && met;
+      check(std::to_string(receivers) + " jobs: slowest x single job", worst, 0.0, kManyTolerance);
+  met = checkToolCpu("tool CPU, share of one core", parallel) && met;
   std::printf(
       "  wall %.3f s; tool CPU %.3f s (user + system), peak memory %.1f MiB; "
       "emulators' CPU %.3f s\n",
       parallel.wallSeconds, parallel.cpuSeconds, parallel.peakKiB / 1024.0,
       cpuSeconds(after) - cpuSeconds(before));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   ok = ok && met;
-  std::printf("%s\n", ok ? "PASS" : "FAIL");
-  return ok ? 0 : 1;
+  return finish(ok, dir);
 }

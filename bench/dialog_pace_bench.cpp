@@ -10,7 +10,6 @@
 //
 //   dialog_pace_bench [--quick]   (--quick: 32 blocks each, from the trace)
 #include <cstdio>
-#include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
@@ -79,8 +78,5 @@ int main(int argc, char** argv) {
                 blocks);
     ok = check(name + ": ticks per block", perBlock / tick, 7.96, 8.04) && ok;
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  std::printf("%s\n", ok ? "PASS" : "FAIL");
-  return ok ? 0 : 1;
+  return finish(ok, dir);
 }

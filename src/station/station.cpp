@@ -1,15 +1,11 @@
 #include "station/station.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <thread>
 
 #include "base/atomic_file.h"
-#include "serial/port_waiter.h"
-#include "serial/protocol.h"
+#include "machine/machine_loop.h"
 #include "serial/serial_port.h"
 #include "station/slot_cycle.h"
 #include "transfer/rom_image.h"
@@ -19,25 +15,7 @@ namespace quorvane::station {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-// The line carries one byte in this time: what is still missing of a block
-// can't be there sooner.
-constexpr SteadyClock::duration kByteTime =
-    std::chrono::duration_cast<SteadyClock::duration>(lineByteTime());
-// A port is looked at this long before the rest can have come at the line
-// rate (a USB adapter holds bytes back about 1 ms), and then watched; looks
-// due this soon are taken together.
-constexpr SteadyClock::duration kLead = std::chrono::milliseconds(2);
-constexpr SteadyClock::duration kLookTogether = std::chrono::milliseconds(1);
-// More than a block since the last look, this many times faster than the
-// line (with slack for bursts): a receiver that does not keep to the line.
-constexpr int kFastFactor = 4;
-constexpr SteadyClock::duration kFastSlack = std::chrono::milliseconds(20);
-// Steps on arrival one pump() takes at most (a 2 MiB read of an unpaced
-// receiver is 512).
-constexpr int kArrivalRounds = 1024;
 
 std::string subjectOf(const FailureFacts& f) {
   if (!f.devicePath.empty()) return f.devicePath;
@@ -98,37 +76,27 @@ std::string StationObserver::reasonFor(int, const FailureFacts& f) {
 }
 
 struct Station::Impl final : SlotHost {
-  struct Timer {
-    SteadyClock::time_point due;
-    SteadyClock::duration period;
-  };
-  // How a slot's port is looked at while its next step awaits bytes: not
-  // before they can have come at the line rate, then watched until whole;
-  // a receiver that sends far faster than the line (an emulator without
-  // pacing) is watched throughout.
-  struct ArrivalWatch {
-    SteadyClock::time_point notBefore{};
-    SteadyClock::time_point lookedAt{};
-    std::uint64_t arrived = 0;
-    bool fast = false;
-    bool watch = false;  // watched in this round's wait
-  };
-  struct Slot {
+  // A slot in the loop: its cycle's ticks, and the port of the step its
+  // cycle awaits bytes for.
+  struct Slot final : LoopClient {
+    explicit Slot(std::unique_ptr<SlotCycle> c) : cycle(std::move(c)) {}
+    void onTimer(int timerId) override { cycle->tick(timerId); }
+    std::optional<AwaitedArrival> awaited() override {
+      const std::optional<AwaitedInput> input = cycle->awaitedInput();
+      if (!input) return std::nullopt;
+      return AwaitedArrival{&cycle->port(), input->timerId, input->bytes};
+    }
     std::unique_ptr<SlotCycle> cycle;
-    std::map<int, Timer> timers;
-    ArrivalWatch arrival;
   };
 
   Impl(StationProfile p, StationObserver& o) : profile(std::move(p)), watcher(o) {}
 
   void slotTimer(int slot, int timerId, int periodMs) override {
-    auto& timers = slots[std::size_t(slot)].timers;
-    if (periodMs < 0) {
-      timers.erase(timerId);
-      return;
-    }
-    const SteadyClock::duration period = std::chrono::milliseconds(std::max(periodMs, 1));
-    timers[timerId] = Timer{SteadyClock::now() + period, period};
+    Slot& s = *slots[std::size_t(slot)];
+    if (periodMs < 0)
+      s.stopTimer(timerId);
+    else
+      s.startTimer(timerId, periodMs);
   }
 
   long long nextUnit(int) override {
@@ -158,7 +126,7 @@ struct Station::Impl final : SlotHost {
 
   bool anyRunning() const {
     return std::any_of(slots.begin(), slots.end(),
-                       [](const Slot& s) { return s.cycle->running(); });
+                       [](const auto& s) { return s->cycle->running(); });
   }
 
   // The units limit: once every unit taken has ended, every slot stops.
@@ -166,104 +134,23 @@ struct Station::Impl final : SlotHost {
     if (ended) return;
     if (limitReached && !anyRunning()) {
       ended = true;
-      for (Slot& s : slots)
-        if (s.cycle->status().state != SlotState::Stopped)
-          s.cycle->stop("the station has served its " + std::to_string(profile.maxUnits) +
-                        " units");
+      for (const auto& s : slots)
+        if (s->cycle->status().state != SlotState::Stopped)
+          s->cycle->stop("the station has served its " + std::to_string(profile.maxUnits) +
+                         " units");
     }
-    if (started && std::all_of(slots.begin(), slots.end(), [](const Slot& s) {
-          return s.cycle->status().state == SlotState::Stopped;
+    if (started && std::all_of(slots.begin(), slots.end(), [](const auto& s) {
+          return s->cycle->status().state == SlotState::Stopped;
         }))
       ended = true;
-  }
-
-  // Fires every timer that is due, earliest first; a tick may stop or start
-  // timers of its own slot, so each is looked up again before it fires.
-  void fireDue() {
-    struct Due {
-      SteadyClock::time_point due;
-      std::size_t slot;
-      int id;
-    };
-    std::vector<Due> due;
-    const SteadyClock::time_point now = SteadyClock::now();
-    for (std::size_t s = 0; s < slots.size(); ++s)
-      for (const auto& [id, t] : slots[s].timers)
-        if (t.due <= now) due.push_back({t.due, s, id});
-    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
-      return a.due != b.due ? a.due < b.due : a.slot < b.slot;
-    });
-    for (const Due& d : due) {
-      auto& timers = slots[d.slot].timers;
-      const auto it = timers.find(d.id);
-      if (it == timers.end() || it->second.due != d.due) continue;
-      // As a window timer: missed periods are skipped, not made up for.
-      do {
-        it->second.due += it->second.period;
-      } while (it->second.due <= now);
-      slots[d.slot].cycle->tick(d.id);
-    }
-  }
-
-  // Looks at the ports of the slots whose next step awaits bytes and runs
-  // each step whose bytes are there at once (its timer then goes on a
-  // period from now). `wake` gets the next look's time. True when one
-  // stepped.
-  bool stepOnArrival(SteadyClock::time_point& wake) {
-    bool stepped = false;
-    for (Slot& s : slots) {
-      SlotCycle& cycle = *s.cycle;
-      ArrivalWatch& w = s.arrival;
-      w.watch = false;
-      if (!cycle.running()) w.fast = false;
-      const std::optional<AwaitedInput> awaited = cycle.awaitedInput();
-      auto it = awaited ? s.timers.find(awaited->timerId) : s.timers.end();
-      if (!awaited || it == s.timers.end() || !cycle.port().isOpen()) {
-        w.notBefore = {};
-        continue;
-      }
-      const SteadyClock::time_point now = SteadyClock::now();
-      if (now + kLookTogether < w.notBefore) {
-        wake = std::min(wake, w.notBefore);
-        continue;
-      }
-      const unsigned wanted = std::max(awaited->bytes, 1u);
-      const unsigned queued = cycle.port().bytesInQueue();
-      const std::uint64_t arrived = cycle.port().bytesArrived();
-      const std::uint64_t since = arrived - std::min(arrived, w.arrived);
-      if (w.lookedAt != SteadyClock::time_point{} && since >= kBlockSize &&
-          kByteTime * static_cast<long long>(since) > kFastFactor * (now - w.lookedAt) + kFastSlack)
-        w.fast = true;
-      w.lookedAt = now;
-      w.arrived = arrived;
-      if (queued < wanted) {
-        const SteadyClock::duration missing = kByteTime * static_cast<long long>(wanted - queued);
-        if (!w.fast && missing > kLead + kLookTogether) {
-          w.notBefore = now + missing - kLead;
-          wake = std::min(wake, w.notBefore);
-        } else {
-          w.watch = true;
-        }
-        continue;
-      }
-      const SteadyClock::time_point due = it->second.due;
-      cycle.tick(awaited->timerId);
-      it = s.timers.find(awaited->timerId);
-      if (it != s.timers.end() && it->second.due == due)
-        it->second.due = SteadyClock::now() + it->second.period;
-      w.notBefore = {};
-      stepped = true;
-    }
-    return stepped;
   }
 
   StationProfile profile;
   StationObserver& watcher;
   std::optional<LoadedImage> image;
   std::optional<StartFailure> startFailure;
-  std::vector<Slot> slots;
-  PortWaiter waiter;
-  std::vector<PortWatch> watches;
+  std::vector<std::unique_ptr<Slot>> slots;  // the loop holds their addresses
+  MachineLoop loop;
   long long lastUnit = 0;
   long long taken = 0;
   long long served = 0;
@@ -284,11 +171,10 @@ Station::~Station() {
 
 int Station::addSlot(PortTarget port, std::string label) {
   const int index = static_cast<int>(impl_->slots.size());
-  impl_->slots.push_back({std::make_unique<SlotCycle>(impl_->profile, impl_->image, *impl_, index,
-                                                      std::move(port), std::move(label)),
-                          {},
-                          {}});
-  if (impl_->started && !impl_->ended) impl_->slots.back().cycle->start();
+  impl_->slots.push_back(std::make_unique<Impl::Slot>(std::make_unique<SlotCycle>(
+      impl_->profile, impl_->image, *impl_, index, std::move(port), std::move(label))));
+  impl_->loop.add(*impl_->slots.back());
+  if (impl_->started && !impl_->ended) impl_->slots.back()->cycle->start();
   return index;
 }
 
@@ -317,7 +203,7 @@ bool Station::start() {
     d.ended = true;
     return !d.startFailure;
   }
-  for (Impl::Slot& s : d.slots) s.cycle->start();
+  for (const auto& s : d.slots) s->cycle->start();
   d.checkEnd();
   return true;
 }
@@ -329,13 +215,13 @@ const std::optional<StartFailure>& Station::startFailure() const {
 void Station::stop() {
   Impl& d = *impl_;
   d.stopped = true;
-  for (Impl::Slot& s : d.slots)
-    if (s.cycle->status().state != SlotState::Stopped) s.cycle->stop("the station was stopped");
+  for (const auto& s : d.slots)
+    if (s->cycle->status().state != SlotState::Stopped) s->cycle->stop("the station was stopped");
   d.ended = true;
 }
 
 void Station::stopSlot(int slot) {
-  impl_->slots.at(std::size_t(slot)).cycle->stop("stopped by the operator");
+  impl_->slots.at(std::size_t(slot))->cycle->stop("stopped by the operator");
   impl_->checkEnd();
 }
 
@@ -344,46 +230,22 @@ void Station::restartSlot(int slot) {
   // A station that ended because every slot had stopped goes on.
   if (d.stopped || d.limitReached || d.startFailure || !d.started) return;
   d.ended = false;
-  impl_->slots.at(std::size_t(slot)).cycle->restart();
+  impl_->slots.at(std::size_t(slot))->cycle->restart();
 }
 
 void Station::confirmNextUnit(int slot) {
-  impl_->slots.at(std::size_t(slot)).cycle->confirmNext();
+  impl_->slots.at(std::size_t(slot))->cycle->confirmNext();
 }
 
 bool Station::pump(int maxWaitMs) {
   Impl& d = *impl_;
   if (!d.started || d.ended) return false;
-  SteadyClock::time_point wake = SteadyClock::now() + std::chrono::milliseconds(maxWaitMs);
-  d.fireDue();
-  // A step may find its next bytes queued already: look again at once (a
-  // bounded number of rounds, so that a call always returns).
-  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(wake); ++round) d.checkEnd();
-  d.checkEnd();
-  if (d.ended) return false;
-
-  for (const Impl::Slot& s : d.slots)
-    for (const auto& [id, t] : s.timers) wake = std::min(wake, t.due);
-  d.watches.clear();
-  for (Impl::Slot& s : d.slots)
-    if (s.arrival.watch)
-      d.watches.push_back(
-          {&s.cycle->port(), std::max(s.cycle->awaitedInput().value_or(AwaitedInput{}).bytes, 1u)});
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - SteadyClock::now()).count();
-  if (ms > 0) {
-    if (d.watches.empty()) {
-      std::this_thread::sleep_until(wake);
-    } else {
-      d.waiter.wait(d.watches, static_cast<int>(ms));
-      // A wait that failed is not tried again at once: never a spin.
-      if (d.waiter.lastError().failed())
-        std::this_thread::sleep_until(
-            std::min(wake, SteadyClock::now() + std::chrono::milliseconds(kPortPollMs)));
-    }
-  }
-  d.fireDue();
-  SteadyClock::time_point later = SteadyClock::time_point::max();
-  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(later); ++round) d.checkEnd();
+  // The units limit is looked at after every round of steps, so that no
+  // slot goes on once the station has ended.
+  d.loop.pump(maxWaitMs, [&d] {
+    d.checkEnd();
+    return !d.ended;
+  });
   d.checkEnd();
   return !d.ended;
 }
@@ -392,7 +254,7 @@ int Station::slotCount() const {
   return static_cast<int>(impl_->slots.size());
 }
 const SlotStatus& Station::status(int slot) const {
-  return impl_->slots.at(std::size_t(slot)).cycle->status();
+  return impl_->slots.at(std::size_t(slot))->cycle->status();
 }
 const StationProfile& Station::profile() const {
   return impl_->profile;
