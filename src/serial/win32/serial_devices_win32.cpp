@@ -6,9 +6,9 @@
 #include <cctype>
 #include <utility>
 
-#include "cli_platform.h"
+#include "serial/serial_devices.h"
 
-namespace quorvane::cli {
+namespace quorvane {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   return list;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane

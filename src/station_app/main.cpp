@@ -1,0 +1,3 @@
+#include <cstdio>
+#include "station/ui/station_setup.h"
+int main() { return 0; }
