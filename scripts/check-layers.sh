@@ -5,6 +5,8 @@
 #
 #   app -> connection/ui transfer/ui remote/ui -> widgets -> base
 #          connection transfer remote -> machine -> serial -> base
+#   station/ui -> station widgets;  station -> connection transfer
+#   station_app (quorvane-station's main) -> station/ui
 #
 #   check-layers.sh [SRC]     checks SRC (default: this tree's src/)
 #   check-layers.sh --self-test
@@ -33,6 +35,9 @@ check() {
           may[f[i]] = "base serial machine " f[i]
           may[f[i] "/ui"] = "base serial machine widgets " f[i] " " f[i] "/ui"
         }
+        may["station"] = "base serial machine connection transfer station"
+        may["station/ui"] = "base serial machine widgets connection transfer station station/ui"
+        may["station_app"] = may["station/ui"] " station_app"
         may["app"] = "base serial machine widgets connection transfer remote connection/ui transfer/ui remote/ui app"
       }
       # The place of a path below src/: its first folder, with /ui when the
@@ -99,6 +104,11 @@ base/atomic_file.cpp|3|#include "serial/serial_port.h"
 connection/connect_handshake.h|0|#include "connection/ui/connect_dialog.h"
 remote/remote_session.cpp|0|#include <QString>
 widgets/message_box.h|0|  #  include "transfer/ui/read_software_dialog.h"
+transfer/upgrade_transfer.h|0|#include "station/station.h"
+station/station.h|0|#include "remote/remote_session.h"
+station/unit_record.cpp|0|#include <QString>
+station/ui/slot_tile.h|0|#include "station_app/station_main.h"
+station_app/main.cpp|0|#include "app/application.h"
 EOF
   ((failures == 0)) && echo "layers self-test: every planted upward include caught"
   return $((failures != 0))

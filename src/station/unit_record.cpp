@@ -1,12 +1,13 @@
-#include "report.h"
+#include "station/unit_record.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-namespace quorvane::cli {
+namespace quorvane {
 
-std::string recordJson(const JobRecord& r) {
-  nlohmann::ordered_json j;
+namespace {
+
+void addFields(nlohmann::ordered_json& j, const JobRecord& r) {
   j["device"] = r.device;
   if (r.port) j["port"] = *r.port;
   j["command"] = r.command;
@@ -24,17 +25,44 @@ std::string recordJson(const JobRecord& r) {
   if (r.command == "key") j["keys"] = r.keys;
   j["start_time"] = isoUtc(r.start);
   j["duration_s"] = r.durationSeconds;
-  // Paths and messages are not always valid UTF-8: replace what isn't.
+}
+
+// Paths and messages are not always valid UTF-8: what isn't is replaced.
+std::string dumped(const nlohmann::ordered_json& j) {
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-bool appendRecord(const std::string& path, const JobRecord& record) {
-  const std::string line = recordJson(record) + "\n";
+bool appendLine(const std::string& path, const std::string& json) {
+  const std::string line = json + "\n";
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (!f) return false;
   // One write per line, so that lines of concurrent runs don't interleave.
   const bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
   return (std::fclose(f) == 0) && ok;
+}
+
+}  // namespace
+
+std::string recordJson(const JobRecord& record) {
+  nlohmann::ordered_json j;
+  addFields(j, record);
+  return dumped(j);
+}
+
+std::string recordJson(const UnitRecord& record) {
+  nlohmann::ordered_json j;
+  j["slot"] = record.slot;
+  j["unit"] = record.unit;
+  addFields(j, record.job);
+  return dumped(j);
+}
+
+bool appendRecord(const std::string& path, const JobRecord& record) {
+  return appendLine(path, recordJson(record));
+}
+
+bool appendRecord(const std::string& path, const UnitRecord& record) {
+  return appendLine(path, recordJson(record));
 }
 
 SystemError reportWritable(const std::string& path) {
@@ -58,4 +86,4 @@ std::string isoUtc(std::chrono::system_clock::time_point t) {
   return text;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane
