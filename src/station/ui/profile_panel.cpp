@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -13,6 +12,7 @@
 
 #include "base/notice.h"
 #include "serial/serial_port.h"
+#include "station/unit_record.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
 #include "widgets/file_chooser.h"
@@ -42,11 +42,7 @@ ImageSummary summarizeImage(const QString& path) {
               QString::fromUtf8(flashTypeName(type.flash).data(), flashTypeName(type.flash).size()))
           .arg(type.blockCount);
   const auto& data = loaded.image->data;
-  s.sha256 = QString::fromLatin1(
-      QCryptographicHash::hash(
-          QByteArrayView(data.data() + kTagSize, static_cast<qsizetype>(data.size() - kTagSize)),
-          QCryptographicHash::Sha256)
-          .toHex());
+  s.sha256 = QString::fromStdString(sha256Hex(data.data() + kTagSize, data.size() - kTagSize));
   return s;
 }
 

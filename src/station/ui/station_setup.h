@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/system_error.h"
+#include "station/station.h"
 
 namespace quorvane::station {
 
@@ -25,8 +26,6 @@ struct SlotChoice {
   std::string label() const;
   bool operator==(const SlotChoice&) const = default;
 };
-
-enum class StationJob { Upgrade, Read };
 
 struct StationSetup {
   std::vector<SlotChoice> slotList;
