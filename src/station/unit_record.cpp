@@ -1,7 +1,10 @@
 #include "station/unit_record.h"
 
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
+
+#include "serial/protocol.h"
 
 namespace quorvane {
 
@@ -69,6 +72,25 @@ SystemError reportWritable(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (!f) return SystemError::fromLast("open");
   return std::fclose(f) == 0 ? SystemError{} : SystemError::fromLast("close");
+}
+
+std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount) {
+  std::string ranges;
+  long long first = -1;
+  auto close = [&](long long last) {
+    if (first < 0) return;
+    if (!ranges.empty()) ranges += ", ";
+    ranges += std::to_string(first) + "-" + std::to_string(last);
+    first = -1;
+  };
+  for (unsigned k = 0; k < blockCount; ++k) {
+    const bool differs = std::memcmp(a + std::size_t{k} * kBlockSize,
+                                     b + std::size_t{k} * kBlockSize, kBlockSize) != 0;
+    if (differs && first < 0) first = k;
+    if (!differs) close(static_cast<long long>(k) - 1);
+  }
+  close(static_cast<long long>(blockCount) - 1);
+  return ranges.empty() ? std::string() : "blocks " + ranges + " differ";
 }
 
 std::string isoUtc(std::chrono::system_clock::time_point t) {

@@ -61,6 +61,10 @@ SystemError reportWritable(const std::string& path);
 // platform's cryptography (posix/, win32/).
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t count);
 
+// The differing blocks of two flash images as ranges ("blocks 17-17
+// differ", "blocks 3-5, 17-17 differ"); empty when equal.
+std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount);
+
 // "2024-05-01T12:34:56.789Z"
 std::string isoUtc(std::chrono::system_clock::time_point t);
 
