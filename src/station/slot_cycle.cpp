@@ -50,7 +50,9 @@ SlotCycle::SlotCycle(const StationProfile& profile, const std::optional<LoadedIm
 SlotCycle::~SlotCycle() = default;
 
 void SlotCycle::start() {
-  status_ = SlotStatus{.label = status_.label};
+  std::string label = std::move(status_.label);
+  status_ = SlotStatus();
+  status_.label = std::move(label);
   waitForReceiver();
 }
 
@@ -64,8 +66,7 @@ void SlotCycle::tick(int timerId) {
   }
   if (!machine_ || machine_->finished()) return;
   // A probe on an adapter that has gone would wait for ever.
-  if ((stage_ == Stage::Probe || stage_ == Stage::Leave) && port_.disconnected())
-    return noDevice();
+  if ((stage_ == Stage::Probe || stage_ == Stage::Leave) && port_.disconnected()) return noDevice();
   TickMachine* machine = machine_.get();
   machine->tick(timerId);
   if (machine_.get() == machine && machine->finished()) stageEnded();
@@ -101,11 +102,11 @@ void SlotCycle::cancel() {
 
 // ---- stages --------------------------------------------------------------------
 
-void SlotCycle::enterStage(Stage stage, std::unique_ptr<TickMachine> machine,
+void SlotCycle::enterStage(Stage stage, std::unique_ptr<TickMachine> next,
                            const std::string& step) {
   stopTimers();
   if (machine_) retired_ = std::move(machine_);
-  machine_ = std::move(machine);
+  machine_ = std::move(next);
   stage_ = stage;
   shown_.reset();
   stepStarted_ = SteadyClock::now();
@@ -126,10 +127,12 @@ void SlotCycle::onEvent(const MachineEvent& e) {
   StationObserver& observer = host_.observer();
   switch (e.kind) {
     case MachineEvent::Kind::FrameSent:
-      if (observer.tracing()) observer.trace(index_, "->", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing())
+        observer.trace(index_, "->", hexBytes(e.frame.data(), e.frame.size()));
       break;
     case MachineEvent::Kind::AnswerTaken:
-      if (observer.tracing()) observer.trace(index_, "<-", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing())
+        observer.trace(index_, "<-", hexBytes(e.frame.data(), e.frame.size()));
       if (!record_) break;
       record_->lastAnswer = e.frame;
       if (stage_ == Stage::Upgrade && identifyModel(e.frame.data())) record_->typeNamed = true;
@@ -283,9 +286,8 @@ void SlotCycle::stageEnded() {
     case Stage::Verify: {
       const auto& read = static_cast<const ReadTransfer&>(*machine_);
       if (!ok) return failUnit(portFacts(shown_, kWaitLimitMs));
-      const std::string differ =
-          differingBlocksText(read.fields().flashData.data(), image().data.data() + kTagSize,
-                              read.fields().blockCount);
+      const std::string differ = differingBlocksText(
+          read.fields().flashData.data(), image().data.data() + kTagSize, read.fields().blockCount);
       if (differ.empty()) return endUnit(true);
       FailureFacts facts;
       facts.kind = FailureFacts::Kind::Differs;
@@ -325,9 +327,10 @@ void SlotCycle::beginUnit() {
   unit_ = unit;
   record_ = std::make_unique<Unit>();
   JobRecord& job = record_->job;
-  job.device = target_.devicePath.empty()
-                   ? devicePathForPort(target_.number).value_or("COM" + std::to_string(target_.number))
-                   : target_.devicePath;
+  job.device =
+      target_.devicePath.empty()
+          ? devicePathForPort(target_.number).value_or("COM" + std::to_string(target_.number))
+          : target_.devicePath;
   if (target_.devicePath.empty()) job.port = target_.number;
   job.start = std::chrono::system_clock::now();
   status_.unit = unit;
@@ -350,19 +353,19 @@ void SlotCycle::beginUnit() {
   job.blockCount = image().blockCount;
   job.sha256 = sha256Hex(image().data.data() + kTagSize, image().data.size() - kTagSize);
   if (!profile_.backupDir.empty())
-    return enterStage(Stage::Backup,
-                      std::make_unique<ReadTransfer>(port_, static_cast<TransferView&>(*this),
-                                                     target_,
-                                                     unitFilePath(profile_.backupDir, unit)),
-                      "backup");
+    return enterStage(
+        Stage::Backup,
+        std::make_unique<ReadTransfer>(port_, static_cast<TransferView&>(*this), target_,
+                                       unitFilePath(profile_.backupDir, unit)),
+        "backup");
   beginUpgrade();
 }
 
 void SlotCycle::beginUpgrade() {
   if (profile_.askType)
     return enterStage(Stage::Query,
-                      std::make_unique<TypeQuery>(port_, static_cast<MachineView&>(*this),
-                                                  target_, image().tagIndex),
+                      std::make_unique<TypeQuery>(port_, static_cast<MachineView&>(*this), target_,
+                                                  image().tagIndex),
                       "type question");
   enterStage(Stage::Upgrade,
              std::make_unique<UpgradeTransfer>(port_, static_cast<TransferView&>(*this), target_,
@@ -402,8 +405,8 @@ void SlotCycle::failUnit(FailureFacts facts) {
   status_.message = record_->job.message;
   status_.reason = record_->job.reason;
   // A port that has gone leaves the slot without a device.
-  endUnit(false, port_.disconnected() ||
-                     (facts.notice && facts.notice->id == MessageId::PortOpenFailed));
+  endUnit(false,
+          port_.disconnected() || (facts.notice && facts.notice->id == MessageId::PortOpenFailed));
 }
 
 void SlotCycle::endUnit(bool passed, bool portGone) {

@@ -49,12 +49,12 @@ class SlotHost {
   virtual StationObserver& observer() = 0;
 };
 
-class SlotCycle final : private ConnectView, private TransferView {
+class SlotCycle final : private TransferView {
  public:
   // `image`: the loaded image of an upgrade profile, set before start();
   // it and the profile outlive the slot.
-  SlotCycle(const StationProfile& profile, const std::optional<LoadedImage>& image,
-            SlotHost& host, int index, PortTarget port, std::string label);
+  SlotCycle(const StationProfile& profile, const std::optional<LoadedImage>& image, SlotHost& host,
+            int index, PortTarget port, std::string label);
   ~SlotCycle() override;
 
   // Begins waiting for the first receiver.
@@ -86,8 +86,6 @@ class SlotCycle final : private ConnectView, private TransferView {
   void startTimer(int timerId, int periodMs) override;
   void stopTimer(int timerId) override;
   void showMessage(const Notice& notice) override;
-  void showProgress(int) override {}
-  void finish(bool) override {}
   void showBlockProgress(unsigned, long long, long long) override {}
   void cancel() override;
 

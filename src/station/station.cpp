@@ -46,8 +46,7 @@ std::string StationObserver::reasonFor(int, const FailureFacts& f) {
         return subject + ": the device has gone (adapter unplugged?)";
       if (f.notice && f.notice->id == MessageId::PortOpenFailed)
         return subject + ": cannot be opened (" + f.portError.message() + ")";
-      return subject + ": the receiver gave no answer within " + std::to_string(f.waitedMs) +
-             " ms";
+      return subject + ": the receiver gave no answer within " + std::to_string(f.waitedMs) + " ms";
     case FailureFacts::Kind::File:
       return f.filePath + ": cannot be written (" + f.fileError.message() + ")";
     case FailureFacts::Kind::TypeMismatch:
@@ -94,8 +93,7 @@ struct Station::Impl final : SlotHost {
 
   long long nextUnit(int) override {
     if (ended || (profile.maxUnits > 0 && taken >= profile.maxUnits)) return 0;
-    const std::string& dir =
-        profile.job == StationJob::Read ? profile.readDir : profile.backupDir;
+    const std::string& dir = profile.job == StationJob::Read ? profile.readDir : profile.backupDir;
     long long unit = lastUnit + 1;
     std::error_code ec;
     while (!dir.empty() && fs::exists(unitFilePath(dir, unit), ec)) ++unit;
@@ -227,9 +225,9 @@ bool Station::start() {
   if (p.job == StationJob::Upgrade) {
     ImageLoadResult loaded = loadImage(p.imagePath);
     if (!loaded.ok()) {
-      d.startFailure = StartFailure{loaded.failure,
-                                    loaded.failure ? noticeText(*loaded.failure) : std::string(),
-                                    p.imagePath + ": the image can't be written into receivers"};
+      d.startFailure =
+          StartFailure{loaded.failure, loaded.failure ? noticeText(*loaded.failure) : std::string(),
+                       p.imagePath + ": the image can't be written into receivers"};
     } else {
       d.image = std::move(loaded.image);
     }

@@ -24,6 +24,9 @@ enum OptionId : int {
   kNoTypeQuery,
   kBackup,
   kVerify,
+  kMaxFailures,
+  kUnits,
+  kConfirm,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
@@ -40,6 +43,9 @@ const option kLongOptions[] = {
     {"no-type-query", no_argument, nullptr, kNoTypeQuery},
     {"backup", required_argument, nullptr, kBackup},
     {"verify", no_argument, nullptr, kVerify},
+    {"max-failures", required_argument, nullptr, kMaxFailures},
+    {"units", required_argument, nullptr, kUnits},
+    {"confirm", no_argument, nullptr, kConfirm},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
@@ -52,7 +58,10 @@ constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]\n"
     "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
     "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
-    "                    [--verify] FILE\n";
+    "                    [--verify] FILE\n"
+    "       quorvane-cli [options] station [--max-failures N] [--units N] [--confirm]\n"
+    "                    (upgrade [--no-type-query] [--backup DIR] [--verify] FILE\n"
+    "                    | read DIR)\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -72,6 +81,10 @@ std::string missingValue(int id) {
       return "--device needs a device path";
     case kBackup:
       return "--backup needs a file name";
+    case kMaxFailures:
+      return "--max-failures needs a number";
+    case kUnits:
+      return "--units needs a number";
     default:
       return "--report needs a file name";
   }
@@ -83,8 +96,10 @@ std::string setOption(Options& o, int id, const std::string& value) {
     case kPort: {
       const auto n = parseInteger(value);
       if (!n) return "--port needs a COM number, not \"" + value + "\"";
-      if (o.port) return "--port given twice";
-      o.port = *n;
+      if (std::find(o.ports.begin(), o.ports.end(), *n) != o.ports.end())
+        return "--port " + value + " given twice";
+      if (!o.port) o.port = *n;
+      o.ports.push_back(*n);
       break;
     }
     case kDevice:
@@ -115,6 +130,21 @@ std::string setOption(Options& o, int id, const std::string& value) {
       break;
     case kVerify:
       o.verifyAfter = true;
+      break;
+    case kMaxFailures:
+    case kUnits: {
+      const auto n = parseInteger(value);
+      if (!n || *n < 0 || *n > 1000000)
+        return std::string(id == kUnits ? "--units" : "--max-failures") +
+               " needs a number from 0 on, not \"" + value + "\"";
+      if (id == kUnits)
+        o.units = *n;
+      else
+        o.maxFailures = static_cast<int>(*n);
+      break;
+    }
+    case kConfirm:
+      o.confirm = true;
       break;
     default:
       break;
@@ -283,8 +313,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
     else
       error = takeCommand(operands, commands, o);
     const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
-    if (error.empty() && upgradeOptions && std::string(o.command->name) != "upgrade")
+    const bool stationOptions = o.maxFailures != 3 || o.units != 0 || o.confirm;
+    const std::string name = error.empty() ? o.command->name : "";
+    if (error.empty() && upgradeOptions && name != "upgrade" && name != "station")
       error = "--no-type-query, --backup and --verify go with upgrade only";
+    else if (error.empty() && name != "station" && (stationOptions || o.ports.size() > 1))
+      error = o.ports.size() > 1 ? "--port given twice"
+                                 : "--max-failures, --units and --confirm go with station only";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};
@@ -306,7 +341,7 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "written; COM1 without it)"},
       {"--device PATH",
        "a serial device by path; repeat it to run the job on several receivers at once, each "
-       "on its own port"},
+       "on its own port (station: each a slot; --port may be repeated there too)"},
       {"--trace",
        "print every frame sent and received on stdout: time, device, direction, hex and "
        "meaning; a flash block as one line"},
@@ -332,6 +367,16 @@ std::string helpText(std::span<const CommandSpec> commands) {
       {"--verify",
        "upgrade: read the flash back afterwards and compare it with the image, as verify "
        "does; costs one more read as long"},
+      {"--max-failures N",
+       "station: a slot stops after N units in a row failed (default 3; 0: never), since that "
+       "points at its cable or port rather than at N bad receivers"},
+      {"--units N",
+       "station: end after N units in all slots together, passed or failed (default: run until "
+       "every slot has stopped or Ctrl-C)"},
+      {"--confirm",
+       "station: a slot takes its next receiver only after Enter (an empty line: every slot "
+       "waiting; a slot number: that slot), instead of waiting for the last one to be silent "
+       "for 15 s"},
       {"--help, -h", "this text"},
       {"--version", "the program's name and version"},
   };

@@ -1,7 +1,9 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify].
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify];
+//   station takes those (--backup DIR) and [--max-failures N] [--units N]
+//   [--confirm], and --port more than once.
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -29,7 +31,8 @@ struct CommandSpec {
 };
 
 struct Options {
-  std::optional<long long> port;     // --port N
+  std::optional<long long> port;     // --port N (the first one)
+  std::vector<long long> ports;      // station: every --port N, in the order given
   std::vector<std::string> devices;  // --device PATH, in the order given
   bool trace = false;
   bool quiet = false;
@@ -38,6 +41,9 @@ struct Options {
   bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
   std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
   bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  int maxFailures = 3;        // station --max-failures N: failures in a row that stop a slot
+  long long units = 0;        // station --units N: units in all slots that end it; 0: no limit
+  bool confirm = false;       // station --confirm: Enter confirms each next unit
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

@@ -55,6 +55,10 @@ class Console {
   void finishProgress(int row, const std::string& outcome, Clock::time_point now, long long done,
                       long long count);
 
+  // A finished row leaves the live lines: its final line stays above them
+  // (the station's rows, one per unit, would otherwise pile up).
+  void retireProgress(int row);
+
   bool quiet() const { return settings_.quiet; }
 
  private:
@@ -63,6 +67,7 @@ class Console {
     ProgressState state;
     bool finished = false;
     std::string outcome;
+    bool retired = false;
   };
   void clearLive();   // caller holds the lock
   void redrawLive();  // caller holds the lock
