@@ -157,9 +157,11 @@ TEST(StationWindowLayout, KeyboardNamesAndFit) {
   EXPECT_EQ(window.tile(2)->accessibleName(), "COM3");
   const std::vector<QString> order = test::tabOrder(&window);
   EXPECT_GE(order.size(), 20u);
-  for (QWidget* w : window.findChildren<QWidget*>())
-    if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus))
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
       EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    }
+  }
   const QSize need = window.minimumSizeHint();
   EXPECT_LE(need.width(), 1024);
   EXPECT_LE(need.height(), 740);  // 768 less a title bar

@@ -48,8 +48,8 @@ std::unique_ptr<QWidget> makeStation(int slotCount) {
   setup.backupFolder = "/srv/bench/backup";
   setup.logFolder = "/srv/bench/log";
   setup.locked = true;
-  setup.width = slotCount > 8 ? 1024 : 1100;
-  setup.height = slotCount > 8 ? 768 : 800;
+  setup.width = 1024;  // the smallest screen it is made for
+  setup.height = 768;
   auto window = std::make_unique<StationWindow>(setup, false);
 
   std::vector<std::pair<SlotStatus, std::optional<bool>>> looks;

@@ -175,7 +175,7 @@ void ProfilePanel::refresh() {
   const bool upgrade = job_->currentIndex() == 0;
   upgradeRows_->setVisible(upgrade);
   readRows_->setVisible(!upgrade);
-  imageInfo_->setText(image_.ok ? image_.type + QStringLiteral("\nSHA-256 ") + image_.sha256
+  imageInfo_->setText(image_.ok ? image_.type + QStringLiteral(" · SHA-256 ") + image_.sha256
                                 : image_.problem);
   verify_->setText(tr("&Verify after upgrade (adds %1 per unit)")
                        .arg(verifyTimeText(image_.ok ? image_.blockCount : kBlocksSmallFlash)));

@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace quorvane::station {
@@ -15,12 +15,17 @@ QLabel* addLabel(QVBoxLayout* layout, const QString& name, const QString& text) 
   label->setObjectName(name);
   label->setAccessibleName(name == "device" ? QObject::tr("Device") : QObject::tr("Adapter"));
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setWordWrap(true);
   label->setVisible(!text.isEmpty());
   layout->addWidget(label);
   return label;
 }
 
 }  // namespace
+
+int SlotTile::minimumTileWidth(const QFontMetrics& metrics) {
+  return metrics.averageCharWidth() * 26;
+}
 
 QColor SlotTile::toneColour(TileTone tone) {
   // Light enough that black text stays readable on every one of them, far
@@ -53,9 +58,19 @@ SlotTile::SlotTile(const QString& name, const QString& device, const QString& ad
   setAutoFillBackground(true);
   setFocusPolicy(Qt::TabFocus);
 
+  // As wide as the grid's column makes it, never narrower than a short
+  // line of text; the labels wrap.
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  setMinimumWidth(minimumTileWidth(fontMetrics()));
   auto* layout = new QVBoxLayout(this);
-  auto* title = new QLabel(name);
+  layout->setSpacing(fontMetrics().height() / 4);
+  // The port's name; a long device path may break after its slashes.
+  QString breakable = name;
+  breakable.replace(QLatin1Char('/'), QStringLiteral("/\u200b"));
+  auto* title = new QLabel(breakable);
   title->setObjectName("name");
+  title->setAccessibleName(name);
+  title->setWordWrap(true);
   QFont titleFont = title->font();
   titleFont.setBold(true);
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
@@ -87,22 +102,27 @@ SlotTile::SlotTile(const QString& name, const QString& device, const QString& ad
   layout->addWidget(progress_);
   layout->addStretch(1);
 
+  // The counters, with the slot's own buttons beside them.
   auto* bottom = new QHBoxLayout;
   counters_ = new QLabel;
   counters_->setObjectName("counters");
   counters_->setAccessibleName(tr("Counters"));
+  counters_->setWordWrap(true);
   bottom->addWidget(counters_, 1);
-  stop_ = new QPushButton(tr("Stop"));
+  stop_ = new QToolButton;
+  stop_->setText(tr("Stop"));
   stop_->setObjectName("stopSlot");
   stop_->setAccessibleName(tr("Stop %1").arg(name));
-  restart_ = new QPushButton(tr("Restart"));
+  restart_ = new QToolButton;
+  restart_->setText(tr("Restart"));
   restart_->setObjectName("restartSlot");
   restart_->setAccessibleName(tr("Restart %1").arg(name));
-  bottom->addWidget(stop_);
-  bottom->addWidget(restart_);
+  bottom->addWidget(stop_, 0, Qt::AlignBottom);
+  bottom->addWidget(restart_, 0, Qt::AlignBottom);
   layout->addLayout(bottom);
-  connect(stop_, &QPushButton::clicked, this, &SlotTile::stopRequested);
-  connect(restart_, &QPushButton::clicked, this, &SlotTile::restartRequested);
+  for (QToolButton* b : {stop_, restart_}) b->setFocusPolicy(Qt::StrongFocus);
+  connect(stop_, &QToolButton::clicked, this, &SlotTile::stopRequested);
+  connect(restart_, &QToolButton::clicked, this, &SlotTile::restartRequested);
 
   show(TileLook{tr("Not started"), {}, TileTone::Idle});
 }
@@ -125,8 +145,8 @@ void SlotTile::show(const TileLook& look) {
   }
   counters_->setText(
       tr("units %1 · passed %2 · failed %3").arg(look.units).arg(look.passed).arg(look.failed));
-  stop_->setEnabled(look.canStop);
-  restart_->setEnabled(look.canRestart);
+  stop_->setVisible(look.canStop);
+  restart_->setVisible(look.canRestart);
   const QString description =
       look.detail.isEmpty() ? look.state : look.state + QStringLiteral(": ") + look.detail;
   setAccessibleDescription(description);

@@ -12,7 +12,8 @@
 
 class QLabel;
 class QProgressBar;
-class QPushButton;
+class QToolButton;
+class QFontMetrics;
 
 namespace quorvane::station {
 
@@ -42,6 +43,8 @@ class SlotTile : public QFrame {
   const TileLook& look() const { return look_; }
   // The state's colour (also the tile's background).
   static QColor toneColour(TileTone tone);
+  // The narrowest a tile gets in the window's font.
+  static int minimumTileWidth(const QFontMetrics& metrics);
 
  signals:
   void stopRequested();
@@ -53,8 +56,8 @@ class SlotTile : public QFrame {
   QLabel* detail_;
   QProgressBar* progress_;
   QLabel* counters_;
-  QPushButton* stop_;
-  QPushButton* restart_;
+  QToolButton* stop_;
+  QToolButton* restart_;
 };
 
 }  // namespace quorvane::station

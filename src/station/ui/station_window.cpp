@@ -10,7 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSplitter>
+#include <QHeaderView>
 #include <QVBoxLayout>
 #include <cmath>
 #include <filesystem>
@@ -71,26 +71,26 @@ StationWindow::StationWindow(const StationSetup& setup, bool saveSetup, QWidget*
   buttons->addWidget(saveLogButton_);
   layout->addLayout(buttons);
 
-  // The tiles and the log share the rest; the splitter lets the operator
-  // give the log more room.
-  auto* splitter = new QSplitter(Qt::Vertical);
-  splitter->setObjectName("splitter");
-  splitter->setChildrenCollapsible(false);
-  auto* scroll = new QScrollArea;
+  // The tiles take the rest, the log a few rows under them; the tiles
+  // shrink to the window's width and scroll only when there are too many
+  // rows of them.
+  auto* scroll = tileScroll_ = new QScrollArea;
   scroll->setObjectName("tiles");
   scroll->setAccessibleName(tr("Slots"));
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   tileArea_ = new QWidget;
   grid_ = new QGridLayout(tileArea_);
   grid_->setContentsMargins(0, 0, 0, 0);
   scroll->setWidget(tileArea_);
-  splitter->addWidget(scroll);
+  scroll->viewport()->installEventFilter(this);
+  layout->addWidget(scroll, 1);
   log_ = new UnitLog;
-  splitter->addWidget(log_);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 1);
-  layout->addWidget(splitter, 1);
+  const int row = log_->verticalHeader()->defaultSectionSize();
+  log_->setMinimumHeight(log_->horizontalHeader()->sizeHint().height() + row * 3);
+  log_->setMaximumHeight(log_->horizontalHeader()->sizeHint().height() + row * 6);
+  layout->addWidget(log_);
   setCentralWidget(central);
 
   connect(slotsButton_, &QPushButton::clicked, this, &StationWindow::chooseSlots);
@@ -156,15 +156,24 @@ void StationWindow::rebuildTiles() {
 }
 
 void StationWindow::layoutTiles() {
-  // As many columns as keep the tiles about twice as wide as high: 2 slots
-  // side by side, 8 in two rows of 4, 16 in three rows of 6.
+  // As many columns as keep the tiles about twice as wide as high (2 slots
+  // side by side, 8 in two rows of 4) and as fit the window's width; more
+  // rows than fit scroll.
   const int n = static_cast<int>(tiles_.size());
-  const int columns = n == 0 ? 1 : std::min(n, static_cast<int>(std::ceil(std::sqrt(2.0 * n))));
+  const int fit = std::max(1, tileScroll_->viewport()->width() /
+                                  (SlotTile::minimumTileWidth(fontMetrics()) + grid_->spacing()));
+  const int columns =
+      n == 0 ? 1 : std::min({n, static_cast<int>(std::ceil(std::sqrt(2.0 * n))), fit});
   if (columns == columns_) return;
   columns_ = columns;
   for (int i = 0; i < n; ++i)
     grid_->addWidget(tiles_[static_cast<std::size_t>(i)], i / columns, i % columns);
   for (int c = 0; c < grid_->columnCount(); ++c) grid_->setColumnStretch(c, c < columns ? 1 : 0);
+}
+
+bool StationWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tileScroll_->viewport() && event->type() == QEvent::Resize) layoutTiles();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void StationWindow::refreshControls() {

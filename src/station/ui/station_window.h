@@ -20,6 +20,7 @@
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace quorvane::station {
 
@@ -54,6 +55,7 @@ class StationWindow : public QMainWindow, private StationObserver {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // StationObserver
@@ -76,6 +78,7 @@ class StationWindow : public QMainWindow, private StationObserver {
   std::vector<std::optional<bool>> lastPassed_;
 
   ProfilePanel* profile_;
+  QScrollArea* tileScroll_;
   QWidget* tileArea_;
   QGridLayout* grid_;
   std::vector<SlotTile*> tiles_;

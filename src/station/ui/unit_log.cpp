@@ -34,6 +34,7 @@ UnitLog::UnitLog(QWidget* parent) : QTableWidget(0, 5, parent) {
   horizontalHeader()->setStretchLastSection(true);
   horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() * 3 / 2);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setTabKeyNavigation(false);  // Tab leaves the table, arrows move in it
