@@ -15,6 +15,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -694,6 +695,61 @@ TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
     run(c, "");
     dialogPace.get();
   }
+}
+
+// station: --units counts the units of every slot; a receiver of another type fails alone with
+// nothing written; one report object per unit with its slot and number.
+TEST(CliStation, UnitsOfAllSlotsCountAndAnotherTypeFailsAloneWithNothingWritten) {
+  StartedEmulator fits({.modelNumber = 1}), other({.modelNumber = 3});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x3C);
+  test::writeFileBytes(dir.file("rom.bin"), imageOf(1, flash));
+  const CliRun r = runCli("--report " + dir.file("r.jsonl") + " --units 2 --device " + fits.path() +
+                          " --device " + other.path() + " station upgrade " + dir.file("rom.bin"));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(fits.emulator.flash(), flash);
+  EXPECT_EQ(other.emulator.blocksReceived(), 0u);
+  const auto records = reportOf(dir.file("r.jsonl"));
+  ASSERT_EQ(records.size(), 2u);
+  std::set<long long> units;
+  for (const auto& record : records) {
+    const bool first = record["slot"] == 1;
+    EXPECT_EQ(record["device"], first ? fits.path() : other.path());
+    EXPECT_EQ(record["result"], first ? "ok" : "failed");
+    EXPECT_EQ(record["blocks_done"], first ? 256 : 0);
+    units.insert(record["unit"].get<long long>());
+  }
+  EXPECT_EQ(units, (std::set<long long>{1, 2}));
+  EXPECT_NE(r.out.find("slot 1 " + fits.path() + " unit 000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" passed 256/256 blocks "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" failed 0/256 blocks "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("total: 2 units, 1 passed, 1 failed"), std::string::npos) << r.out;
+}
+
+// station read: each unit into its own numbered file, a number in use skipped; Ctrl-C in a read
+// sends the stop frame, exits 130 and leaves no file.
+TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
+  StartedEmulator receiver({.modelNumber = 5});
+  auto& e = receiver.emulator;
+  TempDir dir;
+  const std::string units = dir.file("units");
+  std::filesystem::create_directory(units);
+  test::writeFileBytes(units + "/unit-0001.bin", {1, 2, 3});
+  const std::string args = "--device " + receiver.path() + " station read " + units;
+  CliRun r = runCli("--units 1 " + args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFileBytes(units + "/unit-0001.bin"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(test::readFileBytes(units + "/unit-0002.bin"), imageOf(5, e.flash()));
+
+  e.setFaults({.silence = emu::FaultPoint::afterBlock(5)});
+  const unsigned served = e.blocksSent();
+  const CliProcess tool({.line = args});
+  ASSERT_TRUE(e.waitUntil([&] { return e.blocksSent() >= served + 6; }));
+  tool.interrupt();
+  r = tool.finish();
+  EXPECT_EQ(r.status, 130);
+  ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().back() == kStopFrame; }));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
 }
 
 }  // namespace

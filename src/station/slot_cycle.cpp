@@ -222,6 +222,8 @@ void SlotCycle::stageEnded() {
           facts.kind = FailureFacts::Kind::TypeMismatch;
           facts.receiverTag = query.receiverTag().value_or(-1);
           record_->receiverTag = query.receiverTag();
+          if (query.receiverTag())
+            record_->job.typeQuery = std::string(romType(*query.receiverTag()).modelName);
           return failUnit(facts);
         }
         case TypeVerdict::KeptSending: {
@@ -469,6 +471,10 @@ void SlotCycle::stop(const std::string& why) {
   if (unit_) {
     JobRecord& job = record_->job;
     job.result = "cancelled";
+    if (stage_ == Stage::Read || stage_ == Stage::Upgrade) {  // what it has moved
+      job.blocksDone = status_.blocksDone;
+      if (status_.blockCount > 0) job.blockCount = status_.blockCount;
+    }
     job.durationSeconds =
         std::chrono::duration<double>(SteadyClock::now() - record_->started).count();
     const UnitRecord record{job, index_ + 1, unit_};

@@ -107,7 +107,8 @@ struct Station::Impl final : SlotHost {
   }
 
   void unitEnded(int, const UnitRecord& record, bool passed) override {
-    ++served;
+    // A unit cancelled by stop() is reported, but not counted.
+    if (record.job.result != "cancelled") ++served;
     if (passed) ++passedUnits;
     watcher.unitEnded(record);
     if (profile.maxUnits > 0 && served >= profile.maxUnits) limitReached = true;

@@ -404,7 +404,7 @@ constexpr CommandSpec kCommands[] = {
      "without the tag, as in the report) of each image, and whether it would load (with the "
      "loader's message when not); opens no port",
      runInfo},
-    {"station", 2, 2, false, "station upgrade IMAGE | station read DIR", kStationHelp, runStation},
+    {"station", 2, 2, false, "station JOB", kStationHelp, runStation},
     {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
     {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap},
 };

@@ -84,7 +84,9 @@ class ConsoleStation final : public station::StationObserver {
       if (s.blockCount > 0)
         console_.updateProgress(my.row, s.blocksDone, s.blockCount, Clock::now());
     }
-    if (s.state == SlotState::Stopped && my.state != SlotState::Stopped && !s.message.empty())
+    // Stopped by its failures in a row: said on stderr (the station's own end is no failure).
+    if (s.state == SlotState::Stopped && my.state != SlotState::Stopped && o_.maxFailures > 0 &&
+        s.failuresInRow >= o_.maxFailures)
       console_.failure(prefix(slot), s.message);
     if (s.state == SlotState::NoDevice && my.state != SlotState::NoDevice)
       console_.explain(prefix(slot), "no device: waiting for the adapter to come back");
@@ -117,8 +119,6 @@ class ConsoleStation final : public station::StationObserver {
       if (!j.reason.empty()) std::printf("  %s\n", j.reason.c_str());
       std::fflush(stdout);
     }
-    ++my.units;
-    my.passed += ok;
     my.seconds += j.durationSeconds;
     allPassed_ = allPassed_ && ok;
     if (!o_.reportPath.empty() && !appendRecord(o_.reportPath, r))
@@ -190,14 +190,12 @@ class ConsoleStation final : public station::StationObserver {
     SlotState state = SlotState::Waiting;
     long long unit = 0;
     bool confirmAsked = false;
-    int units = 0;
-    int passed = 0;
     double seconds = 0;
   };
 
   static std::string counts(int units, int passed, int failed) {
-    return std::to_string(units) + " units, " + std::to_string(passed) + " passed, " +
-           std::to_string(failed) + " failed";
+    return std::to_string(units) + (units == 1 ? " unit, " : " units, ") + std::to_string(passed) +
+           " passed, " + std::to_string(failed) + " failed";
   }
   std::string prefix(int slot) const {
     return "slot " + std::to_string(slot + 1) + " " + slots_[std::size_t(slot)].label + ": ";

@@ -13,7 +13,7 @@ int runStation(const Options& o, Console& console);
 
 // What `quorvane-cli --help` says about the command.
 inline constexpr const char* kStationHelp =
-    "a station: \"upgrade IMAGE\" (with --verify, --backup DIR and the type question "
+    "JOB is \"upgrade IMAGE\" (with --verify, --backup DIR and the type question "
     "as upgrade has them) or \"read DIR\" (each unit into DIR/unit-NNNN.bin, never over a "
     "file there). Every --device and --port is a slot: it asks for a receiver's loader with "
     "the connection request every 100 ms, runs the job the moment one answers, prints one "
