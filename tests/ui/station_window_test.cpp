@@ -8,8 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "station/ui/profile_panel.h"
 #include "station/ui/slot_tile.h"
@@ -17,7 +21,9 @@
 #include "station/ui/station_window.h"
 #include "station/ui/tile_look.h"
 #include "station/ui/unit_log.h"
+#include "receiver_emulator.h"
 #include "support/test_support.h"
+#include "transfer/rom_image.h"
 #include "ui/support/ui_test_support.h"
 
 namespace quorvane::station {
@@ -75,6 +81,7 @@ TEST(StationSettings, RoundTripAndADamagedFileStillLoads) {
   s.verify = false;
   s.backupFolder = "/backup";
   s.logFolder = "/log";
+  s.confirmEachUnit = true;
   s.locked = true;
   s.width = 1200;
   s.height = 800;
@@ -111,9 +118,10 @@ TEST(StationTile, EachStateInWordsColourAndProgress) {
   st.message = "no answer1！";
   st.reason = "COM3 (/dev/ttyUSB0): the receiver stopped answering";
   look = tileLook(st, false, true);
-  EXPECT_EQ(look.detail,
-            "Unit 7\nno answer1！\nCOM3 (/dev/ttyUSB0): the receiver stopped answering");
+  EXPECT_EQ(look.detail, "Unit 7\nCOM3 (/dev/ttyUSB0): the receiver stopped answering");
   EXPECT_EQ(look.blocksDone, -1);
+  st.reason.clear();
+  EXPECT_EQ(tileLook(st, false, true).detail, "Unit 7\nno answer1！");
 
   // Remove the receiver keeps the colour of how its unit ended.
   st.state = SlotState::RemoveReceiver;
@@ -121,6 +129,7 @@ TEST(StationTile, EachStateInWordsColourAndProgress) {
   EXPECT_EQ(tileLook(st, false, true).tone, TileTone::Failed);
 
   st.state = SlotState::Stopped;
+  st.reason = "COM3 (/dev/ttyUSB0): the receiver stopped answering";
   look = tileLook(st, false, true);
   EXPECT_TRUE(!look.canStop && look.canRestart);
   EXPECT_FALSE(tileLook(st, false, false).canRestart);  // the station has ended
@@ -162,9 +171,101 @@ TEST(StationWindowLayout, KeyboardNamesAndFit) {
       EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
     }
   }
-  const QSize need = window.minimumSizeHint();
-  EXPECT_LE(need.width(), 1024);
-  EXPECT_LE(need.height(), 740);  // 768 less a title bar
+  // 768 pixels less a title bar: two rows of four, nothing to scroll.
+  window.resize(1024, 740);
+  QApplication::processEvents();
+  const auto* tiles = window.findChild<QScrollArea*>("tiles");
+  EXPECT_EQ(tiles->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(window.tile(3)->y(), window.tile(0)->y());
+  EXPECT_GT(window.tile(4)->y(), window.tile(0)->y());
+  EXPECT_GE(window.tile(0)->width(), SlotTile::minimumTileWidth(window.fontMetrics()));
+}
+
+// A receiver on an adapter at a fixed path: swapping it is pulling the old
+// one out and putting another one in.
+struct Bench {
+  explicit Bench(std::string link) : link(std::move(link)) {}
+  void swap(emu::EmulatorOptions options) {
+    receiver.reset();
+    options.linkPath = link;
+    receiver = std::make_unique<emu::ReceiverEmulator>(options);
+    ASSERT_TRUE(receiver->start());
+  }
+  std::string link;
+  std::unique_ptr<emu::ReceiverEmulator> receiver;
+};
+
+QString stateOf(const StationWindow& w, int slot) { return w.tile(slot)->look().state; }
+
+// Two slots, four units: each slot's first unit upgraded and verified, then
+// a receiver of another type on one (failed, nothing written) while the
+// other's goes silent in mid-upgrade; the counters, the log, its CSV and the
+// JSON Lines follow every unit.
+TEST(StationWindowRun, FourUnitsOnTwoSlots) {
+  test::TempDir dir;
+  std::vector<std::uint8_t> flash(std::size_t{kBlocksSmallFlash} * kBlockSize);
+  for (std::size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<std::uint8_t>(i / 4093 + i);
+  ASSERT_FALSE(writeImage(dir.file("fta.bin"), 0, kBlocksSmallFlash, flash.data()));
+  Bench a(dir.file("a")), b(dir.file("b"));
+  a.swap({});
+  b.swap({});
+
+  StationSetup setup;
+  setup.slotList = {{0, a.link}, {0, b.link}};
+  setup.image = dir.file("fta.bin");
+  setup.confirmEachUnit = true;
+  setup.logFolder = dir.path().string();
+  StationWindow window(setup, false);
+  window.show();
+  ASSERT_TRUE(window.startStation()) << window.notice()->text().toStdString();
+  auto until = [&](const std::function<bool()>& done, int seconds = 60) {
+    return QTest::qWaitFor(done, seconds * 1000);
+  };
+  ASSERT_TRUE(until([&] { return window.log()->rows().size() == 2; }));
+  for (int slot : {0, 1}) {
+    EXPECT_EQ(stateOf(window, slot), "Passed");
+    EXPECT_TRUE(window.tile(slot)->look().canConfirm);
+  }
+  EXPECT_EQ(a.receiver->flash(), flash);
+  EXPECT_EQ(b.receiver->flash(), flash);
+
+  emu::EmulatorOptions otherType;
+  otherType.modelNumber = 3;
+  a.swap(otherType);
+  emu::EmulatorOptions silent;
+  silent.faults.silence = emu::FaultPoint::afterBlock(10);
+  b.swap(silent);
+  const std::vector<std::uint8_t> otherFlash = a.receiver->flash();
+  for (int slot : {0, 1}) window.tile(slot)->findChild<QAbstractButton*>("nextUnit")->click();
+  ASSERT_TRUE(until([&] { return window.log()->rows().size() == 4; }));
+
+  EXPECT_EQ(stateOf(window, 0), "Failed");
+  EXPECT_EQ(stateOf(window, 1), "Failed");
+  EXPECT_EQ(a.receiver->flash(), otherFlash);  // nothing written into another type
+  EXPECT_EQ(a.receiver->blocksReceived(), 0u);
+  EXPECT_TRUE(window.tile(0)->look().detail.contains("Fta 39 1")) << window.tile(0)->look().detail.toStdString();
+  for (int slot : {0, 1}) {
+    const TileLook& look = window.tile(slot)->look();
+    EXPECT_EQ(std::make_tuple(look.units, look.passed, look.failed), std::make_tuple(2, 1, 1));
+  }
+  const std::vector<LogRow>& rows = window.log()->rows();
+  std::vector<std::pair<QString, QString>> seen;
+  for (const LogRow& r : rows) seen.push_back({r.slot, r.outcome});
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::pair<QString, QString>>{{QString::fromStdString(a.link), "failed"},
+                                                            {QString::fromStdString(a.link), "passed"},
+                                                            {QString::fromStdString(b.link), "failed"},
+                                                            {QString::fromStdString(b.link), "passed"}}));
+  SystemError why;
+  ASSERT_TRUE(window.log()->save(QString::fromStdString(dir.file("log.csv")), why));
+  const auto csv = test::readFileBytes(dir.file("log.csv"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);
+  const auto jsonl = test::readFileBytes(dir.file("station-log.jsonl"));
+  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 4);
+
+  window.stopStation();
+  EXPECT_FALSE(window.running());
+  EXPECT_EQ(stateOf(window, 0), "Stopped");
 }
 
 }  // namespace

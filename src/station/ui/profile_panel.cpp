@@ -144,8 +144,12 @@ ProfilePanel::ProfilePanel(QWidget* parent) : QGroupBox(tr("Profile"), parent) {
   auto* logLabel = new QLabel(tr("L&og folder:"));
   logLabel->setBuddy(logFolder_);
   form->addRow(logLabel, pathRow(logFolder_, tr("Log folder"), false));
+  confirm_ = new QCheckBox(tr("&Confirm each next unit (faster swaps: press the slot's Next unit)"));
+  confirm_->setObjectName("confirm");
+  confirm_->setAccessibleName(tr("Confirm each next unit"));
+  form->addRow(QString(), confirm_);
 
-  lockable_ << job_ << verify_;
+  lockable_ << job_ << verify_ << confirm_;
   connect(job_, &QComboBox::currentIndexChanged, this, [this] {
     refresh();
     emit changed();
@@ -158,6 +162,7 @@ ProfilePanel::ProfilePanel(QWidget* parent) : QGroupBox(tr("Profile"), parent) {
   for (QLineEdit* edit : {backup_, readFolder_, logFolder_})
     connect(edit, &QLineEdit::textChanged, this, &ProfilePanel::changed);
   connect(verify_, &QCheckBox::toggled, this, &ProfilePanel::changed);
+  connect(confirm_, &QCheckBox::toggled, this, &ProfilePanel::changed);
   connect(lock_, &QCheckBox::toggled, this, [this] {
     refresh();
     emit changed();
@@ -193,6 +198,7 @@ void ProfilePanel::setSetup(const StationSetup& s) {
   backup_->setText(QString::fromStdString(s.backupFolder));
   readFolder_->setText(QString::fromStdString(s.readFolder));
   logFolder_->setText(QString::fromStdString(s.logFolder));
+  confirm_->setChecked(s.confirmEachUnit);
   lock_->setChecked(s.locked);
   refresh();
 }
@@ -204,6 +210,7 @@ StationSetup ProfilePanel::apply(StationSetup s) const {
   s.backupFolder = backup_->text().toStdString();
   s.readFolder = readFolder_->text().toStdString();
   s.logFolder = logFolder_->text().toStdString();
+  s.confirmEachUnit = confirm_->isChecked();
   s.locked = lock_->isChecked();
   return s;
 }

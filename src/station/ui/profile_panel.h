@@ -64,6 +64,7 @@ class ProfilePanel : public QGroupBox {
   QLineEdit* backup_;
   QLineEdit* readFolder_;
   QLineEdit* logFolder_;
+  QCheckBox* confirm_;
   QList<QWidget*> lockable_;
   ImageSummary image_;
   bool running_ = false;

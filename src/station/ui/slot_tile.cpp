@@ -117,10 +117,16 @@ SlotTile::SlotTile(const QString& name, const QString& device, const QString& ad
   restart_->setText(tr("Restart"));
   restart_->setObjectName("restartSlot");
   restart_->setAccessibleName(tr("Restart %1").arg(name));
+  next_ = new QToolButton;
+  next_->setText(tr("&Next unit"));
+  next_->setObjectName("nextUnit");
+  next_->setAccessibleName(tr("Next unit on %1").arg(name));
+  bottom->addWidget(next_, 0, Qt::AlignBottom);
   bottom->addWidget(stop_, 0, Qt::AlignBottom);
   bottom->addWidget(restart_, 0, Qt::AlignBottom);
   layout->addLayout(bottom);
-  for (QToolButton* b : {stop_, restart_}) b->setFocusPolicy(Qt::StrongFocus);
+  for (QToolButton* b : {next_, stop_, restart_}) b->setFocusPolicy(Qt::StrongFocus);
+  connect(next_, &QToolButton::clicked, this, &SlotTile::nextUnitRequested);
   connect(stop_, &QToolButton::clicked, this, &SlotTile::stopRequested);
   connect(restart_, &QToolButton::clicked, this, &SlotTile::restartRequested);
 
@@ -147,6 +153,7 @@ void SlotTile::show(const TileLook& look) {
       tr("units %1 · passed %2 · failed %3").arg(look.units).arg(look.passed).arg(look.failed));
   stop_->setVisible(look.canStop);
   restart_->setVisible(look.canRestart);
+  next_->setVisible(look.canConfirm);
   const QString description =
       look.detail.isEmpty() ? look.state : look.state + QStringLiteral(": ") + look.detail;
   setAccessibleDescription(description);

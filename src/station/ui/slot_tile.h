@@ -29,6 +29,7 @@ struct TileLook {
   int units = 0, passed = 0, failed = 0;
   bool canStop = false;     // the slot runs and may be stopped alone
   bool canRestart = false;  // the slot has stopped and may be started again
+  bool canConfirm = false;  // the slot waits for the operator's word for its next unit
 };
 
 class SlotTile : public QFrame {
@@ -49,6 +50,7 @@ class SlotTile : public QFrame {
  signals:
   void stopRequested();
   void restartRequested();
+  void nextUnitRequested();
 
  private:
   TileLook look_;
@@ -58,6 +60,7 @@ class SlotTile : public QFrame {
   QLabel* counters_;
   QToolButton* stop_;
   QToolButton* restart_;
+  QToolButton* next_;
 };
 
 }  // namespace quorvane::station

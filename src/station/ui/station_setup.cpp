@@ -81,6 +81,8 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, const Sta
       o.start = true;
     } else if (word == "--lock") {
       o.setup.locked = true;
+    } else if (word == "--confirm") {
+      o.setup.confirmEachUnit = true;
     } else if (word == "--verify" || word == "--no-verify") {
       verifyGiven = true;
       verify = word == "--verify";
@@ -163,6 +165,8 @@ std::string launchHelp() {
          "    --no-verify    don't\n"
          "    --backup DIR   read each unit into DIR before writing it\n"
          "  read DIR         the job: read every unit into its own file in DIR\n"
+         "  --confirm        a slot takes its next unit when the operator presses its\n"
+         "                   Next unit button, not after the receiver has been gone 15 s\n"
          "  --log-dir DIR    append one JSON line per unit to DIR/station-log.jsonl\n"
          "  --start          start the station at once\n"
          "  --lock           lock the profile (unlocked from the window)\n"
@@ -184,6 +188,7 @@ std::string setupText(const StationSetup& s) {
   out << "verify=" << (s.verify ? 1 : 0) << "\n";
   out << "backup=" << s.backupFolder << "\n";
   out << "log-dir=" << s.logFolder << "\n";
+  out << "confirm=" << (s.confirmEachUnit ? 1 : 0) << "\n";
   out << "lock=" << (s.locked ? 1 : 0) << "\n";
   if (s.width > 0 && s.height > 0) out << "size=" << s.width << "x" << s.height << "\n";
   return out.str();
@@ -216,6 +221,8 @@ StationSetup parseSetupText(std::string_view text) {
       s.backupFolder = value;
     } else if (key == "log-dir") {
       s.logFolder = value;
+    } else if (key == "confirm" && (value == "0" || value == "1")) {
+      s.confirmEachUnit = value == "1";
     } else if (key == "lock" && (value == "0" || value == "1")) {
       s.locked = value == "1";
     } else if (key == "size") {

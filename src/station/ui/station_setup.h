@@ -35,7 +35,8 @@ struct StationSetup {
   bool verify = true;        // upgrade: read each unit back and compare
   std::string backupFolder;  // upgrade: each unit read into here first (empty: none)
   std::string logFolder;     // each unit's record appended here as JSON Lines (empty: none)
-  bool locked = false;       // the profile can't be changed until unlocked
+  bool confirmEachUnit = false;  // a slot takes its next unit once the operator says so
+  bool locked = false;           // the profile can't be changed until unlocked
   int width = 0;             // the window's size; 0: its own choice
   int height = 0;
   bool operator==(const StationSetup&) const = default;
@@ -43,7 +44,7 @@ struct StationSetup {
 
 // The command line: quorvane-station [--port N | --device PATH]...
 // [upgrade IMAGE [--verify | --no-verify] [--backup DIR] | read DIR]
-// [--log-dir DIR] [--start] [--lock] | --help | --version.
+// [--confirm] [--log-dir DIR] [--start] [--lock] | --help | --version.
 struct LaunchOptions {
   StationSetup setup;  // what the command line gives, over the stored set-up
   bool slotsGiven = false;

@@ -148,6 +148,9 @@ void StationWindow::rebuildTiles() {
     connect(tile, &SlotTile::restartRequested, this, [this, index] {
       if (running()) station_->restartSlot(index);
     });
+    connect(tile, &SlotTile::nextUnitRequested, this, [this, index] {
+      if (running()) station_->confirmNextUnit(index);
+    });
     tiles_.push_back(tile);
   }
   columns_ = 0;
@@ -195,6 +198,7 @@ bool StationWindow::startStation() {
   p.verify = setup_.verify;
   p.backupDir = setup_.backupFolder;
   p.readDir = setup_.readFolder;
+  p.confirmEachUnit = setup_.confirmEachUnit;
   if (setup_.slotList.empty()) {
     showNotice(tr("Choose the slots first (Slots…)."));
     return false;
@@ -258,15 +262,15 @@ void StationWindow::unitEnded(const UnitRecord& record) {
       slot >= 0 && slot < tileCount()
           ? QString::fromStdString(setup_.slotList[static_cast<std::size_t>(slot)].label())
           : QString::number(record.slot);
+  // The reason line where there is one (it names the cause), else the
+  // system's message; one line either way.
+  const std::string& why = record.job.reason.empty() ? record.job.message : record.job.reason;
   log_->add(LogRow{QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss"), slotName,
                    static_cast<int>(record.unit),
                    passed                             ? tr("passed")
                    : record.job.result == "cancelled" ? tr("cancelled")
                                                       : tr("failed"),
-                   QString::fromStdString(record.job.message.empty() ? record.job.reason
-                                          : record.job.reason.empty()
-                                              ? record.job.message
-                                              : record.job.message + " " + record.job.reason)});
+                   QString::fromStdString(why).simplified()});
   if (!setup_.logFolder.empty()) {
     const std::string path = (std::filesystem::path(setup_.logFolder) / kLogFileName).string();
     if (!appendRecord(path, record))

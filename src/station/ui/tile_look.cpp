@@ -27,6 +27,13 @@ QString joined(const std::string& first, const std::string& second) {
   return text(first) + QLatin1Char('\n') + text(second);
 }
 
+// A failure in one line: the reason line names the device, the cause and
+// what to do; the system's message (which may run over several lines) only
+// where there is no reason line.
+QString failureLine(const SlotStatus& st) {
+  return (st.reason.empty() ? text(st.message) : text(st.reason)).simplified();
+}
+
 }  // namespace
 
 QString timeLeftText(double seconds) {
@@ -41,6 +48,7 @@ TileLook tileLook(const SlotStatus& st, std::optional<bool> lastPassed, bool run
   look.failed = st.failed;
   look.canStop = running && st.state != SlotState::Stopped;
   look.canRestart = running && st.state == SlotState::Stopped;
+  look.canConfirm = running && st.confirmNeeded && st.state != SlotState::Stopped;
   const QString unit = QObject::tr("Unit %1").arg(st.unit);
   switch (st.state) {
     case SlotState::NoDevice:
@@ -51,8 +59,7 @@ TileLook tileLook(const SlotStatus& st, std::optional<bool> lastPassed, bool run
       look.tone = TileTone::Idle;
       break;
     case SlotState::Waiting:
-      look.state = st.confirmNeeded ? QObject::tr("Confirm the next unit")
-                                    : QObject::tr("Waiting for a receiver");
+      look.state = QObject::tr("Waiting for a receiver");
       look.tone = TileTone::Waiting;
       break;
     case SlotState::Running: {
@@ -75,7 +82,7 @@ TileLook tileLook(const SlotStatus& st, std::optional<bool> lastPassed, bool run
       break;
     case SlotState::Failed:
       look.state = QObject::tr("Failed");
-      look.detail = unit + QLatin1Char('\n') + joined(st.message, st.reason);
+      look.detail = unit + QLatin1Char('\n') + failureLine(st);
       look.tone = TileTone::Failed;
       break;
     case SlotState::RemoveReceiver:
@@ -96,6 +103,9 @@ TileLook tileLook(const SlotStatus& st, std::optional<bool> lastPassed, bool run
       look.tone = TileTone::Stopped;
       break;
   }
+  if (look.canConfirm)
+    look.detail += (look.detail.isEmpty() ? QString() : QStringLiteral("\n")) +
+                   QObject::tr("Next unit when the next receiver is in");
   return look;
 }
 
