@@ -171,7 +171,15 @@ TEST(StationWindowLayout, KeyboardNamesAndFit) {
       EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
     }
   }
-  // 768 pixels less a title bar: two rows of four, nothing to scroll.
+  // 768 pixels less a title bar, every slot running (its tallest look):
+  // two rows of four, nothing to scroll.
+  SlotStatus running;
+  running.state = SlotState::Running;
+  running.step = "upgrade";
+  running.blocksDone = 1;
+  running.blockCount = 512;
+  running.secondsLeft = 100;
+  for (int i = 0; i < 8; ++i) window.tile(i)->show(tileLook(running, std::nullopt, true));
   window.resize(1024, 740);
   QApplication::processEvents();
   const auto* tiles = window.findChild<QScrollArea*>("tiles");
@@ -195,7 +203,9 @@ struct Bench {
   std::unique_ptr<emu::ReceiverEmulator> receiver;
 };
 
-QString stateOf(const StationWindow& w, int slot) { return w.tile(slot)->look().state; }
+QString stateOf(const StationWindow& w, int slot) {
+  return w.tile(slot)->look().state;
+}
 
 // Two slots, four units: each slot's first unit upgraded and verified, then
 // a receiver of another type on one (failed, nothing written) while the
@@ -243,7 +253,8 @@ TEST(StationWindowRun, FourUnitsOnTwoSlots) {
   EXPECT_EQ(stateOf(window, 1), "Failed");
   EXPECT_EQ(a.receiver->flash(), otherFlash);  // nothing written into another type
   EXPECT_EQ(a.receiver->blocksReceived(), 0u);
-  EXPECT_TRUE(window.tile(0)->look().detail.contains("Fta 39 1")) << window.tile(0)->look().detail.toStdString();
+  EXPECT_TRUE(window.tile(0)->look().detail.contains("Fta 39 1"))
+      << window.tile(0)->look().detail.toStdString();
   for (int slot : {0, 1}) {
     const TileLook& look = window.tile(slot)->look();
     EXPECT_EQ(std::make_tuple(look.units, look.passed, look.failed), std::make_tuple(2, 1, 1));
@@ -252,10 +263,11 @@ TEST(StationWindowRun, FourUnitsOnTwoSlots) {
   std::vector<std::pair<QString, QString>> seen;
   for (const LogRow& r : rows) seen.push_back({r.slot, r.outcome});
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::pair<QString, QString>>{{QString::fromStdString(a.link), "failed"},
-                                                            {QString::fromStdString(a.link), "passed"},
-                                                            {QString::fromStdString(b.link), "failed"},
-                                                            {QString::fromStdString(b.link), "passed"}}));
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<QString, QString>>{{QString::fromStdString(a.link), "failed"},
+                                                      {QString::fromStdString(a.link), "passed"},
+                                                      {QString::fromStdString(b.link), "failed"},
+                                                      {QString::fromStdString(b.link), "passed"}}));
   SystemError why;
   ASSERT_TRUE(window.log()->save(QString::fromStdString(dir.file("log.csv")), why));
   const auto csv = test::readFileBytes(dir.file("log.csv"));

@@ -144,7 +144,8 @@ ProfilePanel::ProfilePanel(QWidget* parent) : QGroupBox(tr("Profile"), parent) {
   auto* logLabel = new QLabel(tr("L&og folder:"));
   logLabel->setBuddy(logFolder_);
   form->addRow(logLabel, pathRow(logFolder_, tr("Log folder"), false));
-  confirm_ = new QCheckBox(tr("&Confirm each next unit (faster swaps: press the slot's Next unit)"));
+  confirm_ =
+      new QCheckBox(tr("&Confirm each next unit (faster swaps: press the slot's Next unit)"));
   confirm_->setObjectName("confirm");
   confirm_->setAccessibleName(tr("Confirm each next unit"));
   form->addRow(QString(), confirm_);

@@ -30,14 +30,14 @@ struct SlotChoice {
 struct StationSetup {
   std::vector<SlotChoice> slotList;
   StationJob job = StationJob::Upgrade;
-  std::string image;         // upgrade: the image written into every unit
-  std::string readFolder;    // read: each unit's image goes here
-  bool verify = true;        // upgrade: read each unit back and compare
-  std::string backupFolder;  // upgrade: each unit read into here first (empty: none)
-  std::string logFolder;     // each unit's record appended here as JSON Lines (empty: none)
+  std::string image;             // upgrade: the image written into every unit
+  std::string readFolder;        // read: each unit's image goes here
+  bool verify = true;            // upgrade: read each unit back and compare
+  std::string backupFolder;      // upgrade: each unit read into here first (empty: none)
+  std::string logFolder;         // each unit's record appended here as JSON Lines (empty: none)
   bool confirmEachUnit = false;  // a slot takes its next unit once the operator says so
   bool locked = false;           // the profile can't be changed until unlocked
-  int width = 0;             // the window's size; 0: its own choice
+  int width = 0;                 // the window's size; 0: its own choice
   int height = 0;
   bool operator==(const StationSetup&) const = default;
 };
