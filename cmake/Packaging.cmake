@@ -98,6 +98,10 @@ if(TARGET quorvane)
                    ${QUORVANE_PACKAGE_OUT}/org.quorvane.Station.metainfo.xml @ONLY)
     install(FILES ${QUORVANE_PACKAGE_OUT}/org.quorvane.Station.metainfo.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    # The README's pictures of a full station (quorvane-render's "station"
+    # and "station_16", reduced to 64 colours).
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/station.png ${PROJECT_SOURCE_DIR}/docs/station_16.png
+            DESTINATION ${QUORVANE_DOC_DIR}/docs)
   endif()
 
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)

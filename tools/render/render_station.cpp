@@ -68,14 +68,16 @@ std::unique_ptr<QWidget> makeStation(int slotCount) {
   looks.push_back({verify, false});
   looks.push_back({status(SlotState::RemoveReceiver, 13, 4, 0), true});
   SlotStatus failed = status(SlotState::Failed, 15, 2, 1);
-  failed.message = "Fta 29 1 image, the receiver is CI 29 2";
-  failed.reason = "nothing was written; use an image of its own type";
+  failed.message = "software version incorrect";
+  failed.reason =
+      "/dev/ttyUSB0: the receiver is a CI 29 1, the image is for a Fta 29 1; 0 blocks "
+      "written";
   looks.push_back({failed, false});
   SlotStatus noDevice = status(SlotState::NoDevice, 0, 0, 0);
   looks.push_back({noDevice, std::nullopt});
   SlotStatus stopped = status(SlotState::Stopped, 9, 0, 3);
-  stopped.message = "stopped after 3 failures in a row";
-  stopped.reason = "check the cable and the adapter, then Restart";
+  stopped.message =
+      "stopped after 3 failures in a row: check the cable and the port, not the receivers";
   looks.push_back({stopped, false});
   looks.push_back({status(SlotState::Passed, 16, 3, 0), true});
   for (int i = 0; i < window->tileCount(); ++i) {
@@ -85,7 +87,9 @@ std::unique_ptr<QWidget> makeStation(int slotCount) {
   const char* outcomes[][4] = {
       {"COM1", "13", "passed", ""},
       {"COM4", "13", "passed", ""},
-      {"/dev/ttyUSB0", "15", "failed", "Fta 29 1 image, the receiver is CI 29 2"},
+      {"/dev/ttyUSB0", "15", "failed",
+       "/dev/ttyUSB0: the receiver is a CI 29 1, the image is for a Fta 29 1; 0 "
+       "blocks written"},
       {"COM2", "16", "passed", ""}};
   int minute = 0;
   for (const auto& o : outcomes)

@@ -51,10 +51,9 @@ QColor SlotTile::toneColour(TileTone tone) {
 
 SlotTile::SlotTile(const QString& name, const QString& device, const QString& adapter,
                    QWidget* parent)
-    : QFrame(parent) {
+    : QGroupBox(parent) {
   setObjectName("tile:" + name);
   setAccessibleName(name);
-  setFrameShape(QFrame::StyledPanel);
   setAutoFillBackground(true);
   setFocusPolicy(Qt::TabFocus);
 

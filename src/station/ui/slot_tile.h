@@ -2,12 +2,12 @@
 // state's colour, the progress of a running job and the slot's counters,
 // with buttons that stop or restart the slot alone.
 //
-// For assistive technology the tile is a group named by its port ("COM3",
+// For assistive technology the tile is a group (a panel) named by its port ("COM3",
 // or the device path); its state text is its accessible description and
 // also a labelled child (the state label, whose buddy is the tile).
 #pragma once
 
-#include <QFrame>
+#include <QGroupBox>
 #include <QString>
 
 class QLabel;
@@ -32,7 +32,7 @@ struct TileLook {
   bool canConfirm = false;  // the slot waits for the operator's word for its next unit
 };
 
-class SlotTile : public QFrame {
+class SlotTile : public QGroupBox {
   Q_OBJECT
  public:
   // `name`: "COM3" or the device path; `device`: what it opens (may be

@@ -152,7 +152,8 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, const Sta
 }
 
 std::string launchHelp() {
-  return "usage: quorvane-station [--port N | --device PATH]... [JOB] [--start] [--lock]\n"
+  return "usage: quorvane-station [--port N | --device PATH]... [JOB] [--confirm]\n"
+         "                        [--log-dir DIR] [--start] [--lock]\n"
          "       quorvane-station --help | --version\n"
          "The Quorvane station: one window that upgrades or reads many receivers, one\n"
          "slot per serial port. Each slot waits for a receiver, runs the job the moment\n"

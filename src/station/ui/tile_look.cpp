@@ -88,11 +88,9 @@ TileLook tileLook(const SlotStatus& st, std::optional<bool> lastPassed, bool run
     case SlotState::RemoveReceiver:
       look.state = QObject::tr("Remove the receiver");
       if (lastPassed)
-        look.detail =
-            *lastPassed
-                ? QObject::tr("Unit %1 passed").arg(st.unit)
-                : QObject::tr("Unit %1 failed").arg(st.unit) +
-                      (st.message.empty() ? QString() : QStringLiteral(": ") + text(st.message));
+        look.detail = *lastPassed ? QObject::tr("Unit %1 passed").arg(st.unit)
+                                  : QObject::tr("Unit %1 failed").arg(st.unit) + QLatin1Char('\n') +
+                                        failureLine(st);
       look.tone = !lastPassed   ? TileTone::Remove
                   : *lastPassed ? TileTone::Passed
                                 : TileTone::Failed;
