@@ -752,5 +752,52 @@ TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
 }
 
+// station upgrade --verify on receivers that save and reboot into a boot window: each verified
+// after its reboot; with --confirm, Enter takes the next units, swapped in under the running
+// station: one of another type fails alone with nothing written.
+TEST(CliStation, VerifyWaitsOutTheRebootAndSwappedUnitsAreTakenAfterEnter) {
+  std::deque<StartedEmulator> emus;
+  for (int i = 0; i < 2; ++i)
+    emus.emplace_back(emu::EmulatorOptions{.bootWindowMs = 3000, .saveMs = 1000});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0xA5);
+  test::writeFileBytes(dir.file("rom.bin"), imageOf(1, flash));
+  const std::string enter = dir.file("enter");
+  ASSERT_EQ(::mkfifo(enter.c_str(), 0600), 0);
+  const CliProcess tool({.line = "--confirm --units 4 --report " + dir.file("r.jsonl") +
+                                 " --device " + emus[0].path() + " --device " + emus[1].path() +
+                                 " station upgrade --verify " + dir.file("rom.bin"),
+                         .shell = "exec <" + enter + ";"});
+  const int keys = ::open(enter.c_str(), O_WRONLY);
+  ASSERT_GE(keys, 0);
+  const auto recordsWritten = [&](std::size_t n) {
+    return emus[0].emulator.waitUntil(
+        [&] { return split(contents(dir.file("r.jsonl")), '\n').size() >= n; }, 60000);
+  };
+  ASSERT_TRUE(recordsWritten(2));
+  for (auto& e : emus) {
+    EXPECT_EQ(e.emulator.flash(), flash);
+    e.emulator.switchOff();
+  }
+  emus[0].emulator.swapUnit(std::nullopt, false);
+  emus[1].emulator.swapUnit(3, false);
+  ASSERT_EQ(::write(keys, "\n", 1), 1);
+  std::this_thread::sleep_for(1s);  // Enter taken; the slots ask again
+  for (auto& e : emus) e.emulator.switchOn();
+  ASSERT_TRUE(recordsWritten(4));
+  ::close(keys);
+  const CliRun r = tool.finish();
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(emus[0].emulator.flash(), flash);
+  EXPECT_EQ(emus[1].emulator.blocksReceived(), 0u);
+  const auto records = reportOf(dir.file("r.jsonl"));
+  ASSERT_EQ(records.size(), 4u);
+  for (const auto& record : records) {
+    const bool other = record["slot"] == 2 && record["unit"].get<long long>() > 2;
+    EXPECT_EQ(record["result"], other ? "failed" : "ok") << record.dump();
+    EXPECT_EQ(record["blocks_done"], other ? 0 : 256) << record.dump();
+  }
+}
+
 }  // namespace
 }  // namespace quorvane

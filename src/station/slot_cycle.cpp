@@ -57,12 +57,17 @@ void SlotCycle::start() {
 }
 
 void SlotCycle::tick(int timerId) {
-  retired_.reset();
+  retired_.clear();
   if (stage_ == Stage::Retry) {
     if (timerId != kRetryTimerId) return;
     if (!openTarget(port_, target_, kLineSpeed)) return;
     stopTimers();
-    return mustLeave_ ? waitForLeave() : waitForReceiver();
+    if (!mustLeave_) return waitForReceiver();
+    // Back, but the last unit's receiver may still be there: it must fall
+    // silent first, as after any unit.
+    status_.state = SlotState::Waiting;
+    changed();
+    return waitForLeave();
   }
   if (!machine_ || machine_->finished()) return;
   // A probe on an adapter that has gone would wait for ever.
@@ -105,7 +110,7 @@ void SlotCycle::cancel() {
 void SlotCycle::enterStage(Stage stage, std::unique_ptr<TickMachine> next,
                            const std::string& step) {
   stopTimers();
-  if (machine_) retired_ = std::move(machine_);
+  if (machine_) retired_.push_back(std::move(machine_));
   machine_ = std::move(next);
   stage_ = stage;
   shown_.reset();
@@ -178,7 +183,7 @@ void SlotCycle::noDevice() {
   stopTimers();
   if (machine_) {
     machine_->abandon();
-    retired_ = std::move(machine_);
+    retired_.push_back(std::move(machine_));
   }
   port_.close();
   stage_ = Stage::Retry;
@@ -413,7 +418,7 @@ void SlotCycle::failUnit(FailureFacts facts) {
 
 void SlotCycle::endUnit(bool passed, bool portGone) {
   stopTimers();
-  if (machine_) retired_ = std::move(machine_);
+  if (machine_) retired_.push_back(std::move(machine_));
   // The receiver is left in its loader: nothing is sent; a transfer that
   // ended on its own has sent what it sends.
   JobRecord& job = record_->job;
@@ -466,7 +471,7 @@ void SlotCycle::stop(const std::string& why) {
     // The receiver's loader stops too, ready for the next job.
     if (transfer && midExchange && port_.isOpen()) port_.sendFrame(kStopFrame);
     machine_->abandon();
-    retired_ = std::move(machine_);
+    retired_.push_back(std::move(machine_));
   }
   if (unit_) {
     JobRecord& job = record_->job;

@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "machine/tick_machine.h"
 #include "serial/command_port.h"
@@ -125,7 +126,9 @@ class SlotCycle final : private TransferView {
   std::unique_ptr<Unit> record_;
   bool mustLeave_ = false;  // the last unit's receiver has not been silent for quietMs yet
   int stops_ = 0;           // stop() calls: a unit's end sees whether the host stopped the slot
-  std::unique_ptr<TickMachine> retired_;  // ended in a call of its own; freed at the next tick
+  // Machines ended inside a call of their own (a stop from an observer);
+  // freed at the next tick.
+  std::vector<std::unique_ptr<TickMachine>> retired_;
   SlotStatus status_;
 };
 

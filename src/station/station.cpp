@@ -9,6 +9,8 @@
 
 #include "base/atomic_file.h"
 #include "serial/port_waiter.h"
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "station/slot_cycle.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
@@ -19,6 +21,23 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+
+// The line carries one byte in this time: what is still missing of a block
+// can't be there sooner.
+constexpr SteadyClock::duration kByteTime =
+    std::chrono::duration_cast<SteadyClock::duration>(lineByteTime());
+// A port is looked at this long before the rest can have come at the line
+// rate (a USB adapter holds bytes back about 1 ms), and then watched; looks
+// due this soon are taken together.
+constexpr SteadyClock::duration kLead = std::chrono::milliseconds(2);
+constexpr SteadyClock::duration kLookTogether = std::chrono::milliseconds(1);
+// More than a block since the last look, this many times faster than the
+// line (with slack for bursts): a receiver that does not keep to the line.
+constexpr int kFastFactor = 4;
+constexpr SteadyClock::duration kFastSlack = std::chrono::milliseconds(20);
+// Steps on arrival one pump() takes at most (a 2 MiB read of an unpaced
+// receiver is 512).
+constexpr int kArrivalRounds = 1024;
 
 std::string subjectOf(const FailureFacts& f) {
   if (!f.devicePath.empty()) return f.devicePath;
@@ -74,9 +93,21 @@ struct Station::Impl final : SlotHost {
     SteadyClock::time_point due;
     SteadyClock::duration period;
   };
+  // How a slot's port is looked at while its next step awaits bytes: not
+  // before they can have come at the line rate, then watched until whole;
+  // a receiver that sends far faster than the line (an emulator without
+  // pacing) is watched throughout.
+  struct ArrivalWatch {
+    SteadyClock::time_point notBefore{};
+    SteadyClock::time_point lookedAt{};
+    std::uint64_t arrived = 0;
+    bool fast = false;
+    bool watch = false;  // watched in this round's wait
+  };
   struct Slot {
     std::unique_ptr<SlotCycle> cycle;
     std::map<int, Timer> timers;
+    ArrivalWatch arrival;
   };
 
   Impl(StationProfile p, StationObserver& o) : profile(std::move(p)), watcher(o) {}
@@ -165,22 +196,53 @@ struct Station::Impl final : SlotHost {
     }
   }
 
-  // The steps whose awaited bytes are there, at once; their timers go on a
-  // period from now. True when one stepped.
-  bool stepOnArrival() {
+  // Looks at the ports of the slots whose next step awaits bytes and runs
+  // each step whose bytes are there at once (its timer then goes on a
+  // period from now). `wake` gets the next look's time. True when one
+  // stepped.
+  bool stepOnArrival(SteadyClock::time_point& wake) {
     bool stepped = false;
-    for (std::size_t s = 0; s < slots.size(); ++s) {
-      SlotCycle& cycle = *slots[s].cycle;
+    for (Slot& s : slots) {
+      SlotCycle& cycle = *s.cycle;
+      ArrivalWatch& w = s.arrival;
+      w.watch = false;
+      if (!cycle.running()) w.fast = false;
       const std::optional<AwaitedInput> awaited = cycle.awaitedInput();
-      if (!awaited || !cycle.port().isOpen()) continue;
-      auto it = slots[s].timers.find(awaited->timerId);
-      if (it == slots[s].timers.end()) continue;
-      if (cycle.port().bytesInQueue() < std::max(awaited->bytes, 1u)) continue;
+      auto it = awaited ? s.timers.find(awaited->timerId) : s.timers.end();
+      if (!awaited || it == s.timers.end() || !cycle.port().isOpen()) {
+        w.notBefore = {};
+        continue;
+      }
+      const SteadyClock::time_point now = SteadyClock::now();
+      if (now + kLookTogether < w.notBefore) {
+        wake = std::min(wake, w.notBefore);
+        continue;
+      }
+      const unsigned wanted = std::max(awaited->bytes, 1u);
+      const unsigned queued = cycle.port().bytesInQueue();
+      const std::uint64_t arrived = cycle.port().bytesArrived();
+      const std::uint64_t since = arrived - std::min(arrived, w.arrived);
+      if (w.lookedAt != SteadyClock::time_point{} && since >= kBlockSize &&
+          kByteTime * static_cast<long long>(since) > kFastFactor * (now - w.lookedAt) + kFastSlack)
+        w.fast = true;
+      w.lookedAt = now;
+      w.arrived = arrived;
+      if (queued < wanted) {
+        const SteadyClock::duration missing = kByteTime * static_cast<long long>(wanted - queued);
+        if (!w.fast && missing > kLead + kLookTogether) {
+          w.notBefore = now + missing - kLead;
+          wake = std::min(wake, w.notBefore);
+        } else {
+          w.watch = true;
+        }
+        continue;
+      }
       const SteadyClock::time_point due = it->second.due;
       cycle.tick(awaited->timerId);
-      it = slots[s].timers.find(awaited->timerId);
-      if (it != slots[s].timers.end() && it->second.due == due)
+      it = s.timers.find(awaited->timerId);
+      if (it != s.timers.end() && it->second.due == due)
         it->second.due = SteadyClock::now() + it->second.period;
+      w.notBefore = {};
       stepped = true;
     }
     return stepped;
@@ -199,6 +261,7 @@ struct Station::Impl final : SlotHost {
   long long passedUnits = 0;
   bool started = false;
   bool limitReached = false;
+  bool stopped = false;  // stop() was called
   bool ended = false;
 };
 
@@ -214,7 +277,9 @@ int Station::addSlot(PortTarget port, std::string label) {
   const int index = static_cast<int>(impl_->slots.size());
   impl_->slots.push_back({std::make_unique<SlotCycle>(impl_->profile, impl_->image, *impl_, index,
                                                       std::move(port), std::move(label)),
+                          {},
                           {}});
+  if (impl_->started && !impl_->ended) impl_->slots.back().cycle->start();
   return index;
 }
 
@@ -254,6 +319,7 @@ const std::optional<StartFailure>& Station::startFailure() const {
 
 void Station::stop() {
   Impl& d = *impl_;
+  d.stopped = true;
   for (Impl::Slot& s : d.slots)
     if (s.cycle->status().state != SlotState::Stopped) s.cycle->stop("the station was stopped");
   d.ended = true;
@@ -265,7 +331,10 @@ void Station::stopSlot(int slot) {
 }
 
 void Station::restartSlot(int slot) {
-  if (impl_->ended) return;
+  Impl& d = *impl_;
+  // A station that ended because every slot had stopped goes on.
+  if (d.stopped || d.limitReached || d.startFailure || !d.started) return;
+  d.ended = false;
   impl_->slots.at(std::size_t(slot)).cycle->restart();
 }
 
@@ -276,20 +345,21 @@ void Station::confirmNextUnit(int slot) {
 bool Station::pump(int maxWaitMs) {
   Impl& d = *impl_;
   if (!d.started || d.ended) return false;
+  SteadyClock::time_point wake = SteadyClock::now() + std::chrono::milliseconds(maxWaitMs);
   d.fireDue();
-  while (d.stepOnArrival()) d.checkEnd();
+  // A step may find its next bytes queued already: look again at once (a
+  // bounded number of rounds, so that a call always returns).
+  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(wake); ++round) d.checkEnd();
   d.checkEnd();
   if (d.ended) return false;
 
-  SteadyClock::time_point wake = SteadyClock::now() + std::chrono::milliseconds(maxWaitMs);
   for (const Impl::Slot& s : d.slots)
     for (const auto& [id, t] : s.timers) wake = std::min(wake, t.due);
   d.watches.clear();
-  for (Impl::Slot& s : d.slots) {
-    const std::optional<AwaitedInput> awaited = s.cycle->awaitedInput();
-    if (awaited && s.cycle->port().isOpen())
-      d.watches.push_back({&s.cycle->port(), std::max(awaited->bytes, 1u)});
-  }
+  for (Impl::Slot& s : d.slots)
+    if (s.arrival.watch)
+      d.watches.push_back(
+          {&s.cycle->port(), std::max(s.cycle->awaitedInput().value_or(AwaitedInput{}).bytes, 1u)});
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - SteadyClock::now()).count();
   if (ms > 0) {
     if (d.watches.empty()) {
@@ -303,7 +373,8 @@ bool Station::pump(int maxWaitMs) {
     }
   }
   d.fireDue();
-  while (d.stepOnArrival()) d.checkEnd();
+  SteadyClock::time_point later = SteadyClock::time_point::max();
+  for (int round = 0; round < kArrivalRounds && d.stepOnArrival(later); ++round) d.checkEnd();
   d.checkEnd();
   return !d.ended;
 }

@@ -21,7 +21,9 @@
 // 10 s, while a swap keeps the slot switched off or empty for at least 20 s.
 // 15 s of silence lies between the two.
 //
-// Front ends call pump() from their one thread (the command-line tool in a
+// The observer outlives the station (destroying a running station stops it,
+// which reports the units it cancels). Front ends call pump() from their one
+// thread (the command-line tool in a
 // loop, the station window from a timer); every state change and every
 // unit's end comes back through the observer from inside pump(), start(),
 // stop() and the slot calls.
@@ -54,7 +56,7 @@ struct StationProfile {
   int maxFailures = 3;           // failures in a row that stop a slot; 0: never
   long long maxUnits = 0;        // units in all slots together that end the station; 0: no limit
   bool confirmEachUnit = false;  // a slot takes the next unit only after confirmNextUnit()
-  int rebootWaitMs = 60000;      // --verify: how long the rebooting receiver is asked for
+  int rebootWaitMs = 30000;      // verify: how long the rebooting receiver is asked for
   int quietMs = 15000;           // the loader's silence after which a slot takes a new unit
   int probeIntervalMs = 100;     // how often a waiting slot asks for the loader
   int noDeviceRetryMs = 1000;    // how often a slot whose port is missing tries again
@@ -151,8 +153,8 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  // A slot on `port`, shown as `label`; returns its index (0, 1, ...).
-  // Before start() only.
+  // A slot on `port`, shown as `label`; returns its index (0, 1, ...). On
+  // a running station it begins waiting for a receiver at once.
   int addSlot(PortTarget port, std::string label);
 
   // Loads the image (Upgrade) and checks the folders; false, with
@@ -167,7 +169,9 @@ class Station {
   void stop();
 
   // One slot only: stop it as stop() does (its unit cancelled), or let a
-  // stopped slot wait for receivers again (its failures in a row cleared).
+  // stopped slot wait for receivers again (its failures in a row cleared;
+  // also when the station had ended because every slot had stopped, but
+  // not after stop() or the units limit).
   void stopSlot(int slot);
   void restartSlot(int slot);
   // confirmEachUnit: the slot's next receiver is a new unit.

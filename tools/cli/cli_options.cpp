@@ -27,6 +27,7 @@ enum OptionId : int {
   kMaxFailures,
   kUnits,
   kConfirm,
+  kRebootWait,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
@@ -46,6 +47,7 @@ const option kLongOptions[] = {
     {"max-failures", required_argument, nullptr, kMaxFailures},
     {"units", required_argument, nullptr, kUnits},
     {"confirm", no_argument, nullptr, kConfirm},
+    {"reboot-wait", required_argument, nullptr, kRebootWait},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
@@ -58,10 +60,10 @@ constexpr const char* kUsageLine =
     "usage: quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]\n"
     "                    [--quiet] [--dialog-timing] COMMAND [ARGS]\n"
     "       quorvane-cli [options] upgrade [--no-type-query] [--backup FILE]\n"
-    "                    [--verify] FILE\n"
+    "                    [--verify [--reboot-wait SECONDS]] FILE\n"
     "       quorvane-cli [options] station [--max-failures N] [--units N] [--confirm]\n"
-    "                    (upgrade [--no-type-query] [--backup DIR] [--verify] FILE\n"
-    "                    | read DIR)\n";
+    "                    (upgrade [--no-type-query] [--backup DIR] [--verify\n"
+    "                    [--reboot-wait SECONDS]] FILE | read DIR)\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -85,6 +87,8 @@ std::string missingValue(int id) {
       return "--max-failures needs a number";
     case kUnits:
       return "--units needs a number";
+    case kRebootWait:
+      return "--reboot-wait needs a number of seconds";
     default:
       return "--report needs a file name";
   }
@@ -146,6 +150,15 @@ std::string setOption(Options& o, int id, const std::string& value) {
     case kConfirm:
       o.confirm = true;
       break;
+    case kRebootWait: {
+      const auto n = parseInteger(value);
+      if (!n || *n < 1 || *n > kRebootWaitLimitSeconds)
+        return "--reboot-wait needs a number of seconds from 1 to " +
+               std::to_string(kRebootWaitLimitSeconds) + ", not \"" + value + "\"";
+      o.rebootWaitSeconds = static_cast<int>(*n);
+      o.rebootWaitGiven = true;
+      break;
+    }
     default:
       break;
   }
@@ -312,11 +325,14 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
       error = "no command";
     else
       error = takeCommand(operands, commands, o);
-    const bool upgradeOptions = !o.typeQuery || !o.backupPath.empty() || o.verifyAfter;
+    const bool upgradeOptions =
+        !o.typeQuery || !o.backupPath.empty() || o.verifyAfter || o.rebootWaitGiven;
     const bool stationOptions = o.maxFailures != 3 || o.units != 0 || o.confirm;
     const std::string name = error.empty() ? o.command->name : "";
     if (error.empty() && upgradeOptions && name != "upgrade" && name != "station")
-      error = "--no-type-query, --backup and --verify go with upgrade only";
+      error = "--no-type-query, --backup, --verify and --reboot-wait go with upgrade only";
+    else if (error.empty() && o.rebootWaitGiven && !o.verifyAfter)
+      error = "--reboot-wait goes with --verify";
     else if (error.empty() && name != "station" && (stationOptions || o.ports.size() > 1))
       error = o.ports.size() > 1 ? "--port given twice"
                                  : "--max-failures, --units and --confirm go with station only";
@@ -366,7 +382,15 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "the line rate)"},
       {"--verify",
        "upgrade: read the flash back afterwards and compare it with the image, as verify "
-       "does; costs one more read as long"},
+       "does; costs one more read as long. First it waits for the receiver to come back: a "
+       "receiver saves after an upgrade, then reboots, and its loader answers only for a "
+       "moment after the reboot. See --reboot-wait"},
+      {"--reboot-wait SECONDS",
+       "upgrade --verify (and station upgrade --verify): how long to wait for the receiver's "
+       "loader after the upgrade, asking "
+       "with the connection request every 100 ms (default 30: up to 10 s of saving, then the "
+       "reboot, with room to spare). If it never answers the verify is not done: exit status 1 "
+       "and a line that says to power it on and run verify IMAGE"},
       {"--max-failures N",
        "station: a slot stops after N units in a row failed (default 3; 0: never), since that "
        "points at its cable or port rather than at N bad receivers"},

@@ -1,9 +1,9 @@
 // The command line of quorvane-cli:
 //   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify];
-//   station takes those (--backup DIR) and [--max-failures N] [--units N]
-//   [--confirm], and --port more than once.
+//   upgrade also takes [--no-type-query] [--backup FILE] [--verify
+//   [--reboot-wait SECONDS]]; station takes those (--backup DIR) and
+//   [--max-failures N] [--units N] [--confirm], and --port more than once.
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -17,6 +17,9 @@ namespace quorvane::cli {
 
 class Console;
 struct Options;
+
+inline constexpr int kRebootWaitDefaultSeconds = 30;
+inline constexpr int kRebootWaitLimitSeconds = 3600;
 
 // One command: its name, the arguments it takes, what --help says about it
 // and the function that runs it (returns the exit status).
@@ -44,6 +47,10 @@ struct Options {
   int maxFailures = 3;        // station --max-failures N: failures in a row that stop a slot
   long long units = 0;        // station --units N: units in all slots that end it; 0: no limit
   bool confirm = false;       // station --confirm: Enter confirms each next unit
+  // upgrade --verify: the wait for the receiver's loader after the upgrade
+  // (--reboot-wait): it saves for up to 10 s, then reboots.
+  int rebootWaitSeconds = kRebootWaitDefaultSeconds;
+  bool rebootWaitGiven = false;
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

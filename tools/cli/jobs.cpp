@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "connection/connect_handshake.h"
+#include "connection/loader_probe.h"
 #include "frame_names.h"
 #include "remote/remote_session.h"
 #include "serial/command_port.h"
@@ -196,7 +197,9 @@ class TransferJob : public MachineJob {
 
 class ReadJob final : public TransferJob {
  public:
-  ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image)
+  // `rebootWaitMs`: verify after an upgrade, the wait for the loader first.
+  ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image,
+          unsigned rebootWaitMs = 0)
       : TransferJob(run, std::move(target), image ? "verify" : "read"),
         transfer_(port_, static_cast<TransferView&>(*this), target_.port,
                   image ? std::string() : path),
@@ -204,15 +207,54 @@ class ReadJob final : public TransferJob {
     record_.imagePath = std::move(path);
     if (image_) transfer_.verifyAgainst(image_->tagIndex);
     stopOnInterrupt_ = true;
-    watch(transfer_);
+    if (rebootWaitMs) {
+      probe_.emplace(port_, static_cast<TransferView&>(*this), target_.port, rebootWaitMs);
+      probing_ = true;
+      watch(*probe_);
+    } else {
+      watch(transfer_);
+    }
   }
 
   void begin() override {
     startProgress();
+    if (probe_) return probe_->start();
     transfer_.start();
   }
 
+  // While the loader is awaited there is no exchange to stop.
+  void interrupt() override {
+    if (!probing_) return MachineJob::interrupt();
+    Job::stopAllTimers();
+    probe_->abandon();
+  }
+
  private:
+  void onEvent(const MachineEvent& e) override {
+    if (!probing_) return TransferJob::onEvent(e);
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        traceFrame(kReceived, e.frame, "the loader is back");
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        break;
+      case MachineEvent::Kind::Finished:
+        probing_ = false;
+        if (probe_->succeeded()) {
+          Job::stopAllTimers();
+          watch(transfer_);
+          return transfer_.start();  // on the same port, opened afresh
+        }
+        if (probe_->bytesDropped())
+          traceLine(kReceived, std::to_string(probe_->bytesDropped()) + " bytes dropped");
+        conclude(false, probe_->outcome() == Outcome::Cancelled);
+        break;
+    }
+  }
+
   void blockMoved(const MachineEvent& e) override {
     traceLine(kReceived,
               "block " + std::to_string(e.block) + " (" + std::to_string(kBlockSize) + " bytes)");
@@ -221,6 +263,15 @@ class ReadJob final : public TransferJob {
 
   std::optional<Explanation> explain(const Notice& notice) const override {
     switch (notice.id) {
+      case MessageId::LoaderNotAnswering:
+        if (port_.lastError().isDisconnected()) return MachineJob::explain(notice);
+        return Explanation{portSubject(target_.naming()),
+                           "the receiver was written but could not be read back: its loader did "
+                           "not answer within " +
+                               std::to_string(probe_->unansweredMs() / 1000) +
+                               " s after the upgrade (verify not done); power it on and run "
+                               "quorvane-cli verify " +
+                               record_.imagePath};
       case MessageId::ImageCreateFailed:
       case MessageId::ImageTagWriteFailed:
       case MessageId::ImageWriteFailed:
@@ -249,6 +300,7 @@ class ReadJob final : public TransferJob {
     if (ok && image_) {
       const std::string differ =
           differingBlocksText(f.flashData.data(), image_->data.data() + kTagSize, f.blockCount);
+      record_.verify = differ.empty() ? "identical" : "differ";
       if (!differ.empty()) {
         ok = false;
         failText(differ);
@@ -262,6 +314,8 @@ class ReadJob final : public TransferJob {
 
   ReadTransfer transfer_;
   const LoadedImage* image_;
+  std::optional<LoaderProbe> probe_;  // verify after an upgrade: the wait for the loader
+  bool probing_ = false;              // the loader is awaited
 };
 
 // ---- upgrade ---------------------------------------------------------------
@@ -572,6 +626,13 @@ std::unique_ptr<ReceiverJob> makeReadJob(RunContext& run, JobTarget target, std:
 std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, std::string imagePath,
                                            const LoadedImage& image) {
   return std::make_unique<ReadJob>(run, std::move(target), std::move(imagePath), &image);
+}
+std::unique_ptr<ReceiverJob> makeVerifyAfterUpgradeJob(RunContext& run, JobTarget target,
+                                                       std::string imagePath,
+                                                       const LoadedImage& image,
+                                                       unsigned rebootWaitMs) {
+  return std::make_unique<ReadJob>(run, std::move(target), std::move(imagePath), &image,
+                                   rebootWaitMs);
 }
 std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path,
                                             const LoadedImage& image, bool askType) {

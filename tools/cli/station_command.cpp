@@ -263,6 +263,7 @@ int runStation(const Options& o, Console& console) {
   profile.maxFailures = o.maxFailures;
   profile.maxUnits = o.units;
   profile.confirmEachUnit = o.confirm;
+  profile.rebootWaitMs = o.rebootWaitSeconds * 1000;
 
   ConsoleStation view(o, console);
   Station station(profile, view);

@@ -90,6 +90,17 @@ bool storeSilentAfterBlock(CommandLine& c, long number, const char*, std::string
   return true;
 }
 
+bool storePowerOff(CommandLine& c, long, const char*, std::string&) {
+  c.options.poweredOn = false;
+  return true;
+}
+
+bool storeSaveMs(CommandLine& c, long number, const char*, std::string&) {
+  c.options.saveMs = int(number);
+  c.saveMsGiven = true;
+  return true;
+}
+
 bool storeAnswer(CommandLine& c, long, const char* text, std::string& why) {
   static const std::pair<const char*, UpgradeAnswer> kAnswers[] = {
       {"ack0", UpgradeAnswer::Ack0},
@@ -151,6 +162,11 @@ const OptionSpec kOptions[] = {
     {"corrupt-block", Value::Number, 0, kBig, store<&FaultPlan::corruptBlock>},
     {"corrupt-offset", Value::Number, 0, kBlockBytes - 1, store<&FaultPlan::corruptOffset>},
     {"vanish-after-block", Value::Text, 0, 0, storeVanish},
+    {"power-off", Value::None, 0, 0, storePowerOff},
+    {"boot-window", Value::Number, 0, 600'000, store<&EmulatorOptions::bootWindowMs>},
+    {"save-ms", Value::Number, 0, 600'000, storeSaveMs},
+    {"units-dir", Value::Text, 0, 0, store<&EmulatorOptions::unitsDir>},
+    {"control", Value::Text, 0, 0, store<&CommandLine::controlPath>},
     {"parent-pid", Value::Number, 1, kBig * 2, store<&CommandLine::parentPid>},
 };
 
@@ -216,6 +232,39 @@ The line:
                         and before each answer to a block it takes
   --log FILE|-          log every frame, in hex and meaning, to FILE or (-)
                         to standard error
+
+Power and boot (without these, a receiver that is always on and in its
+loader, and saves in no time):
+  --power-off           start switched off: it takes nothing and sends
+                        nothing, while the pty stays open
+  --boot-window MS      after power-on and after each reboot its loader
+                        answers a connection request only within MS; a
+                        request in time keeps it in the loader until it is
+                        switched off, otherwise it runs its firmware and
+                        answers nothing until the next power-on (default 0:
+                        always in its loader). Started switched on, it is in
+                        its loader already, as if its window had been caught
+  --save-ms MS          after the last answer of a complete upgrade it is
+                        silent for MS while it saves, then reboots (into its
+                        boot window); default 0, or 5000 with --boot-window
+                        (receivers save for up to 10 s)
+  --units-dir DIR       after each complete upgrade or read, save the unit's
+                        flash as DIR/unit-NNNN.bin and log "unit N upgraded"
+                        or "unit N read"
+  --control PATH        make a FIFO at PATH (removed at exit) and take one
+                        command per line from it:
+                          on       switch it on
+                          off      switch it off
+                          swap [MODEL] [silent]
+                                   switch it off and put the next unit in its
+                                   place, still off: unit number + 1, its own
+                                   flash, ModelNumber MODEL if given; silent:
+                                   a unit that never answers
+                          quit     end the emulator
+                        other lines are logged and ignored. Unit 1 has the
+                        flash of --flash or --pattern; unit N after it a flash
+                        whose every block begins with "UNIT NNNN" (N in four
+                        digits), the block number (2 bytes) and the model
 
 Faults (block numbers count from 0):
   --silent-after-start  no answer to a connect request; no answer at all in
@@ -287,6 +336,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
     error = std::string("unknown option ") + args[optind] + " (see --help)";
     return false;
   }
+  if (out.options.bootWindowMs > 0 && !out.saveMsGiven) out.options.saveMs = kDefaultSaveMs;
   return true;
 }
 
