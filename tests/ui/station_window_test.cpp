@@ -21,7 +21,7 @@
 #include "station/ui/station_window.h"
 #include "station/ui/tile_look.h"
 #include "station/ui/unit_log.h"
-#include "receiver_emulator.h"
+#include "support/emulator_driver.h"
 #include "support/test_support.h"
 #include "transfer/rom_image.h"
 #include "ui/support/ui_test_support.h"
@@ -189,85 +189,74 @@ TEST(StationWindowLayout, KeyboardNamesAndFit) {
   EXPECT_GE(window.tile(0)->width(), SlotTile::minimumTileWidth(window.fontMetrics()));
 }
 
-// A receiver on an adapter at a fixed path: swapping it is pulling the old
-// one out and putting another one in.
-struct Bench {
-  explicit Bench(std::string link) : link(std::move(link)) {}
-  void swap(emu::EmulatorOptions options) {
-    receiver.reset();
-    options.linkPath = link;
-    receiver = std::make_unique<emu::ReceiverEmulator>(options);
-    ASSERT_TRUE(receiver->start());
-  }
-  std::string link;
-  std::unique_ptr<emu::ReceiverEmulator> receiver;
-};
-
 QString stateOf(const StationWindow& w, int slot) {
   return w.tile(slot)->look().state;
 }
 
-// Two slots, four units: each slot's first unit upgraded and verified, then
-// a receiver of another type on one (failed, nothing written) while the
-// other's goes silent in mid-upgrade; the counters, the log, its CSV and the
-// JSON Lines follow every unit.
+// Two slots with a receiver each that is switched off and swapped for the
+// next unit under them: four units and a silent one. Each slot's first unit
+// is upgraded and verified; then one slot gets a receiver of another type
+// (failed, nothing written) while the other gets one that never answers
+// (the slot just waits) and then a good one. The tiles' states and
+// counters, the log, its CSV and the JSON Lines follow every unit.
 TEST(StationWindowRun, FourUnitsOnTwoSlots) {
   test::TempDir dir;
   std::vector<std::uint8_t> flash(std::size_t{kBlocksSmallFlash} * kBlockSize);
   for (std::size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<std::uint8_t>(i / 4093 + i);
   ASSERT_FALSE(writeImage(dir.file("fta.bin"), 0, kBlocksSmallFlash, flash.data()));
-  Bench a(dir.file("a")), b(dir.file("b"));
-  a.swap({});
-  b.swap({});
+  test::StartedEmulator a, b;
 
   StationSetup setup;
-  setup.slotList = {{0, a.link}, {0, b.link}};
+  setup.slotList = {{0, a.path()}, {0, b.path()}};
   setup.image = dir.file("fta.bin");
   setup.confirmEachUnit = true;
   setup.logFolder = dir.path().string();
   StationWindow window(setup, false);
   window.show();
   ASSERT_TRUE(window.startStation()) << window.notice()->text().toStdString();
-  auto until = [&](const std::function<bool()>& done, int seconds = 60) {
-    return QTest::qWaitFor(done, seconds * 1000);
+  auto until = [&](const std::function<bool()>& done) { return QTest::qWaitFor(done, 60000); };
+  auto nextUnit = [&](int slot) {
+    window.tile(slot)->findChild<QAbstractButton*>("nextUnit")->click();
   };
   ASSERT_TRUE(until([&] { return window.log()->rows().size() == 2; }));
   for (int slot : {0, 1}) {
     EXPECT_EQ(stateOf(window, slot), "Passed");
     EXPECT_TRUE(window.tile(slot)->look().canConfirm);
   }
-  EXPECT_EQ(a.receiver->flash(), flash);
-  EXPECT_EQ(b.receiver->flash(), flash);
+  EXPECT_EQ(a.emulator.flash(), flash);
+  EXPECT_EQ(b.emulator.flash(), flash);
 
-  emu::EmulatorOptions otherType;
-  otherType.modelNumber = 3;
-  a.swap(otherType);
-  emu::EmulatorOptions silent;
-  silent.faults.silence = emu::FaultPoint::afterBlock(10);
-  b.swap(silent);
-  const std::vector<std::uint8_t> otherFlash = a.receiver->flash();
-  for (int slot : {0, 1}) window.tile(slot)->findChild<QAbstractButton*>("nextUnit")->click();
-  ASSERT_TRUE(until([&] { return window.log()->rows().size() == 4; }));
-
+  ASSERT_TRUE(a.emulator.swapUnit(3, false));  // another type
+  ASSERT_TRUE(b.emulator.swapUnit(std::nullopt, true));
+  const std::vector<std::uint8_t> otherFlash = a.emulator.flash();
+  for (auto* e : {&a.emulator, &b.emulator}) e->switchOn();
+  for (int slot : {0, 1}) nextUnit(slot);
+  ASSERT_TRUE(until([&] { return window.log()->rows().size() == 3; }));
   EXPECT_EQ(stateOf(window, 0), "Failed");
-  EXPECT_EQ(stateOf(window, 1), "Failed");
-  EXPECT_EQ(a.receiver->flash(), otherFlash);  // nothing written into another type
-  EXPECT_EQ(a.receiver->blocksReceived(), 0u);
   EXPECT_TRUE(window.tile(0)->look().detail.contains("Fta 39 1"))
       << window.tile(0)->look().detail.toStdString();
+  EXPECT_EQ(a.emulator.flash(), otherFlash);  // nothing written into another type
+  EXPECT_EQ(stateOf(window, 1), "Waiting for a receiver");
+
+  ASSERT_TRUE(b.emulator.swapUnit(std::nullopt, false));
+  b.emulator.switchOn();
+  ASSERT_TRUE(until([&] { return window.log()->rows().size() == 4; }));
+  EXPECT_EQ(stateOf(window, 1), "Passed");
+  EXPECT_EQ(b.emulator.unit(), 3);
+  EXPECT_EQ(b.emulator.flash(), flash);
+
+  const std::tuple<int, int, int> counters[] = {{2, 1, 1}, {2, 2, 0}};
   for (int slot : {0, 1}) {
     const TileLook& look = window.tile(slot)->look();
-    EXPECT_EQ(std::make_tuple(look.units, look.passed, look.failed), std::make_tuple(2, 1, 1));
+    EXPECT_EQ(std::make_tuple(look.units, look.passed, look.failed), counters[slot]) << slot;
   }
-  const std::vector<LogRow>& rows = window.log()->rows();
   std::vector<std::pair<QString, QString>> seen;
-  for (const LogRow& r : rows) seen.push_back({r.slot, r.outcome});
-  std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen,
-            (std::vector<std::pair<QString, QString>>{{QString::fromStdString(a.link), "failed"},
-                                                      {QString::fromStdString(a.link), "passed"},
-                                                      {QString::fromStdString(b.link), "failed"},
-                                                      {QString::fromStdString(b.link), "passed"}}));
+  for (const LogRow& r : window.log()->rows()) seen.push_back({r.slot, r.outcome});
+  const QString pa = QString::fromStdString(a.path()), pb = QString::fromStdString(b.path());
+  EXPECT_EQ(
+      seen,
+      (std::vector<std::pair<QString, QString>>{
+          {seen[0].first, "passed"}, {seen[1].first, "passed"}, {pa, "failed"}, {pb, "passed"}}));
   SystemError why;
   ASSERT_TRUE(window.log()->save(QString::fromStdString(dir.file("log.csv")), why));
   const auto csv = test::readFileBytes(dir.file("log.csv"));
