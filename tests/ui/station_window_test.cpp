@@ -189,6 +189,36 @@ TEST(StationWindowLayout, KeyboardNamesAndFit) {
   EXPECT_GE(window.tile(0)->width(), SlotTile::minimumTileWidth(window.fontMetrics()));
 }
 
+// Closing the window keeps its set-up and size in station.conf beside the
+// port map; a set-up from the command line only its size.
+TEST(StationWindowSettings, KeptAtClose) {
+  test::TempDir dir;
+  test::ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+  StationSetup setup;
+  setup.slotList = {{2, {}}, {0, "/dev/ttyUSB0"}};
+  setup.job = StationJob::Read;
+  setup.readFolder = "/units";
+  {
+    StationWindow window(setup, true);
+    window.resize(900, 700);
+    EXPECT_TRUE(window.close());
+  }
+  EXPECT_EQ(stationSettingsPath(), dir.file("quorvane/station.conf"));
+  StationSetup kept = setup;
+  kept.width = 900;
+  kept.height = 700;
+  EXPECT_EQ(loadStationSetup(), kept);
+
+  StationSetup other;
+  other.slotList = {{1, {}}};
+  StationWindow window(other, false);
+  window.resize(800, 600);
+  EXPECT_TRUE(window.close());
+  kept.width = 800;
+  kept.height = 600;
+  EXPECT_EQ(loadStationSetup(), kept);
+}
+
 QString stateOf(const StationWindow& w, int slot) {
   return w.tile(slot)->look().state;
 }
