@@ -1,5 +1,6 @@
 // The station window with eight slots in the states an operator meets
-// (station), and with sixteen at 1024x768 (station_16).
+// (station), with sixteen at 1024x768 (station_16), and the slot chooser
+// (station_slots).
 #include <QApplication>
 #include <QDir>
 #include <QStyleFactory>
@@ -7,6 +8,7 @@
 
 #include "render_registry.h"
 #include "station/ui/slot_tile.h"
+#include "station/ui/slots_dialog.h"
 #include "station/ui/station_window.h"
 #include "station/ui/tile_look.h"
 #include "station/ui/unit_log.h"
@@ -102,3 +104,9 @@ std::unique_ptr<QWidget> makeStation(int slotCount) {
 
 QUORVANE_RENDER_SCENE("station", [] { return makeStation(8); });
 QUORVANE_RENDER_SCENE("station_16", [] { return makeStation(16); });
+
+// The slot chooser as this machine's port map and devices make it.
+QUORVANE_RENDER_SCENE("station_slots", [] {
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  return std::make_unique<SlotsDialog>(std::vector<SlotChoice>{{2, {}}});
+});
