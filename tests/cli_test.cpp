@@ -153,6 +153,9 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
            {"-- --port 1 connect", "error: unknown command --port"},
            {"connect -- extra", "error: connect: too many arguments"},
            {"ports --port 1 --device /dev/a", "error: --port and --device exclude each other"},
+           {"upgrade x --reboot-wait 5", "error: --reboot-wait goes with --verify"},
+           {"upgrade x --verify --reboot-wait 0",
+            "error: --reboot-wait needs a number of seconds from 1 to 3600, not \"0\""},
        }) {
     const cli::ParseResult parsed = cli::parseCommandLine(split(line, ' '), cli::commandTable());
     std::string got = "error: " + parsed.error;
@@ -527,6 +530,8 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
     for (const auto& [key, value] : expected.items()) EXPECT_EQ(records[i][key], value) << key;
   }
   EXPECT_EQ(records[2]["message"], "blocks 17-17 differ");
+  EXPECT_EQ(records[1]["verify"], "identical");
+  EXPECT_EQ(records[2]["verify"], "differ");
 
   r = runCli("info " + rom);  // agrees with the report on the data's digest
   EXPECT_EQ(r.status, 0);
@@ -557,6 +562,36 @@ TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing
   for (const auto& record : reportOf(dir.file("r.jsonl")))
     commands += record["command"].get<std::string>() + record["result"].get<std::string>() + " ";
   EXPECT_EQ(commands, "readok upgradeok verifyok ");
+}
+
+// --verify waits out the save and the reboot: verified against a receiver that saves for 1.5 s and
+// reboots into a 500 ms boot window; one that is still saving when the wait is up is written, the
+// verify not done, and the line says what to do.
+TEST(CliUpgrade, VerifyWaitsForTheReceiverToComeBackAfterItsSave) {
+  StartedEmulator reboots({.modelNumber = 5, .bootWindowMs = 500, .saveMs = 1500}),
+      saving({.modelNumber = 5, .bootWindowMs = 500, .saveMs = 600'000});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x6B);
+  const std::string image = dir.file("new.bin"), report = " --report " + dir.file("r.jsonl");
+  test::writeFileBytes(image, imageOf(5, flash));
+  CliRun r = runCli("--device " + reboots.path() + report + " upgrade --verify " + image);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("256/256 blocks identical"), std::string::npos) << r.out;
+  r = runCli("--device " + saving.path() + report + " upgrade --reboot-wait 1 --verify " + image);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(saving.emulator.flash(), flash);
+  const std::string reason = saving.path() +
+                             ": the receiver was written but could not be read back: its loader "
+                             "did not answer within 1 s after the upgrade (verify not done); "
+                             "power it on and run quorvane-cli verify " +
+                             image + "\n";
+  EXPECT_NE(r.err.find(text(MessageId::LoaderNotAnswering) + "\n" + reason), std::string::npos)
+      << r.err;
+  std::string steps;
+  for (const auto& record : reportOf(dir.file("r.jsonl")))
+    steps += record["command"].get<std::string>() + " " + record["result"].get<std::string>() +
+             " " + record.value("verify", "") + ", ";
+  EXPECT_EQ(steps, "upgrade ok , verify ok identical, upgrade ok , verify failed not done, ");
 }
 
 TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {
@@ -724,6 +759,11 @@ TEST(CliStation, UnitsOfAllSlotsCountAndAnotherTypeFailsAloneWithNothingWritten)
   EXPECT_NE(r.out.find(" passed 256/256 blocks "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" failed 0/256 blocks "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("total: 2 units, 1 passed, 1 failed"), std::string::npos) << r.out;
+  // A slot stopped by its failures in a row ends a station that has no other.
+  const CliRun alone = runCli("--max-failures 1 --device " + other.path() + " station upgrade " +
+                              dir.file("rom.bin"));
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.err.find("stopped after 1 failure in a row"), std::string::npos) << alone.err;
 }
 
 // station read: each unit into its own numbered file, a number in use skipped; Ctrl-C in a read

@@ -1,6 +1,7 @@
 // The receiver emulator: its loader byte for byte, then over a pty link, pacing and command line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -205,7 +206,7 @@ TEST(EmulatorPower, TheControlFifoSwitchesAndSwapsUnits) {
   std::FILE* log = std::fopen(dir.file("log").c_str(), "w");
   ASSERT_TRUE(log);
   test::StartedEmulator emu({.log = log, .poweredOn = false, .unitsDir = dir.path().string()});
-  bool quit = false;
+  std::atomic<bool> quit = false;
   std::optional<ControlFifo> control;
   control.emplace(emu.emulator, [&quit] { quit = true; });
   std::string error;
@@ -250,7 +251,7 @@ TEST(EmulatorPower, TheControlFifoSwitchesAndSwapsUnits) {
   say("on", [&] { return emu.emulator.powerState() == PowerModel::State::Loader; });
   EXPECT_EQ(answered(kConnectFrame), kNone);
   EXPECT_NE(emu.emulator.flash(), flash);
-  say("quit", [&] { return quit; });
+  say("quit", [&] { return quit.load(); });
   control.reset();
   EXPECT_FALSE(std::filesystem::exists(dir.file("ctl")));
   emu.emulator.stop();

@@ -132,12 +132,10 @@ void SlotCycle::onEvent(const MachineEvent& e) {
   StationObserver& observer = host_.observer();
   switch (e.kind) {
     case MachineEvent::Kind::FrameSent:
-      if (observer.tracing())
-        observer.trace(index_, "->", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing()) observer.traceFrame(index_, "->", e.frame);
       break;
     case MachineEvent::Kind::AnswerTaken:
-      if (observer.tracing())
-        observer.trace(index_, "<-", hexBytes(e.frame.data(), e.frame.size()));
+      if (observer.tracing()) observer.traceFrame(index_, "<-", e.frame);
       if (!record_) break;
       record_->lastAnswer = e.frame;
       if (stage_ == Stage::Upgrade && identifyModel(e.frame.data())) record_->typeNamed = true;
@@ -209,7 +207,7 @@ void SlotCycle::stageEnded() {
       mustLeave_ = false;
       return waitForReceiver();
     case Stage::Backup:
-      if (!ok) return failUnit(portFacts(shown_, kWaitLimitMs));
+      if (!ok) return failUnit(readFacts(static_cast<const ReadTransfer&>(*machine_)));
       return beginUpgrade();
     case Stage::Query: {
       const auto& query = static_cast<const TypeQuery&>(*machine_);
@@ -312,13 +310,7 @@ void SlotCycle::stageEnded() {
         record_->job.sha256 = sha256Hex(f.flashData.data(), f.flashData.size());
         return endUnit(true);
       }
-      FailureFacts facts = portFacts(shown_, kWaitLimitMs);
-      if (shown_ && isFileNotice(shown_->id)) {
-        facts.kind = FailureFacts::Kind::File;
-        facts.filePath = f.targetPath;
-        facts.fileError = read.writeError();
-      }
-      return failUnit(facts);
+      return failUnit(readFacts(read));
     }
     case Stage::Idle:
     case Stage::Retry:
@@ -401,6 +393,16 @@ FailureFacts SlotCycle::portFacts(const std::optional<Notice>& notice, unsigned 
   return facts;
 }
 
+FailureFacts SlotCycle::readFacts(const ReadTransfer& read) const {
+  FailureFacts facts = portFacts(shown_, kWaitLimitMs);
+  if (shown_ && isFileNotice(shown_->id)) {
+    facts.kind = FailureFacts::Kind::File;
+    facts.filePath = read.fields().targetPath;
+    facts.fileError = read.writeError();
+  }
+  return facts;
+}
+
 bool SlotCycle::portGone() const {
   return !port_.isOpen() || port_.disconnected();
 }
@@ -448,7 +450,8 @@ void SlotCycle::endUnit(bool passed, bool portGone) {
   if (stops_ != stops) return;  // the host has stopped the slot meanwhile
   if (profile_.maxFailures > 0 && status_.failuresInRow >= profile_.maxFailures)
     return stop("stopped after " + std::to_string(status_.failuresInRow) +
-                " failures in a row: check the cable and the port, not the receivers");
+                (status_.failuresInRow == 1 ? " failure" : " failures") +
+                " in a row: check the cable and the port, not the receivers");
   mustLeave_ = true;
   if (portGone) return noDevice();
   if (!profile_.confirmEachUnit) return waitForLeave();

@@ -32,6 +32,10 @@
 #include "transfer/rom_image.h"
 #include "transfer/transfer_view.h"
 
+namespace quorvane {
+class ReadTransfer;
+}
+
 namespace quorvane::station {
 
 inline constexpr int kRetryTimerId = 10;
@@ -104,6 +108,8 @@ class SlotCycle final : private TransferView {
   void endUnit(bool passed, bool portGone = false);
   void failUnit(FailureFacts facts);
   FailureFacts portFacts(const std::optional<Notice>& notice, unsigned waitedMs) const;
+  // A read's failure: its file, or the port.
+  FailureFacts readFacts(const ReadTransfer& read) const;
   bool portGone() const;
   void changed();
 

@@ -57,6 +57,10 @@ std::optional<std::string> unwritableFolder(const std::string& dir) {
 
 }  // namespace
 
+void StationObserver::traceFrame(int slot, const char* direction, const FrameBytes& frame) {
+  trace(slot, direction, hexBytes(frame.data(), frame.size()));
+}
+
 std::string StationObserver::reasonFor(int, const FailureFacts& f) {
   const std::string subject = subjectOf(f);
   switch (f.kind) {

@@ -135,6 +135,8 @@ class StationObserver {
   // ..."), and, with tracing, each frame ("->" sent, "<-" received).
   virtual void note(int /*slot*/, const std::string& /*text*/) {}
   virtual void trace(int /*slot*/, const char* /*direction*/, const std::string& /*text*/) {}
+  // A frame for the trace: by default its hex bytes to trace().
+  virtual void traceFrame(int slot, const char* direction, const FrameBytes& frame);
   // Whether trace() wants frames at all (they cost a formatting each).
   virtual bool tracing() const { return false; }
 };

@@ -243,14 +243,12 @@ class ReadJob final : public TransferJob {
         break;
       case MachineEvent::Kind::Finished:
         probing_ = false;
-        if (probe_->succeeded()) {
-          Job::stopAllTimers();
-          watch(transfer_);
-          return transfer_.start();  // on the same port, opened afresh
-        }
         if (probe_->bytesDropped())
           traceLine(kReceived, std::to_string(probe_->bytesDropped()) + " bytes dropped");
-        conclude(false, probe_->outcome() == Outcome::Cancelled);
+        if (!probe_->succeeded()) return conclude(false, probe_->outcome() == Outcome::Cancelled);
+        Job::stopAllTimers();
+        watch(transfer_);
+        transfer_.start();  // on the same port, opened afresh
         break;
     }
   }

@@ -15,6 +15,7 @@
 #include "cli_platform.h"
 #include "console.h"
 #include "diagnosis.h"
+#include "frame_names.h"
 #include "report.h"
 #include "serial/port_map.h"
 #include "station/station.h"
@@ -164,6 +165,10 @@ class ConsoleStation final : public station::StationObserver {
     char head[32];
     std::snprintf(head, sizeof head, "%10.3f ", t);
     console_.trace(head + slots_[std::size_t(slot)].label + " " + direction + " " + text);
+  }
+  void traceFrame(int slot, const char* direction, const FrameBytes& frame) override {
+    trace(slot, direction,
+          hexBytes(frame.data(), frame.size()) + "  " + describeFrameWithNames(frame));
   }
   bool tracing() const override { return o_.trace; }
 

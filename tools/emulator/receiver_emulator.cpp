@@ -282,7 +282,7 @@ bool ReceiverEmulator::start() {
   s.logLine("  ", "receiver model " + std::to_string(model) + " (" +
                       std::string(romType(model - 1).tagText) + ") on " + s.pty.devicePath() +
                       (s.opt.linkPath.empty() ? "" : " (link " + s.opt.linkPath + ")"));
-  s.logLine("  ", s.opt.poweredOn ? "unit 1 on, in its loader" : "unit 1 switched off");
+  s.logPower(s.power.state() == PowerModel::State::Off ? "switched off" : "on, in its loader");
   s.stopping = false;
   s.running = true;
   s.thread = std::thread([&s] { s.run(); });
