@@ -51,12 +51,15 @@ TEST(StationCommandLine, SlotsJobAndFlagsOverTheStoredSetup) {
   EXPECT_EQ(o.setup.backupFolder, "/b");
   EXPECT_EQ(o.setup.logFolder, "/logs");  // kept
 
-  const LaunchOptions read = parse({"read", "/units", "--log-dir", "/l"}, stored);
+  const LaunchOptions read =
+      parse({"read", "/units", "--log-dir", "/l", "--max-failures=0", "--confirm"}, stored);
   ASSERT_EQ(read.error, "");
   EXPECT_EQ(read.setup.job, StationJob::Read);
   EXPECT_EQ(read.setup.readFolder, "/units");
   EXPECT_EQ(read.setup.slotList, stored.slotList);
   EXPECT_FALSE(read.slotsGiven);
+  EXPECT_EQ(read.setup.maxFailures, 0);
+  EXPECT_TRUE(read.setup.confirmEachUnit);
   EXPECT_FALSE(parse({"upgrade", "a.bin", "--no-verify"}).setup.verify);
 
   EXPECT_TRUE(parse({"--port", "x", "--help"}).help);  // --help answers whatever else is there
@@ -68,6 +71,7 @@ TEST(StationCommandLine, SlotsJobAndFlagsOverTheStoredSetup) {
            {{"read", "d", "--verify"}, "--verify goes with upgrade IMAGE"},
            {{"--start", "upgrade", "a.bin"}, "--start needs a --port or --device"},
            {{"--port", "1", "--start"}, "--start needs a job: upgrade IMAGE or read DIR"},
+           {{"--max-failures", "-1"}, "--max-failures needs a number from 0 on, not \"-1\""},
            {{"--frobnicate"}, "unknown option --frobnicate"}})
     EXPECT_EQ(parse(args).error, error) << args[0];
 }
@@ -82,6 +86,7 @@ TEST(StationSettings, RoundTripAndADamagedFileStillLoads) {
   s.backupFolder = "/backup";
   s.logFolder = "/log";
   s.confirmEachUnit = true;
+  s.maxFailures = 5;
   s.locked = true;
   s.width = 1200;
   s.height = 800;

@@ -102,6 +102,14 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, const Sta
         continue;
       }
       given.push_back({0, value});
+    } else if (word == "--max-failures") {
+      if (!takeValue("a number")) continue;
+      long long n = 0;
+      if (!parseNumber(value, n) || n < 0 || n > 1000000) {
+        fail("--max-failures needs a number from 0 on, not \"" + value + "\"");
+        continue;
+      }
+      o.setup.maxFailures = static_cast<int>(n);
     } else if (word == "--backup") {
       if (takeValue("a folder")) backup = value, backupGiven = true;
     } else if (word == "--log-dir") {
@@ -153,7 +161,7 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args, const Sta
 
 std::string launchHelp() {
   return "usage: quorvane-station [--port N | --device PATH]... [JOB] [--confirm]\n"
-         "                        [--log-dir DIR] [--start] [--lock]\n"
+         "                        [--max-failures N] [--log-dir DIR] [--start] [--lock]\n"
          "       quorvane-station --help | --version\n"
          "The Quorvane station: one window that upgrades or reads many receivers, one\n"
          "slot per serial port. Each slot waits for a receiver, runs the job the moment\n"
@@ -168,6 +176,7 @@ std::string launchHelp() {
          "  read DIR         the job: read every unit into its own file in DIR\n"
          "  --confirm        a slot takes its next unit when the operator presses its\n"
          "                   Next unit button, not after the receiver has been gone 15 s\n"
+         "  --max-failures N stop a slot after N failures in a row (default 3; 0: never)\n"
          "  --log-dir DIR    append one JSON line per unit to DIR/station-log.jsonl\n"
          "  --start          start the station at once\n"
          "  --lock           lock the profile (unlocked from the window)\n"
@@ -190,6 +199,7 @@ std::string setupText(const StationSetup& s) {
   out << "backup=" << s.backupFolder << "\n";
   out << "log-dir=" << s.logFolder << "\n";
   out << "confirm=" << (s.confirmEachUnit ? 1 : 0) << "\n";
+  out << "max-failures=" << s.maxFailures << "\n";
   out << "lock=" << (s.locked ? 1 : 0) << "\n";
   if (s.width > 0 && s.height > 0) out << "size=" << s.width << "x" << s.height << "\n";
   return out.str();
@@ -224,6 +234,9 @@ StationSetup parseSetupText(std::string_view text) {
       s.logFolder = value;
     } else if (key == "confirm" && (value == "0" || value == "1")) {
       s.confirmEachUnit = value == "1";
+    } else if (key == "max-failures") {
+      long long n = 0;
+      if (parseNumber(value, n) && n >= 0 && n <= 1000000) s.maxFailures = static_cast<int>(n);
     } else if (key == "lock" && (value == "0" || value == "1")) {
       s.locked = value == "1";
     } else if (key == "size") {

@@ -36,6 +36,7 @@ struct StationSetup {
   std::string backupFolder;      // upgrade: each unit read into here first (empty: none)
   std::string logFolder;         // each unit's record appended here as JSON Lines (empty: none)
   bool confirmEachUnit = false;  // a slot takes its next unit once the operator says so
+  int maxFailures = 3;           // failures in a row that stop a slot; 0: never
   bool locked = false;           // the profile can't be changed until unlocked
   int width = 0;                 // the window's size; 0: its own choice
   int height = 0;
@@ -44,7 +45,8 @@ struct StationSetup {
 
 // The command line: quorvane-station [--port N | --device PATH]...
 // [upgrade IMAGE [--verify | --no-verify] [--backup DIR] | read DIR]
-// [--confirm] [--log-dir DIR] [--start] [--lock] | --help | --version.
+// [--confirm] [--max-failures N] [--log-dir DIR] [--start] [--lock]
+// | --help | --version.
 struct LaunchOptions {
   StationSetup setup;  // what the command line gives, over the stored set-up
   bool slotsGiven = false;

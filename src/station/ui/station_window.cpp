@@ -199,6 +199,7 @@ bool StationWindow::startStation() {
   p.backupDir = setup_.backupFolder;
   p.readDir = setup_.readFolder;
   p.confirmEachUnit = setup_.confirmEachUnit;
+  p.maxFailures = setup_.maxFailures;
   if (setup_.slotList.empty()) {
     showNotice(tr("Choose the slots first (Slots…)."));
     return false;
