@@ -28,6 +28,7 @@ enum OptionId : int {
   kUnits,
   kConfirm,
   kRebootWait,
+  kConnect,
   kClear,  // `map N --clear`: kept as an argument of the command
   kHelp = 'h'
 };
@@ -48,6 +49,7 @@ const option kLongOptions[] = {
     {"units", required_argument, nullptr, kUnits},
     {"confirm", no_argument, nullptr, kConfirm},
     {"reboot-wait", required_argument, nullptr, kRebootWait},
+    {"connect", no_argument, nullptr, kConnect},
     {"clear", no_argument, nullptr, kClear},
     {nullptr, 0, nullptr, 0},
 };
@@ -63,7 +65,8 @@ constexpr const char* kUsageLine =
     "                    [--verify [--reboot-wait SECONDS]] FILE\n"
     "       quorvane-cli [options] station [--max-failures N] [--units N] [--confirm]\n"
     "                    (upgrade [--no-type-query] [--backup DIR] [--verify\n"
-    "                    [--reboot-wait SECONDS]] FILE | read DIR)\n";
+    "                    [--reboot-wait SECONDS]] FILE | read DIR)\n"
+    "       quorvane-cli [--port N | --device PATH] doctor [--connect]\n";
 constexpr std::size_t kTextWidth = 79;
 constexpr std::size_t kSynopsisWidth = 16;
 
@@ -159,6 +162,9 @@ std::string setOption(Options& o, int id, const std::string& value) {
       o.rebootWaitGiven = true;
       break;
     }
+    case kConnect:
+      o.connectAfterChecks = true;
+      break;
     default:
       break;
   }
@@ -336,6 +342,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
     else if (error.empty() && name != "station" && (stationOptions || o.ports.size() > 1))
       error = o.ports.size() > 1 ? "--port given twice"
                                  : "--max-failures, --units and --confirm go with station only";
+    if (error.empty() && o.connectAfterChecks && std::string(o.command->name) != "doctor")
+      error = "--connect goes with doctor only";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};
@@ -401,6 +409,9 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "station: a slot takes its next receiver only after Enter (an empty line: every slot "
        "waiting; a slot number: that slot), instead of waiting for the last one to be silent "
        "for 15 s"},
+      {"--connect",
+       "doctor: after the checks, send the connection request and report the answer, as "
+       "connect does"},
       {"--help, -h", "this text"},
       {"--version", "the program's name and version"},
   };

@@ -3,7 +3,8 @@
 //                [--quiet] [--dialog-timing] COMMAND [ARGS]
 //   upgrade also takes [--no-type-query] [--backup FILE] [--verify
 //   [--reboot-wait SECONDS]]; station takes those (--backup DIR) and
-//   [--max-failures N] [--units N] [--confirm], and --port more than once.
+//   [--max-failures N] [--units N] [--confirm], and --port more than once;
+//   doctor takes [--connect].
 // Options may also follow the command and its arguments; "--" ends them.
 #pragma once
 
@@ -51,6 +52,7 @@ struct Options {
   // (--reboot-wait): it saves for up to 10 s, then reboots.
   int rebootWaitSeconds = kRebootWaitDefaultSeconds;
   bool rebootWaitGiven = false;
+  bool connectAfterChecks = false;  // doctor --connect: the connection request after the checks
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with
