@@ -94,6 +94,7 @@ struct CliProcess {
     for (const int fd : {out, err}) ::close(fd);
   }
   void interrupt() const { ::kill(pid_, SIGINT); }
+  std::string err() const { return contents(io_.file("err")); }
   CliRun finish() const {
     int status = -1;
     if (pid_ > 0) ::waitpid(pid_, &status, 0);
@@ -204,6 +205,11 @@ TEST(CliProgressLine, FitsTheTerminalShorteningTheDeviceNameInTheMiddle) {
     EXPECT_LT(width(line), std::ptrdiff_t(columns)) << line;
     EXPECT_TRUE(line.ends_with("120/256 blocks cancelled")) << line;
   }
+  // A station's row keeps its slot and the slot's label: the rest gives way first.
+  const std::string unit = "slot 2 /dev/ttyUSB0 unit 0007";
+  EXPECT_EQ(cli::liveProgressLine(unit, p, false, "", 40, 19),
+            "slot 2 /dev/ttyUSB0...7: 120/256 blocks");
+  EXPECT_EQ(cli::liveProgressLine(unit, p, false, "", 24, 19), "slot 2 /dev/ttyUSB0");
   // The console redraws its rows with these lines.
   char* buffer = nullptr;
   std::size_t size = 0;
@@ -809,6 +815,8 @@ TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
   r = tool.finish();
   EXPECT_EQ(r.status, 130);
   EXPECT_NE(r.out.find(" cancelled "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("total: 0 units, 0 passed, 0 failed, 1 cancelled"), std::string::npos)
+      << r.out;
   EXPECT_EQ(r.out.find(": \n"), std::string::npos) << r.out;  // no message, no colon
   ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().back() == kStopFrame; }));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
@@ -858,7 +866,34 @@ TEST(CliStation, VerifyWaitsOutTheRebootAndSwappedUnitsAreTakenAfterEnter) {
     const bool other = record["slot"] == 2 && record["unit"].get<long long>() > 2;
     EXPECT_EQ(record["result"], other ? "failed" : "ok") << record.dump();
     EXPECT_EQ(record["blocks_done"], other ? 0 : 256) << record.dump();
+    EXPECT_EQ(record["verify"], other ? "not done" : "identical") << record.dump();
   }
+}
+
+// station --confirm: an empty line or a slot's number confirms, anything else is refused aloud, and
+// stdin's end is said once; without --confirm a done receiver that answers again is to be removed.
+TEST(CliStation, OnlyEnterOrASlotNumberConfirmsAndWhatASlotWaitsForIsSaid) {
+  StartedEmulator receiver;
+  auto& e = receiver.emulator;
+  TempDir dir;
+  test::writeFileBytes(dir.file("typed"), {'3', 'x', '\n', '9', '\n'});
+  const auto run = [&](const std::string& options, const std::string& awaited) {
+    const CliProcess tool(
+        {.line = options + " --device " + receiver.path() + " station read " + dir.file("units"),
+         .shell = "exec <" + dir.file("typed") + ";"});
+    EXPECT_TRUE(e.waitUntil([&] { return tool.err().find(awaited) != std::string::npos; }, 60000))
+        << tool.err();
+    tool.interrupt();
+    return tool.finish();
+  };
+  const CliRun confirm = run("--confirm", "stdin has ended");
+  EXPECT_EQ(confirm.status, 130);
+  EXPECT_NE(confirm.err.find("\"3x\" confirms nothing: an empty line (Enter) confirms every slot"),
+            std::string::npos)
+      << confirm.err;
+  EXPECT_NE(confirm.err.find("\"9\" confirms nothing"), std::string::npos) << confirm.err;
+  const CliRun swap = run("", "remove the receiver (it still answers)");
+  EXPECT_NE(swap.out.find(" passed "), std::string::npos) << swap.out;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "station/slot_cycle.h"
 #include "support/emulator_driver.h"
@@ -182,6 +183,53 @@ TEST_F(Bench, ASilentReadFailsAStopInATransferWritesNothingAndAPulledAdapterIsNo
   run(e, 2000);
   EXPECT_EQ(state(), SlotState::NoDevice);
   EXPECT_TRUE(timers.count(kRetryTimerId));
+}
+
+TEST_F(Bench, AReceiverOnAnAdapterPluggedBackLaterThanTheSilenceIsTaken) {
+  const std::string link = dir.file("ttyA");
+  auto first = std::make_unique<StartedEmulator>(emu::EmulatorOptions{.linkPath = link});
+  slot({.job = StationJob::Read, .readDir = dir.file(".")}, link);
+  run(first->emulator, 1000);
+  ASSERT_EQ(records.size(), 1u);
+  // The adapter goes with its receiver for longer than the silence asked.
+  first->emulator.vanish();
+  run(first->emulator, 20000);
+  EXPECT_EQ(state(), SlotState::NoDevice);
+  first.reset();
+  StartedEmulator second({.linkPath = link});
+  run(second.emulator, 1000);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].job.result, "ok");
+}
+
+TEST_F(Bench, WhileAwaitingTheOperatorANewReceiversBootWindowIsCaught) {
+  StartedEmulator receiver({.bootWindowMs = 500});
+  auto& e = receiver.emulator;
+  slot({.job = StationJob::Read, .readDir = dir.file("."), .confirmEachUnit = true},
+       receiver.path());
+  run(e, 1000);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_TRUE(cycle->status().confirmNeeded);
+  // Swapped and switched on before the operator's word; its window passes.
+  e.swapUnit(std::nullopt, false);
+  e.switchOn();
+  run(e, 1000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(records.size(), 1u);
+  cycle->confirmNext();
+  run(e, 1000);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].job.result, "ok");
+  EXPECT_EQ(records[1].unit, 2);
+}
+
+TEST_F(Bench, AUnitsFolderInTheWayOfAFileIsRefusedWithTheSystemsReason) {
+  test::writeFileBytes(dir.file("out.d"), {1});
+  Station station({.job = StationJob::Read, .readDir = dir.file("out.d")}, *this);
+  ASSERT_FALSE(station.start());
+  const std::string& reason = station.startFailure()->reason;
+  EXPECT_EQ(reason.find("no such folder"), std::string::npos) << reason;
+  EXPECT_NE(reason.find(" ("), std::string::npos) << reason;
 }
 
 }  // namespace

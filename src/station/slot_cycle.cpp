@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "connection/loader_probe.h"
 #include "serial/protocol.h"
@@ -60,18 +61,26 @@ void SlotCycle::tick(int timerId) {
   retired_.clear();
   if (stage_ == Stage::Retry) {
     if (timerId != kRetryTimerId) return;
+    absentMs_ += profile_.noDeviceRetryMs;
     if (!openTarget(port_, target_, kLineSpeed)) return;
     stopTimers();
+    // No device is as good as no receiver: the time the adapter was gone
+    // counts as the last unit's silence.
+    const int absent = std::exchange(absentMs_, 0);
+    if (absent >= profile_.quietMs) mustLeave_ = false;
+    if (status_.confirmNeeded) return waitForConfirm();
     if (!mustLeave_) return waitForReceiver();
     // Back, but the last unit's receiver may still be there: it must fall
-    // silent first, as after any unit.
-    status_.state = SlotState::Waiting;
+    // silent for the rest of its time first, as after any unit.
+    status_.state = lastEnd_;
     changed();
-    return waitForLeave();
+    return waitForLeave(profile_.quietMs - absent);
   }
   if (!machine_ || machine_->finished()) return;
   // A probe on an adapter that has gone would wait for ever.
-  if ((stage_ == Stage::Probe || stage_ == Stage::Leave) && port_.disconnected()) return noDevice();
+  if ((stage_ == Stage::Probe || stage_ == Stage::Leave || stage_ == Stage::Confirm) &&
+      port_.disconnected())
+    return noDevice();
   TickMachine* machine = machine_.get();
   machine->tick(timerId);
   if (machine_.get() == machine && machine->finished()) stageEnded();
@@ -167,10 +176,19 @@ void SlotCycle::waitForReceiver() {
              {});
 }
 
-void SlotCycle::waitForLeave() {
+void SlotCycle::waitForLeave(int quietMs) {
   if (port_.disconnected()) port_.close();
   mustLeave_ = true;
   enterStage(Stage::Leave,
+             std::make_unique<LoaderProbe>(port_, static_cast<MachineView&>(*this), target_,
+                                           static_cast<unsigned>(std::max(quietMs, 1))),
+             {});
+}
+
+void SlotCycle::waitForConfirm() {
+  if (port_.disconnected()) port_.close();
+  status_.confirmNeeded = true;
+  enterStage(Stage::Confirm,
              std::make_unique<LoaderProbe>(port_, static_cast<MachineView&>(*this), target_,
                                            static_cast<unsigned>(profile_.quietMs)),
              {});
@@ -187,6 +205,7 @@ void SlotCycle::noDevice() {
   stage_ = Stage::Retry;
   status_.state = SlotState::NoDevice;
   changed();
+  absentMs_ = 0;
   startTimer(kRetryTimerId, profile_.noDeviceRetryMs);
 }
 
@@ -201,11 +220,14 @@ void SlotCycle::stageEnded() {
       if (ok) {  // still there: the silence begins again
         status_.state = SlotState::RemoveReceiver;
         changed();
-        return waitForLeave();
+        return waitForLeave(profile_.quietMs);
       }
       if (portGone()) return noDevice();
       mustLeave_ = false;
       return waitForReceiver();
+    case Stage::Confirm:  // answered or not, asked again until confirmed
+      if (!ok && portGone()) return noDevice();
+      return waitForConfirm();
     case Stage::Backup:
       if (!ok) return failUnit(readFacts(static_cast<const ReadTransfer&>(*machine_)));
       return beginUpgrade();
@@ -293,6 +315,7 @@ void SlotCycle::stageEnded() {
       if (!ok) return failUnit(portFacts(shown_, kWaitLimitMs));
       const std::string differ = differingBlocksText(
           read.fields().flashData.data(), image().data.data() + kTagSize, read.fields().blockCount);
+      record_->job.verify = differ.empty() ? "identical" : "differ";
       if (differ.empty()) return endUnit(true);
       FailureFacts facts;
       facts.kind = FailureFacts::Kind::Differs;
@@ -348,6 +371,7 @@ void SlotCycle::beginUnit() {
   job.command = "upgrade";
   job.imagePath = profile_.imagePath;
   job.typeQuery = profile_.askType ? "no answer" : "not asked";
+  if (profile_.verify) job.verify = "not done";
   describeType(job, image().tagIndex);
   job.blockCount = image().blockCount;
   job.sha256 = sha256Hex(image().data.data() + kTagSize, image().data.size() - kTagSize);
@@ -444,7 +468,7 @@ void SlotCycle::endUnit(bool passed, bool portGone) {
     ++status_.failed;
     ++status_.failuresInRow;
   }
-  status_.state = passed ? SlotState::Passed : SlotState::Failed;
+  status_.state = lastEnd_ = passed ? SlotState::Passed : SlotState::Failed;
   status_.step.clear();
   status_.secondsLeft.reset();
   const int stops = stops_;
@@ -456,11 +480,10 @@ void SlotCycle::endUnit(bool passed, bool portGone) {
                 " in a row: check the cable and the port, not the receivers");
   mustLeave_ = true;
   if (portGone) return noDevice();
-  if (!profile_.confirmEachUnit) return waitForLeave();
-  stage_ = Stage::Idle;
-  port_.close();
+  if (!profile_.confirmEachUnit) return waitForLeave(profile_.quietMs);
   status_.confirmNeeded = true;
   changed();
+  waitForConfirm();
 }
 
 void SlotCycle::stop(const std::string& why) {
@@ -512,9 +535,12 @@ void SlotCycle::restart() {
 }
 
 void SlotCycle::confirmNext() {
-  if (!status_.confirmNeeded || stage_ != Stage::Idle) return;
+  if (!status_.confirmNeeded) return;
   status_.confirmNeeded = false;
   mustLeave_ = false;
+  // Without a device the retry takes the receiver once the port is back.
+  if (stage_ == Stage::Retry) return changed();
+  // A receiver caught in its loader meanwhile answers at once.
   waitForReceiver();
 }
 

@@ -12,7 +12,11 @@
 //   Leave     LoaderProbe with quietMs: the unit's receiver must go. An
 //             answer restarts it (RemoveReceiver); its limit running out
 //             lets the slot wait for the next unit
-//   Retry     the port is missing: opened again every noDeviceRetryMs
+//   Confirm   LoaderProbe with quietMs, again and again (confirmEachUnit):
+//             the operator's word is awaited; asking on keeps a new
+//             receiver's boot window from passing unanswered
+//   Retry     the port is missing: opened again every noDeviceRetryMs; the
+//             time without it counts as the last receiver's silence
 //
 // The machines' timers are the slot's (one stage at a time, so their ids do
 // not collide); kRetryTimerId is the slot's own. The host (Station, or a
@@ -84,7 +88,19 @@ class SlotCycle final : private TransferView {
   const SlotStatus& status() const { return status_; }
 
  private:
-  enum class Stage { Idle, Probe, Backup, Query, Upgrade, Reboot, Verify, Read, Leave, Retry };
+  enum class Stage {
+    Idle,
+    Probe,
+    Backup,
+    Query,
+    Upgrade,
+    Reboot,
+    Verify,
+    Read,
+    Leave,
+    Confirm,
+    Retry
+  };
   struct Unit;
 
   // The views of the machines.
@@ -100,7 +116,9 @@ class SlotCycle final : private TransferView {
   void stageEnded();
 
   void waitForReceiver();
-  void waitForLeave();
+  // `quietMs`: the silence still owed by the last unit's receiver.
+  void waitForLeave(int quietMs);
+  void waitForConfirm();
   void noDevice();
   void beginUnit();
   void beginUpgrade();
@@ -131,7 +149,9 @@ class SlotCycle final : private TransferView {
   long long unit_ = 0;  // the unit under way; 0: none
   std::unique_ptr<Unit> record_;
   bool mustLeave_ = false;  // the last unit's receiver has not been silent for quietMs yet
-  int stops_ = 0;           // stop() calls: a unit's end sees whether the host stopped the slot
+  SlotState lastEnd_ = SlotState::Passed;  // the last unit's end: Passed or Failed
+  int absentMs_ = 0;                       // Retry: the time the port has been missing
+  int stops_ = 0;  // stop() calls: a unit's end sees whether the host stopped the slot
   // Machines ended inside a call of their own (a stop from an observer);
   // freed at the next tick.
   std::vector<std::unique_ptr<TickMachine>> retired_;

@@ -45,9 +45,14 @@ std::string subjectOf(const FailureFacts& f) {
 }
 
 // A folder the station writes units into: there, and a file can be made in it.
-std::optional<std::string> unwritableFolder(const std::string& dir) {
+// `made`: what making it said (a file in its place, a parent not writable).
+std::optional<std::string> unwritableFolder(const std::string& dir, const std::error_code& made) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return dir + ": no such folder";
+  if (!fs::is_directory(dir, ec)) {
+    if (made) return dir + ": the folder can't be made (" + made.message() + ")";
+    if (fs::exists(dir, ec)) return dir + ": not a folder";
+    return dir + ": no such folder";
+  }
   AtomicFileWriter probe;
   if (!probe.open((fs::path(dir) / ".quorvane-station-probe").string()))
     return dir + ": no file can be made there (" + probe.lastError().message() + ")";
@@ -306,7 +311,7 @@ bool Station::start() {
   std::error_code ec;
   if (!dir.empty()) fs::create_directories(dir, ec);  // a missing folder is made
   if (!d.startFailure && (!dir.empty() || p.job == StationJob::Read))
-    if (const std::optional<std::string> why = unwritableFolder(dir))
+    if (const std::optional<std::string> why = unwritableFolder(dir, ec))
       d.startFailure = StartFailure{std::nullopt, "the units' folder can't be written", *why};
   if (d.startFailure || d.slots.empty()) {
     d.ended = true;

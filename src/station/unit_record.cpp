@@ -25,7 +25,8 @@ void addFields(nlohmann::ordered_json& j, const JobRecord& r) {
   j["reason"] = r.reason;
   if (r.modelChecked) j["model_checked"] = *r.modelChecked;
   if (r.command == "upgrade") j["type_query"] = r.typeQuery;
-  if (r.command == "verify") j["verify"] = r.verify.empty() ? "not done" : r.verify;
+  if (r.command == "verify" || !r.verify.empty())
+    j["verify"] = r.verify.empty() ? "not done" : r.verify;
   if (r.command == "key") j["keys"] = r.keys;
   j["start_time"] = isoUtc(r.start);
   j["duration_s"] = r.durationSeconds;

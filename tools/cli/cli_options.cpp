@@ -403,8 +403,8 @@ std::string helpText(std::span<const CommandSpec> commands) {
        "station: a slot stops after N units in a row failed (default 3; 0: never), since that "
        "points at its cable or port rather than at N bad receivers"},
       {"--units N",
-       "station: end after N units in all slots together, passed or failed (default: run until "
-       "every slot has stopped or Ctrl-C)"},
+       "station: end after N units in all slots together, passed or failed (default 0: run "
+       "until every slot has stopped or Ctrl-C)"},
       {"--confirm",
        "station: a slot takes its next receiver only after Enter (an empty line: every slot "
        "waiting; a slot number: that slot), instead of waiting for the last one to be silent "

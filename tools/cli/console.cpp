@@ -83,7 +83,8 @@ std::string finalProgressLine(const std::string& label, const ProgressState& p,
 }
 
 std::string liveProgressLine(const std::string& label, const ProgressState& p, bool finished,
-                             const std::string& outcome, std::size_t columns) {
+                             const std::string& outcome, std::size_t columns,
+                             std::size_t keepColumns) {
   // The last column is left free: some terminals wrap as soon as it is written.
   const std::size_t room = columns > 1 ? columns - 1 : 1;
   const std::string separator = ": ";
@@ -103,6 +104,16 @@ std::string liveProgressLine(const std::string& label, const ProgressState& p, b
   }
   const std::string text = counter + middle + tail;
   if (labelColumns + separator.size() + text.size() <= room) return label + separator + text;
+  if (const std::size_t keep = std::min(keepColumns, labelColumns); keep > 0) {
+    // The label's head stays: the rest of the label loses its middle, then
+    // the counter and the outcome go.
+    const std::size_t at = offsetOfColumn(label, keep);
+    if (room < keep + separator.size() + text.size())
+      return shortenMiddle(label.substr(0, at), room);
+    return label.substr(0, at) +
+           shortenMiddle(label.substr(at), room - keep - separator.size() - text.size()) +
+           separator + text;
+  }
   if (room < text.size() + separator.size() + 1) return text;  // no room for any of the label
   return shortenMiddle(label, room - text.size() - separator.size()) + separator + text;
 }
@@ -172,9 +183,9 @@ void Console::trace(const std::string& line) {
   redrawLive();
 }
 
-int Console::addProgress(const std::string& label) {
+int Console::addProgress(const std::string& label, std::size_t keepColumns) {
   std::lock_guard lock(mutex_);
-  rows_.push_back({label, {}, false, {}, false});
+  rows_.push_back({label, {}, false, {}, false, keepColumns});
   rows_.back().state.started = Clock::now();
   return static_cast<int>(rows_.size()) - 1;
 }
@@ -215,9 +226,9 @@ void Console::finishProgress(int row, const std::string& outcome, Clock::time_po
     redrawLive();
     return;
   }
-  const std::string line = settings_.terminal
-                               ? liveProgressLine(r.label, r.state, true, outcome, liveColumns())
-                               : finalProgressLine(r.label, r.state, outcome);
+  const std::string line =
+      settings_.terminal ? liveProgressLine(r.label, r.state, true, outcome, liveColumns(), r.keep)
+                         : finalProgressLine(r.label, r.state, outcome);
   std::fprintf(settings_.err, "%s\n", line.c_str());
   std::fflush(settings_.err);
 }
@@ -230,12 +241,22 @@ void Console::retireProgress(int row) {
     clearLive();
     const std::size_t columns = settings_.columns > 0 ? settings_.columns : liveColumns();
     std::fprintf(settings_.err, "%s\n",
-                 liveProgressLine(r.label, r.state, true, r.outcome, columns).c_str());
+                 liveProgressLine(r.label, r.state, true, r.outcome, columns, r.keep).c_str());
     r.retired = true;
     redrawLive();
     return;
   }
   r.retired = true;
+}
+
+void Console::setOutcome(int row, const std::string& outcome) {
+  std::lock_guard lock(mutex_);
+  Row& r = rows_.at(static_cast<std::size_t>(row));
+  if (!r.finished || r.retired || r.outcome == outcome) return;
+  r.outcome = outcome;
+  if (!settings_.live || settings_.quiet) return;
+  clearLive();
+  redrawLive();
 }
 
 void Console::clearLive() {
@@ -252,7 +273,8 @@ void Console::redrawLive() {
   drawn_ = 0;
   for (const Row& r : rows_) {
     if (r.retired) continue;
-    const std::string line = liveProgressLine(r.label, r.state, r.finished, r.outcome, columns);
+    const std::string line =
+        liveProgressLine(r.label, r.state, r.finished, r.outcome, columns, r.keep);
     std::fprintf(settings_.err, "\r\033[K%s\n", line.c_str());
     ++drawn_;
   }

@@ -46,7 +46,9 @@ class Console {
   void trace(const std::string& line);
 
   // A progress line for a receiver; returns its row.
-  int addProgress(const std::string& label);
+  // The first `keepColumns` of the label stay on a narrow live line (a
+  // station's slot): the counter and the outcome give way first.
+  int addProgress(const std::string& label, std::size_t keepColumns = 0);
   // The counter as the transfer shows it while it runs.
   void updateProgress(int row, long long done, long long count, Clock::time_point now);
   // The receiver's job has ended: its line is final (printed on stderr when
@@ -59,7 +61,13 @@ class Console {
   // (the station's rows, one per unit, would otherwise pile up).
   void retireProgress(int row);
 
+  // A finished row still on the live lines shows `outcome` from now on
+  // (what became of its receiver since); otherwise nothing happens.
+  void setOutcome(int row, const std::string& outcome);
+
   bool quiet() const { return settings_.quiet; }
+  // Rows are redrawn in place.
+  bool live() const { return settings_.live && !settings_.quiet; }
 
  private:
   struct Row {
@@ -68,6 +76,7 @@ class Console {
     bool finished = false;
     std::string outcome;
     bool retired = false;
+    std::size_t keep = 0;
   };
   void clearLive();   // caller holds the lock
   void redrawLive();  // caller holds the lock
@@ -96,9 +105,11 @@ std::string finalProgressLine(const std::string& label, const ProgressState& p,
 // (or the final line once `finished`), that never wraps on a terminal of
 // `columns` columns: the bar narrows and goes first, then the rate and time
 // left, then the label loses its middle; the block count and the outcome
-// are never cut.
+// are never cut, unless the label's first `keepColumns` must stay: then the
+// counter and the outcome go before them.
 std::string liveProgressLine(const std::string& label, const ProgressState& p, bool finished,
-                             const std::string& outcome, std::size_t columns);
+                             const std::string& outcome, std::size_t columns,
+                             std::size_t keepColumns = 0);
 
 // `text` in at most `columns` characters: when longer, the middle gives way
 // to "...", keeping a third of the room for the start and the rest for the

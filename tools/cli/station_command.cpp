@@ -1,13 +1,14 @@
 #include "station_command.h"
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <deque>
 #include <iostream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "base/app_config.h"
 #include "cli.h"
@@ -52,8 +53,11 @@ class LineReader {
         const std::lock_guard lock(mutex_);
         lines_.push_back(line);
       }
+      ended_ = true;
     }).detach();
   }
+  // stdin has ended; lines read before may still be waiting in next().
+  bool ended() const { return ended_; }
   std::optional<std::string> next() {
     const std::lock_guard lock(mutex_);
     if (lines_.empty()) return std::nullopt;
@@ -65,6 +69,7 @@ class LineReader {
  private:
   std::mutex mutex_;
   std::deque<std::string> lines_;
+  std::atomic<bool> ended_{false};
 };
 
 // What the station shows on the console: a progress row per unit, a line
@@ -73,14 +78,24 @@ class ConsoleStation final : public station::StationObserver {
  public:
   ConsoleStation(const Options& o, Console& console) : o_(o), console_(console) {}
 
-  void addSlot(const std::string& label) { slots_.push_back({label, -1, SlotState::Waiting, 0}); }
+  void addSlot(const std::string& label) {
+    Slot slot;
+    slot.label = label;
+    slots_.push_back(slot);
+  }
 
   void slotChanged(int slot, const SlotStatus& s) override {
     Slot& my = slots_[std::size_t(slot)];
     if (s.state == SlotState::Running) {
       if (my.row < 0 || my.unit != s.unit) {
+        retireHeld(my);
         my.unit = s.unit;
-        my.row = console_.addProgress(unitLabel(slot, s.unit));
+        // The slot and its label stay on a narrow line.
+        const std::string slotName = prefix(slot).substr(0, prefix(slot).size() - 2);
+        my.row = console_.addProgress(
+            unitLabel(slot, s.unit),
+            std::size_t(std::count_if(slotName.begin(), slotName.end(),
+                                      [](unsigned char c) { return (c & 0xC0) != 0x80; })));
       }
       if (s.blockCount > 0)
         console_.updateProgress(my.row, s.blocksDone, s.blockCount, Clock::now());
@@ -89,12 +104,34 @@ class ConsoleStation final : public station::StationObserver {
     if (s.state == SlotState::Stopped && my.state != SlotState::Stopped && o_.maxFailures > 0 &&
         s.failuresInRow >= o_.maxFailures)
       console_.failure(prefix(slot), s.message);
-    if (s.state == SlotState::NoDevice && my.state != SlotState::NoDevice)
-      console_.explain(prefix(slot), "no device: waiting for the adapter to come back");
+    if (s.state != my.state) {
+      if (s.state == SlotState::NoDevice)
+        console_.explain(prefix(slot), "no device: waiting for the adapter to come back");
+      if (s.state == SlotState::RemoveReceiver)
+        console_.explain(prefix(slot),
+                         "remove the receiver (it still answers): the next one is taken once "
+                         "the loader has not answered for 15 s");
+      if (s.state == SlotState::Waiting && my.state != SlotState::Running)
+        console_.explain(prefix(slot), "ready for the next receiver");
+    }
     if (s.confirmNeeded && !my.confirmAsked)
       console_.result(prefix(slot), "connect the next receiver, then press Enter");
     my.confirmAsked = s.confirmNeeded;
     my.state = s.state;
+    // On a terminal the last unit's row stays, with what became of its receiver since.
+    if (my.held >= 0) {
+      const char* since = s.confirmNeeded                        ? ", press Enter for the next"
+                          : s.state == SlotState::RemoveReceiver ? ", remove the receiver"
+                          : s.state == SlotState::Waiting        ? ", ready for the next"
+                          : s.state == SlotState::NoDevice       ? ", no device"
+                                                                 : "";
+      console_.setOutcome(my.held, my.result + since);
+    }
+  }
+
+  // The rows still shown with their receivers' state leave the live lines.
+  void retireAll() {
+    for (Slot& my : slots_) retireHeld(my);
   }
 
   void unitEnded(const UnitRecord& r) override {
@@ -103,9 +140,15 @@ class ConsoleStation final : public station::StationObserver {
     const JobRecord& j = r.job;
     if (my.row >= 0 && my.unit == r.unit) {
       console_.finishProgress(my.row, j.result, Clock::now(), j.blocksDone, j.blockCount);
-      console_.retireProgress(my.row);
-      my.row = -1;
+      retireHeld(my);
+      if (console_.live()) {
+        my.held = std::exchange(my.row, -1);
+        my.result = j.result;
+      } else {
+        console_.retireProgress(std::exchange(my.row, -1));
+      }
     }
+    if (j.result == "cancelled") ++my.cancelled;
     const bool ok = j.result == "ok";
     const std::string line = unitLabel(slot, r.unit) + " " +
                              (ok                        ? "passed"
@@ -175,15 +218,17 @@ class ConsoleStation final : public station::StationObserver {
 
   // Per slot and in total: units, passed, failed, time.
   void summary(const Station& station, double seconds) {
+    int cancelled = 0;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       const SlotStatus& s = station.status(int(i));
       console_.result("", "slot " + std::to_string(i + 1) + " " + slots_[i].label + ": " +
-                              counts(s.units, s.passed, s.failed) + ", " +
+                              counts(s.units, s.passed, s.failed, slots_[i].cancelled) + ", " +
                               formatTime(slots_[i].seconds) + " in units");
+      cancelled += slots_[i].cancelled;
     }
     console_.result("", "total: " +
                             counts(int(station.units()), int(station.passed()),
-                                   int(station.units() - station.passed())) +
+                                   int(station.units() - station.passed()), cancelled) +
                             ", " + formatTime(seconds));
   }
 
@@ -197,11 +242,21 @@ class ConsoleStation final : public station::StationObserver {
     long long unit = 0;
     bool confirmAsked = false;
     double seconds = 0;
+    int cancelled = 0;
+    int held = -1;       // live: the last unit's finished row, still shown
+    std::string result;  // its unit's result
   };
 
-  static std::string counts(int units, int passed, int failed) {
+  // Cancelled units are not counted as units, but named.
+  static std::string counts(int units, int passed, int failed, int cancelled) {
     return std::to_string(units) + (units == 1 ? " unit, " : " units, ") + std::to_string(passed) +
-           " passed, " + std::to_string(failed) + " failed";
+           " passed, " + std::to_string(failed) + " failed" +
+           (cancelled > 0 ? ", " + std::to_string(cancelled) + " cancelled" : "");
+  }
+  void retireHeld(Slot& my) {
+    if (my.held < 0) return;
+    console_.setOutcome(my.held, my.result);
+    console_.retireProgress(std::exchange(my.held, -1));
   }
   std::string prefix(int slot) const {
     return "slot " + std::to_string(slot + 1) + " " + slots_[std::size_t(slot)].label + ": ";
@@ -238,6 +293,18 @@ std::vector<std::pair<PortTarget, std::string>> slotsOf(const Options& o) {
 }
 
 }  // namespace
+
+std::optional<int> confirmedSlot(const std::string& line, int slots) {
+  const std::size_t from = line.find_first_not_of(" \t\r");
+  if (from == std::string::npos) return 0;
+  const std::string word = line.substr(from, line.find_last_not_of(" \t\r") + 1 - from);
+  if (word.size() > 6 ||
+      !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const int slot = std::stoi(word);
+  if (slot < 1 || slot > slots) return std::nullopt;
+  return slot;
+}
 
 int runStation(const Options& o, Console& console) {
   const std::string& job = o.args[0];
@@ -292,6 +359,7 @@ int runStation(const Options& o, Console& console) {
     const InterruptCatcher catcher(interrupted);
     std::optional<LineReader> lines;
     if (o.confirm) lines.emplace();
+    bool inputEnded = false;
     while (station.pump(kPumpWaitMs)) {
       if (interrupted) {
         station.stop();
@@ -299,13 +367,30 @@ int runStation(const Options& o, Console& console) {
       }
       while (lines)
         if (const std::optional<std::string> line = lines->next()) {
-          const long long slot = std::atoll(line->c_str());
-          for (int i = 0; i < station.slotCount(); ++i)
-            if (slot == 0 || slot == i + 1) station.confirmNextUnit(i);
+          if (const std::optional<int> slot = confirmedSlot(*line, station.slotCount())) {
+            for (int i = 0; i < station.slotCount(); ++i)
+              if (*slot == 0 || *slot == i + 1) station.confirmNextUnit(i);
+          } else {
+            console.explain("", "quorvane-cli: \"" + *line +
+                                    "\" confirms nothing: an empty line (Enter) confirms every "
+                                    "slot, a slot's number " +
+                                    (station.slotCount() == 1
+                                         ? std::string("(1)")
+                                         : "(1 to " + std::to_string(station.slotCount()) + ")") +
+                                    " that slot");
+          }
         } else {
+          if (lines->ended() && !inputEnded) {
+            inputEnded = true;
+            console.explain("",
+                            "quorvane-cli: stdin has ended, so no slot can be confirmed any "
+                            "more: slots waiting for Enter wait until Ctrl-C; run the "
+                            "station with stdin on a terminal or an open pipe");
+          }
           break;
         }
     }
+    view.retireAll();
   }
   view.summary(station, std::chrono::duration<double>(Clock::now() - began).count());
   if (interrupted) return 130;

@@ -2,6 +2,9 @@
 // receiver after receiver, each --device or --port a slot (station/).
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace quorvane::cli {
 
 class Console;
@@ -10,6 +13,10 @@ struct Options;
 // Runs the station until --units are served, every slot has stopped, or
 // Ctrl-C; the exit status.
 int runStation(const Options& o, Console& console);
+
+// A line typed on stdin with --confirm: 0 (an empty line) confirms every
+// slot, 1..slots that slot; anything else nothing.
+std::optional<int> confirmedSlot(const std::string& line, int slots);
 
 // What `quorvane-cli --help` says about the command.
 inline constexpr const char* kStationHelp =
