@@ -1,6 +1,7 @@
 # The version header, the install rules and the Debian package.
 #
-#   cmake --build BUILD --target quorvane quorvane-cli quorvane-emu quorvane_package_data
+#   cmake --build BUILD --target quorvane quorvane-station quorvane-cli quorvane-emu \
+#                                quorvane_package_data
 #   cpack --config BUILD/CPackConfig.cmake -B BUILD/package   # quorvane_1.2-1_<arch>.deb
 #
 # scripts/package-test.sh does this with Debian's build flags, then validates
@@ -34,9 +35,11 @@ set(QUORVANE_GENERATED)
 
 # ---- programs ----------------------------------------------------------------
 set(QUORVANE_PROGRAMS quorvane-cli quorvane-emu)
-if(TARGET quorvane)
-  list(PREPEND QUORVANE_PROGRAMS quorvane)
-endif()
+foreach(program quorvane-station quorvane)
+  if(TARGET ${program})
+    list(PREPEND QUORVANE_PROGRAMS ${program})
+  endif()
+endforeach()
 install(TARGETS ${QUORVANE_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # ---- manual pages and Debian documentation, gzip -9n as Debian wants them ----
@@ -93,6 +96,20 @@ if(TARGET quorvane)
                  ${QUORVANE_PACKAGE_OUT}/org.quorvane.Quorvane.metainfo.xml @ONLY)
   install(FILES ${QUORVANE_PACKAGE_OUT}/org.quorvane.Quorvane.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The station window has a launcher and a component of its own, with the
+  # same icon.
+  if(TARGET quorvane-station)
+    install(FILES ${QUORVANE_PACKAGING_DIR}/org.quorvane.Station.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    configure_file(${QUORVANE_PACKAGING_DIR}/org.quorvane.Station.metainfo.xml.in
+                   ${QUORVANE_PACKAGE_OUT}/org.quorvane.Station.metainfo.xml @ONLY)
+    install(FILES ${QUORVANE_PACKAGE_OUT}/org.quorvane.Station.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+    # The README's pictures of a full station (quorvane-render's "station"
+    # and "station_16", reduced to 64 colours).
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/station.png ${PROJECT_SOURCE_DIR}/docs/station_16.png
+            DESTINATION ${QUORVANE_DOC_DIR}/docs)
+  endif()
 
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
   set(svg ${QUORVANE_PACKAGING_DIR}/quorvane.svg)
@@ -151,7 +168,9 @@ port: it tests the link, reads the receiver's whole flash into a ROM image
 file, writes an image back (refusing one taken from a receiver of another
 type) and drives the receiver with remote-control keys.
 
-The package holds the Qt desktop program quorvane, the command-line tool
-quorvane-cli, which runs every job from scripts and on several receivers at
-once, and quorvane-emu, which emulates a receiver on a pseudo-terminal.")
+The package holds the Qt desktop program quorvane, the station window
+quorvane-station, which upgrades or reads many receivers at once with one
+slot per serial port, the command-line tool quorvane-cli, which runs every
+job from scripts and on several receivers at once, and quorvane-emu, which
+emulates a receiver on a pseudo-terminal.")
 include(CPack)

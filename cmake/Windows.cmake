@@ -5,8 +5,8 @@
 #    (resources/quorvane.ico), version information from the project's
 #    version and the manifest (resources/quorvane.manifest: UTF-8 as the
 #    code page of byte strings), compiled into the executable.
-#  - At the end of the top-level folder: the desktop program becomes a GUI
-#    executable; `cmake --install` makes the deployment folder: both
+#  - At the end of the top-level folder: the desktop programs become GUI
+#    executables; `cmake --install` makes the deployment folder: the
 #    programs, the Qt libraries and plugins they load, the compiler's
 #    runtime libraries those need, and the licence texts. CPack packs that
 #    folder as a ZIP (`cpack -G ZIP`) and as an installer (`cpack -G NSIS`,
@@ -80,7 +80,7 @@ function(quorvane_windows_deploy)
     list(REMOVE_DUPLICATES dirs)
   endif()
   install(CODE "
-    set(QUORVANE_DEPLOY_PROGRAMS \"quorvane.exe\")
+    set(QUORVANE_DEPLOY_PROGRAMS \"${QUORVANE_WINDOWS_GUI_PROGRAMS}\")
     set(QUORVANE_DEPLOY_PLUGINS \"${plugins}\")
     set(QUORVANE_DEPLOY_DIRS \"${dirs}\")
     set(QUORVANE_DEPLOY_OBJDUMP \"${CMAKE_OBJDUMP}\")
@@ -109,10 +109,22 @@ function(quorvane_windows_deploy)
 endfunction()
 
 function(quorvane_windows_package)
-  if(TARGET quorvane)
-    set_target_properties(quorvane PROPERTIES WIN32_EXECUTABLE ON)
-    quorvane_windows_resources(quorvane "Quorvane service tool for digital satellite receivers")
-    install(TARGETS quorvane RUNTIME DESTINATION .)
+  # The desktop programs: the control panel and the station window.
+  set(QUORVANE_WINDOWS_GUI_PROGRAMS "")
+  foreach(entry IN ITEMS "quorvane:Quorvane service tool for digital satellite receivers"
+                         "quorvane-station:Quorvane station for many receivers at once")
+    string(FIND "${entry}" ":" colon)
+    string(SUBSTRING "${entry}" 0 ${colon} program)
+    math(EXPR colon "${colon} + 1")
+    string(SUBSTRING "${entry}" ${colon} -1 description)
+    if(TARGET ${program})
+      set_target_properties(${program} PROPERTIES WIN32_EXECUTABLE ON)
+      quorvane_windows_resources(${program} "${description}")
+      install(TARGETS ${program} RUNTIME DESTINATION .)
+      list(APPEND QUORVANE_WINDOWS_GUI_PROGRAMS ${program}.exe)
+    endif()
+  endforeach()
+  if(QUORVANE_WINDOWS_GUI_PROGRAMS)
     quorvane_windows_deploy()
   endif()
   if(TARGET quorvane-cli)
@@ -138,7 +150,7 @@ function(quorvane_windows_package)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_DISPLAY_NAME "Quorvane ${PROJECT_VERSION}")
   set(CPACK_NSIS_PACKAGE_NAME "Quorvane ${PROJECT_VERSION}")
-  set(CPACK_NSIS_MENU_LINKS quorvane.exe "Quorvane")
+  set(CPACK_NSIS_MENU_LINKS quorvane.exe "Quorvane" quorvane-station.exe "Quorvane Station")
   set(CPACK_NSIS_INSTALLED_ICON_NAME quorvane.exe)
   set(CPACK_NSIS_MUI_ICON ${QUORVANE_WINDOWS_DIR}/resources/quorvane.ico)
   set(CPACK_NSIS_MUI_UNIICON ${QUORVANE_WINDOWS_DIR}/resources/quorvane.ico)

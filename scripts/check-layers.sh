@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks that the folders of src/ form a one-way graph: every #include of a
 # project header names a layer at or below the including file's own, and
-# nothing outside a ui/ folder, widgets/ or app/ includes Qt.
+# nothing outside a ui/ folder, widgets/, app/ or station_app/ includes Qt.
 #
 #   app -> connection/ui transfer/ui remote/ui -> widgets -> base
 #          connection transfer remote -> machine -> serial -> base
 #   station/ui -> station widgets;  station -> connection transfer
+#   station_app (quorvane-station's main) -> station/ui
 #
 #   check-layers.sh [SRC]     checks SRC (default: this tree's src/)
 #   check-layers.sh --self-test
@@ -36,6 +37,7 @@ check() {
         }
         may["station"] = "base serial machine connection transfer station"
         may["station/ui"] = "base serial machine widgets connection transfer station station/ui"
+        may["station_app"] = may["station/ui"] " station_app"
         may["app"] = "base serial machine widgets connection transfer remote connection/ui transfer/ui remote/ui app"
       }
       # The place of a path below src/: its first folder, with /ui when the
@@ -54,7 +56,7 @@ check() {
         }
         if (line == 0) next
         if (text ~ /include[[:space:]]*</) {
-          if (place !~ /(\/ui|^widgets|^app)$/) { print file ":" line ": the core includes Qt"; bad = 1 }
+          if (place !~ /(\/ui|^widgets|^app|^station_app)$/) { print file ":" line ": the core includes Qt"; bad = 1 }
           next
         }
         target = text; sub(/^[^"]*"/, "", target); sub(/".*/, "", target)
@@ -105,6 +107,8 @@ widgets/message_box.h|0|  #  include "transfer/ui/read_software_dialog.h"
 transfer/upgrade_transfer.h|0|#include "station/station.h"
 station/station.h|0|#include "remote/remote_session.h"
 station/unit_record.cpp|0|#include <QString>
+station/ui/slot_tile.h|0|#include "station_app/station_main.h"
+station_app/main.cpp|0|#include "app/application.h"
 EOF
   ((failures == 0)) && echo "layers self-test: every planted upward include caught"
   return $((failures != 0))

@@ -20,7 +20,8 @@ echo "== build ($build)"
 step cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TESTS=OFF \
   -DQUORVANE_WERROR=ON -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
-step nice cmake --build "$build" -j2 --target quorvane quorvane-cli quorvane-emu quorvane_package_data
+step nice cmake --build "$build" -j2 --target quorvane quorvane-station quorvane-cli quorvane-emu \
+  quorvane_package_data
 rm -rf "$build/package"
 step cpack --config "$build/CPackConfig.cmake" -B "$build/package"
 deb=$(ls "$build"/package/quorvane_*.deb)
@@ -61,15 +62,19 @@ validator() {
 
 # ---- validators ----------------------------------------------------------------
 echo "== validators"
-validator "desktop-file-validate" desktop-file-validate "$share/applications/org.quorvane.Quorvane.desktop"
-validator "appstreamcli validate" appstreamcli validate --no-net "$share/metainfo/org.quorvane.Quorvane.metainfo.xml"
+for id in Quorvane Station; do
+  validator "desktop-file-validate $id" desktop-file-validate "$share/applications/org.quorvane.$id.desktop"
+  validator "appstreamcli validate $id" appstreamcli validate --no-net "$share/metainfo/org.quorvane.$id.metainfo.xml"
+done
 validator "lintian" lintian --display-info "$deb"
 
 # The package's version everywhere it is written down.
 zcat "$share/doc/quorvane/changelog.Debian.gz" >"$scratch/changelog"
 expect "changelog version" "$version" dpkg-parsechangelog -l "$scratch/changelog" -S Version
 newest_release() { grep -o -m1 '<release version="[^"]*"' "$1" | cut -d'"' -f2; }
-expect "AppStream release" "${version%-*}" newest_release "$share/metainfo/org.quorvane.Quorvane.metainfo.xml"
+for id in Quorvane Station; do
+  expect "AppStream release $id" "${version%-*}" newest_release "$share/metainfo/org.quorvane.$id.metainfo.xml"
+done
 
 # ---- the installed programs ------------------------------------------------------
 echo "== programs"
@@ -103,9 +108,13 @@ kill "$emu"
 wait "$emu" 2>/dev/null
 emu=
 
-# The desktop program answers --version without a display.
-expect "quorvane --version" "quorvane ${version%-*}" \
-  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/quorvane" --version
+# The desktop programs answer --version without a display.
+for program in quorvane quorvane-station; do
+  expect "$program --version" "$program ${version%-*}" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$program" --version
+done
+expect "quorvane-station --help" "usage: quorvane-station .*" \
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/quorvane-station" --help
 
 # ---- the udev rule ------------------------------------------------------------------
 echo "== udev rule"

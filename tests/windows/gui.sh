@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The Windows desktop program's leg of the test command:
 #   1. Qt for Windows from scripts/build-qt-windows.sh (built once per
-#      machine, then reused), quorvane.exe and quorvane-cli.exe cross-built
-#      against it into build-windows-gui/program, the deployment folder made
+#      machine, then reused), quorvane.exe, quorvane-station.exe and
+#      quorvane-cli.exe cross-built against it into build-windows-gui/program, the deployment folder made
 #      by `cmake --install` and the ZIP and NSIS packages by CPack;
 #   2. quorvane.exe run from the deployment folder under Wine in Xvfb, in a
 #      fresh private prefix whose COM1 leads to quorvane-emu (scripts/wine-env.sh),
 #      driven with xdotool and watched by window titles, screenshots and
 #      the message boxes' text (Ctrl+C copies a Qt message box);
-#   3. the installer run silently, the installed program started, the
+#   3. quorvane-station.exe with one slot on COM1: two units upgraded, the
+#      receiver switched off and swapped between them;
+#   4. the installer run silently, the installed program started, the
 #      uninstaller run, the install folder checked empty.
 # Screenshots of a failing run stay in build-windows-gui/screenshots.
 # Ends with "windows-gui: N passed, M failed".
@@ -62,13 +64,15 @@ zip=$build/package/Quorvane-1.2-windows-x64.zip
 installer=$build/package/Quorvane-1.2-windows-x64.exe
 deployment() {  # what the folder needs, the GUI subsystem (2), the ZIP and installer
   local f
-  for f in quorvane.exe quorvane-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
+  for f in quorvane.exe quorvane-station.exe quorvane-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
     platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libgcc_s_seh-1.dll \
     libwinpthread-1.dll licenses/Qt/LGPL-3.0-only.txt; do
     [[ -f $deploy/$f ]] || { echo "no $f" >&2 && return 1; }
   done
-  [[ $(x86_64-w64-mingw32-objdump -p "$deploy/quorvane.exe") == *"(Windows GUI)"* ]] ||
-    { echo "quorvane.exe is no GUI program" >&2 && return 1; }
+  for f in quorvane.exe quorvane-station.exe; do
+    [[ $(x86_64-w64-mingw32-objdump -p "$deploy/$f") == *"(Windows GUI)"* ]] ||
+      { echo "$f is no GUI program" >&2 && return 1; }
+  done
   [[ -f $installer && $(unzip -l "$zip") == *windows-x64/platforms/qwindows.dll* ]] ||
     { echo "no installer, or no ZIP with the plugin" >&2 && return 1; }
 }
@@ -343,14 +347,53 @@ exit_case() {
 check exit exit_case
 app_pid=
 
+# ---- the station window ----------------------------------------------------------
+# quorvane-station.exe from the deployment folder, one slot on COM1, started
+# from its command line: the first unit is upgraded and verified; switched
+# off for longer than the slot's re-arm silence (15 s), swapped for the next
+# unit and switched on, the second one too. Each unit's flash is what the
+# emulator saved, and the log folder holds one record per unit.
+station_case() {
+  local control=$e2e/control units=$e2e/units log=$work/station-log.jsonl id n
+  rm -rf "$units" "$log"
+  mkdir -p "$units"
+  head -c 1048576 /dev/urandom >"$e2e/station-flash.bin"
+  { printf 'QX_Rom_CIAMD1' && cat "$e2e/station-flash.bin"; } >"$work/station.bin"
+  start_emulator --model 5 --control "$control" --units-dir "$units"
+  (cd "$work" && exec wine "$deploy/quorvane-station.exe" --port 1 upgrade 'C:\work\station.bin' \
+    --log-dir 'C:\work' --start >"$e2e/station.log" 2>&1) &
+  app_pid=$!
+  id=$(new_window "Quorvane Station" "" 60) || return 1
+  ok_units() { grep -c '"result":"ok"' "$log" 2>/dev/null; }
+  for _ in $(seq 600); do [[ $(ok_units) == 1 ]] && break; sleep 0.2; done
+  shot "$id" station-unit-1
+  [[ $(ok_units) == 1 ]] || { echo "unit 1: $(cat "$log" 2>&1)" >&2 && return 1; }
+  timeout 10 bash -c "echo off >'$control'" || return 1
+  sleep 17
+  timeout 10 bash -c "echo swap >'$control' && echo on >'$control'" || return 1
+  for _ in $(seq 600); do [[ $(ok_units) == 2 ]] && break; sleep 0.2; done
+  shot "$id" station-unit-2
+  timeout 30 wine taskkill /F /IM quorvane-station.exe >/dev/null 2>&1
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null
+  app_pid=
+  [[ $(ok_units) == 2 && $(wc -l <"$log") == 2 ]] || { echo "log: $(cat "$log" 2>&1)" >&2 && return 1; }
+  for n in 0001 0002; do
+    cmp -s "$units/unit-$n.bin" "$e2e/station-flash.bin" || { echo "unit $n not the image" >&2 && return 1; }
+  done
+}
+check station station_case
+stop_emulator
+
 # ---- the installer -------------------------------------------------------------
 installed=$WINEPREFIX/drive_c/Program\ Files/Quorvane
 installer_case() {
   timeout 300 wine "$installer" /S >/dev/null 2>&1
   [[ -f $installed/quorvane.exe && -f $installed/platforms/qwindows.dll ]] ||
     { echo "nothing installed in Program Files" >&2 && return 1; }
-  find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quorvane*.lnk' | grep -q . ||
-    { echo "no Start-menu entry" >&2 && return 1; }
+  [[ $(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Quorvane*.lnk' | wc -l) -ge 2 ]] ||
+    { echo "no Start-menu entries for both programs" >&2 && return 1; }
+  [[ -f $installed/quorvane-station.exe ]] || { echo "no quorvane-station.exe installed" >&2 && return 1; }
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvane' >/dev/null 2>&1 ||
     { echo "not listed among the installed programs" >&2 && return 1; }
   (cd "$work" && exec wine "$installed/quorvane.exe" >/dev/null 2>&1) &

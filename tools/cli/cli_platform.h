@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/system_error.h"
+#include "serial/serial_devices.h"
 
 namespace quorvane::cli {
 
@@ -36,18 +37,10 @@ class InterruptCatcher {
   InterruptCatcher& operator=(const InterruptCatcher&) = delete;
 };
 
-// Whether a serial device of this name or path is present.
-bool serialDevicePresent(const std::string& device);
-
-// A serial device present: its name or path as it is opened, and, where the
-// platform tells, what it stands for ("-> /dev/ttyUSB0").
-struct SerialDeviceFound {
-  std::string device;
-  std::string detail;
-};
-
-// The serial devices present, sorted.
-std::vector<SerialDeviceFound> serialDevicesPresent();
+// The serial devices present (serial/serial_devices.h).
+using quorvane::SerialDeviceFound;
+using quorvane::serialDevicePresent;
+using quorvane::serialDevicesPresent;
 
 // The next steps of the failure explanations, in the platform's terms
 // (posix/ and win32/ diagnosis_*.cpp):

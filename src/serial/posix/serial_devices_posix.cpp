@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <map>
 
-#include "cli_platform.h"
+#include "serial/serial_devices.h"
 
-namespace quorvane::cli {
+namespace quorvane {
 
 namespace fs = std::filesystem;
 
@@ -34,4 +34,4 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   return list;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane

@@ -13,9 +13,9 @@
 #include <map>
 #include <utility>
 
-#include "cli_platform.h"
+#include "serial/serial_devices.h"
 
-namespace quorvane::cli {
+namespace quorvane {
 
 namespace {
 
@@ -115,4 +115,4 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   return sorted;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane
