@@ -120,11 +120,17 @@ TEST_F(Probe, GivesUpAtItsLimitOrWaitsUntilAbandoned) {
 }
 
 TEST_F(Probe, KeepsAPortHandedOverOpenAndFailsOnOneThatWontOpen) {
-  // An acknowledgement queued before the start survives: the port is not opened afresh.
+  // The port handed over is used as it is (its target could not be opened),
+  // but an acknowledgement queued before the start answers no request of
+  // this probe (it may come from a receiver swapped since): only one that
+  // follows its request counts.
   ASSERT_TRUE(port.openDevice(pty.devicePath(), kLineSpeed));
   answer(bytesOf(kAckFrame));
   LoaderProbe probe(port, machineView(view), PortTarget::device("/dev/null/none"), 0);
   probe.start();
+  probe.tick(kProbeAnswerTimerId);
+  EXPECT_EQ(probe.phase(), Phase::AwaitingAnswer);
+  answer(bytesOf(kAckFrame));
   probe.tick(kProbeRequestTimerId);
   probe.tick(kProbeRequestTimerId);
   EXPECT_TRUE(probe.succeeded());

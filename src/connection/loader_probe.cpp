@@ -16,6 +16,16 @@ void LoaderProbe::start() {
     if (!openTarget(port_, target_, kLineSpeed))
       return finish(Outcome::Failed, Notice::openPort(target_.number));
     port_.setBinaryMode(1);  // the line works without it; result not needed
+  } else {
+    // Bytes already waiting answer no request of this probe (an earlier
+    // probe's acknowledgement from a receiver that may since have been
+    // swapped): they must not count as this one's answer.
+    std::uint8_t chunk[kBlockSize];
+    while (port_.bytesInQueue() > 0) {
+      const unsigned got = port_.read(chunk, sizeof chunk);
+      if (got == 0) break;
+      dropped_ += got;
+    }
   }
   enter(Phase::AwaitingAnswer);
   request();
