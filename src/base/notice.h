@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "quorvane/version.h"
+
 namespace quorvane {
 
 enum class MessageId {
@@ -80,7 +82,7 @@ struct Notice {
   bool operator==(const Notice&) const = default;
 };
 
-inline constexpr const char* kAppTitle = "Quorvane 1.2";
+inline constexpr const char* kAppTitle = kVersionedName;
 
 // Texts that are shown outside message boxes.
 // "%d/%d blocks" of a transfer's block counter.
@@ -90,7 +92,7 @@ extern const char* const kUpgradeCompleteWarning;
 
 // The message text exactly as the user sees it (UTF-8).
 std::string noticeText(const Notice& notice);
-// The message box title: "Quorvane 1.2", or "error" for ConfigWriteFailed.
+// The message box title: kAppTitle, or "error" for ConfigWriteFailed.
 std::string noticeTitle(const Notice& notice);
 
 }  // namespace quorvane

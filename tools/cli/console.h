@@ -1,10 +1,9 @@
 // Everything quorvane-cli prints: results on stdout, failures and progress
-// on stderr, trace lines on stdout. Thread-safe.
+// on stderr, trace lines on stdout.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,8 +54,6 @@ class Console {
   void finishProgress(int row, const std::string& outcome, Clock::time_point now, long long done,
                       long long count);
 
-  bool quiet() const { return settings_.quiet; }
-
  private:
   struct Row {
     std::string label;
@@ -64,11 +61,10 @@ class Console {
     bool finished = false;
     std::string outcome;
   };
-  void clearLive();   // caller holds the lock
-  void redrawLive();  // caller holds the lock
+  void clearLive();
+  void redrawLive();
 
   ConsoleSettings settings_;
-  std::mutex mutex_;
   std::vector<Row> rows_;
   int drawn_ = 0;  // live rows currently on screen
   Clock::time_point lastDraw_{};

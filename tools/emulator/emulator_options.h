@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "receiver_emulator.h"
+#include "tool_doc.h"
 
 namespace quorvane::emu {
 
@@ -35,5 +36,8 @@ bool loadFlashFile(const std::string& path, CommandLine& cmd, std::string& error
 
 // The --help text, every option documented.
 std::string usageText();
+
+// Everything the documents say about the command line (tools/docgen).
+tools::ToolDoc emulatorDoc();
 
 }  // namespace quorvane::emu
