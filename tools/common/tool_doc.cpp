@@ -318,7 +318,7 @@ std::string bashCompletion(const ToolDoc& doc) {
     if (o.command.empty())
       common += (common.empty() ? "" : " ") + name;
     else
-      byCommand += body + "    [[ $command == " + std::string(o.command) + " ]] && options+=\" " +
+      byCommand += body + "[[ $command == " + std::string(o.command) + " ]] && options+=\" " +
                    name + "\"\n";
   }
   std::string out = "# bash completion for " + std::string(doc.program) +

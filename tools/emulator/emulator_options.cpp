@@ -234,8 +234,9 @@ const OptionSpec kOptions[] = {
     {{.name = "answer-fault-after-block",
       .value = "N",
       .group = kFaults,
-      .brief = "upgrade: --wrong-answer, --other-model and --other-group touch only the answers "
-               "after block N"},
+      .brief = "upgrade: the three answer faults above touch only the answers after block N",
+      .detail = "Upgrade: --wrong-answer, --other-model and --other-group touch only the answers "
+                "after block N."},
      Value::Number, 0, kBig, store<&FaultPlan::answerFaultAfterBlock>},
     {{.name = "split",
       .value = "N",
