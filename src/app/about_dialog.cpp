@@ -49,8 +49,9 @@ AboutDialog::AboutDialog()
 
   setWindowIcon(appIcon());
   setWindowTitle(QString::asprintf(kTitleFormat, kAppTitle));
-  firstLine_->setText(QString::asprintf(kFirstLineFormat, kAppTitle,
-                                         QString::asprintf(kVersionFormat, kVersion).toUtf8().constData()));
+  firstLine_->setText(
+      QString::asprintf(kFirstLineFormat, kAppTitle,
+                        QString::asprintf(kVersionFormat, kVersion).toUtf8().constData()));
   secondLine_->setText(QString::fromUtf8(kSecondLineText));
   okButton->setFocus();
 }

@@ -58,8 +58,11 @@ nice cmake --build "$linux" -j2 --target quorvane-emu quorvane-render >"$e2e/lin
   { tail -n 30 "$e2e/linux.log"; fail linux-build "quorvane-emu, quorvane-render"; stop; }
 emu=$(find "$linux" -name quorvane-emu -type f -perm -u+x | head -1)
 render=$(find "$linux" -name quorvane-render -type f -perm -u+x | head -1)
-zip=$build/package/Quorvane-1.2-windows-x64.zip
-installer=$build/package/Quorvane-1.2-windows-x64.exe
+# The version as CMake's project() sets it; the windows are titled "Quorvane <version>".
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/program/CMakeCache.txt")
+title="Quorvane $version"
+zip=$build/package/Quorvane-$version-windows-x64.zip
+installer=$build/package/Quorvane-$version-windows-x64.exe
 deployment() {  # what the folder needs, the GUI subsystem (2), the ZIP and installer
   local f
   for f in quorvane.exe quorvane-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
@@ -143,11 +146,11 @@ keys() {  # ID KEY...: keys to the window under the pointer
   sleep 0.3
 }
 shot() { import -window "$1" "$shots/$2.png" 2>/dev/null; }
-# message TEXT [SECONDS]: the next message box ("Quorvane 1.2" over the
+# message TEXT [SECONDS]: the next message box ("Quorvane <version>" over the
 # panel) says TEXT; it is closed with Enter.
 message() {
   local id
-  id=$(new_window "Quorvane 1.2" "$panel_ids" "${2:-60}") || return 1
+  id=$(new_window "$title" "$panel_ids" "${2:-60}") || return 1
   shot "$id" "message-$(date +%s%N)"
   printf '' | xclip -selection clipboard 2>/dev/null
   keys "$id" ctrl+c
@@ -207,7 +210,7 @@ QT_QPA_PLATFORM=offscreen "$render" "$e2e/render" control_panel >/dev/null 2>&1
 start_emulator --model 5 --flash "$e2e/flash.bin"
 (cd "$work" && exec wine "$deploy/quorvane.exe" >"$e2e/app.log" 2>&1) &
 app_pid=$!
-panel=$(new_window "Quorvane 1.2" "" 120) || { fail control-panel "never shown"; stop; }
+panel=$(new_window "$title" "" 120) || { fail control-panel "never shown"; stop; }
 panel_ids=$panel
 sleep 1
 shot "$panel" control_panel
@@ -315,7 +318,7 @@ remote_case() {
   click "$panel" 87 115
   gone "$panel" 30 || return 1
   local remote
-  remote=$(new_window "Quorvane 1.2" "" 30) || return 1
+  remote=$(new_window "$title" "" 30) || return 1
   shot "$remote" remote_control
   click "$remote" 261 199
   click "$remote" 341 147
@@ -326,7 +329,7 @@ remote_case() {
   [[ $(grep -c ' key 0x' "$e2e/emu.log") == 6 ]] ||
     { echo "$(grep -c ' key 0x' "$e2e/emu.log") key frames, not 6" >&2 && return 1; }
   click "$remote" 37 15  # close
-  gone "$remote" 30 && panel=$(new_window "Quorvane 1.2" "" 30) && panel_ids=$panel
+  gone "$remote" 30 && panel=$(new_window "$title" "" 30) && panel_ids=$panel
 }
 start_emulator --model 5
 check keyboard-control remote_case
@@ -355,7 +358,7 @@ installer_case() {
     { echo "not listed among the installed programs" >&2 && return 1; }
   (cd "$work" && exec wine "$installed/quorvane.exe" >/dev/null 2>&1) &
   app_pid=$!
-  panel=$(new_window "Quorvane 1.2" "" 60) || return 1
+  panel=$(new_window "$title" "" 60) || return 1
   click "$panel" 271 115  # Exit
   for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
   kill "$app_pid" 2>/dev/null

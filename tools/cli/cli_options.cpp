@@ -281,8 +281,7 @@ std::string checkScope(const std::vector<const OptionSpec*>& given, const Comman
 // "commands: connect | read FILE | ...", wrapped.
 std::string commandList(std::span<const CommandSpec> commands) {
   std::string list;
-  for (const CommandSpec& c : commands)
-    list += std::string(list.empty() ? "" : " | ") + c.synopsis;
+  for (const CommandSpec& c : commands) list += std::string(list.empty() ? "" : " | ") + c.synopsis;
   return wrapText("commands:", list, 10, kHelpWidth);
 }
 
@@ -319,9 +318,8 @@ std::vector<std::string> usageLines(std::span<const CommandSpec> commands) {
 }  // namespace
 
 tools::ToolDoc cliDoc(std::span<const CommandSpec> commands) {
-  tools::ToolDoc doc{.program = "quorvane-cli",
-                     .usage = usageLines(commands),
-                     .options = optionDocs()};
+  tools::ToolDoc doc{
+      .program = "quorvane-cli", .usage = usageLines(commands), .options = optionDocs()};
   for (const CommandSpec& c : commands)
     doc.commands.push_back({c.name, c.synopsis, c.help, c.detail ? c.detail : "", c.complete});
   doc.exitStatus = {

@@ -108,8 +108,8 @@ std::string manSection(const ToolDoc& doc, std::string_view section) {
   } else if (section == "commands" && !doc.commands.empty()) {
     out += ".SH COMMANDS\n";
     for (const CommandDoc& c : doc.commands)
-      out += ".TP\n" + roffSynopsis(c.synopsis, true) + "\n" +
-             roff(detailOf(c.detail, c.brief)) + "\n";
+      out += ".TP\n" + roffSynopsis(c.synopsis, true) + "\n" + roff(detailOf(c.detail, c.brief)) +
+             "\n";
   } else if (section == "options") {
     out += ".SH OPTIONS\n";
     std::string_view group;
@@ -160,8 +160,7 @@ std::string mdEntries(const char* heading, const std::vector<Entry>& list, bool 
   if (list.empty()) return {};
   std::string out = std::string("\n### ") + heading + "\n\n";
   for (const Entry& e : list)
-    out += "- " + (code ? "`" + e.term + "`" : "**" + md(e.term) + "**") + ": " + md(e.text) +
-           "\n";
+    out += "- " + (code ? "`" + e.term + "`" : "**" + md(e.term) + "**") + ": " + md(e.text) + "\n";
   return out;
 }
 
@@ -177,11 +176,16 @@ std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::str
   bool file = false, image = false, device = false, keys = false;
   for (std::string_view token : split(spec, ' ')) {
     if (token.ends_with("...")) token.remove_suffix(3);
-    if (token == "@file") file = true;
-    else if (token == "@image") image = true;
-    else if (token == "@device") device = true;
-    else if (token == "@keys") keys = true;
-    else if (!token.empty()) words += (words.empty() ? "" : " ") + std::string(token);
+    if (token == "@file")
+      file = true;
+    else if (token == "@image")
+      image = true;
+    else if (token == "@device")
+      device = true;
+    else if (token == "@keys")
+      keys = true;
+    else if (!token.empty())
+      words += (words.empty() ? "" : " ") + std::string(token);
   }
   if (keys) {
     std::string all;
@@ -192,9 +196,9 @@ std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::str
   }
   if (device) {
     out += indent + "local device devices=()\n" + indent +
-           "for device in /dev/serial/by-id/* /dev/ttyUSB* /dev/ttyACM* /dev/ttyS*; do\n" +
-           indent + "    [[ -e $device ]] && devices+=(\"$device\")\n" + indent + "done\n" +
-           indent + "COMPREPLY=($(compgen -W '\"${devices[@]}\"' -- \"$cur\"))\n" + indent +
+           "for device in /dev/serial/by-id/* /dev/ttyUSB* /dev/ttyACM* /dev/ttyS*; do\n" + indent +
+           "    [[ -e $device ]] && devices+=(\"$device\")\n" + indent + "done\n" + indent +
+           "COMPREPLY=($(compgen -W '\"${devices[@]}\"' -- \"$cur\"))\n" + indent +
            "((${#COMPREPLY[@]})) || _filedir  # any other path, such as a link\n";
   }
   if (!words.empty())
@@ -287,12 +291,10 @@ std::string markdownPage(const ToolDoc& doc, const std::string& markdown) {
   out += "\n### Options\n\n| Option | Meaning |\n|---|---|\n";
   for (const OptionDoc& o : doc.options)
     if (!o.argument)
-      out += "| `" + optionTerm(o) + "` | " +
-             (o.group.empty() ? "" : "(" + md(o.group) + ") ") +
+      out += "| `" + optionTerm(o) + "` | " + (o.group.empty() ? "" : "(" + md(o.group) + ") ") +
              md(scoped(o, detailOf(o.detail, o.brief))) + " |\n";
   out += mdEntries("Exit status", doc.exitStatus, false) +
-         mdEntries("Environment", doc.environment, true) +
-         mdEntries("Files", doc.files, true);
+         mdEntries("Environment", doc.environment, true) + mdEntries("Files", doc.files, true);
   if (!doc.examples.empty()) {
     out += "\n### Examples\n\n";
     for (const Entry& e : doc.examples) {
@@ -311,15 +313,15 @@ std::string bashCompletion(const ToolDoc& doc) {
     if (o.shortName) names += std::string(" | -") + o.shortName;
     if (!o.value.empty()) {
       valued += (valued.empty() ? "" : " | ") + names;
-      values += "        " + names + ")\n" + completeWith(o.complete, doc, body + "    ") +
-                body + "    return\n" + body + "    ;;\n";
+      values += "        " + names + ")\n" + completeWith(o.complete, doc, body + "    ") + body +
+                "    return\n" + body + "    ;;\n";
     }
     const std::string name = "--" + std::string(o.name);
     if (o.command.empty())
       common += (common.empty() ? "" : " ") + name;
     else
-      byCommand += body + "[[ $command == " + std::string(o.command) + " ]] && options+=\" " +
-                   name + "\"\n";
+      byCommand +=
+          body + "[[ $command == " + std::string(o.command) + " ]] && options+=\" " + name + "\"\n";
   }
   std::string out = "# bash completion for " + std::string(doc.program) +
                     ", made from its option table by quorvane-docgen  -*- shell-script -*-\n\n" +
@@ -331,28 +333,33 @@ std::string bashCompletion(const ToolDoc& doc) {
     out += "    COMPREPLY=($(compgen -W " + quoted(common) + " -- \"$cur\"))\n";
   } else {
     std::string commands;
-    for (const CommandDoc& c : doc.commands) commands += (commands.empty() ? "" : " ") + std::string(c.name);
-    out += "    # Options may stand anywhere; the first other word is the command, the\n"
-           "    # words after it its arguments. After \"--\" every word is an operand.\n"
-           "    local i command= args=0 operands=\n"
-           "    for ((i = 1; i < cword; i++)); do\n"
-           "        if [[ -z $operands ]]; then\n"
-           "            case ${words[i]} in\n"
-           "                " + valued + ") ((i++)); continue ;;\n"
-           "                --) operands=1; continue ;;\n"
-           "                -*) continue ;;\n"
-           "            esac\n"
-           "        fi\n"
-           "        if [[ -z $command ]]; then command=${words[i]}; else ((args++)); fi\n"
-           "    done\n\n"
-           "    if [[ -z $operands && $cur == -* ]]; then\n"
-           "        local options=" + quoted(common) + "\n" + byCommand +
-           "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
-           "        return\n"
-           "    fi\n"
-           "    case $command in\n"
-           "        '')\n" + completeWith(commands, doc, body + "    ") +
-           "            ;;\n";
+    for (const CommandDoc& c : doc.commands)
+      commands += (commands.empty() ? "" : " ") + std::string(c.name);
+    out +=
+        "    # Options may stand anywhere; the first other word is the command, the\n"
+        "    # words after it its arguments. After \"--\" every word is an operand.\n"
+        "    local i command= args=0 operands=\n"
+        "    for ((i = 1; i < cword; i++)); do\n"
+        "        if [[ -z $operands ]]; then\n"
+        "            case ${words[i]} in\n"
+        "                " +
+        valued +
+        ") ((i++)); continue ;;\n"
+        "                --) operands=1; continue ;;\n"
+        "                -*) continue ;;\n"
+        "            esac\n"
+        "        fi\n"
+        "        if [[ -z $command ]]; then command=${words[i]}; else ((args++)); fi\n"
+        "    done\n\n"
+        "    if [[ -z $operands && $cur == -* ]]; then\n"
+        "        local options=" +
+        quoted(common) + "\n" + byCommand +
+        "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+        "        return\n"
+        "    fi\n"
+        "    case $command in\n"
+        "        '')\n" +
+        completeWith(commands, doc, body + "    ") + "            ;;\n";
     for (const CommandDoc& c : doc.commands) {
       if (c.complete.empty()) continue;
       out += "        " + std::string(c.name) + ")\n";

@@ -19,15 +19,15 @@ namespace quorvane::tools {
 using CompletionSpec = std::string_view;
 
 struct OptionDoc {
-  std::string_view name{};      // without the leading "--"
-  char shortName = 0;         // 'h' for -h; 0: none
-  std::string_view value{};     // its value's name ("N", "FILE"); empty: a flag
-  std::string_view command{};   // the one command it goes with; empty: any
-  std::string_view group{};     // the heading it is listed under; empty: none
-  std::string_view brief{};     // one line of --help (wrapped)
-  std::string_view detail{};    // the manual page and the reference; empty: brief
-  CompletionSpec complete{};  // its value's completion
-  bool argument = false;      // kept as an argument of its command (map N --clear)
+  std::string_view name{};     // without the leading "--"
+  char shortName = 0;          // 'h' for -h; 0: none
+  std::string_view value{};    // its value's name ("N", "FILE"); empty: a flag
+  std::string_view command{};  // the one command it goes with; empty: any
+  std::string_view group{};    // the heading it is listed under; empty: none
+  std::string_view brief{};    // one line of --help (wrapped)
+  std::string_view detail{};   // the manual page and the reference; empty: brief
+  CompletionSpec complete{};   // its value's completion
+  bool argument = false;       // kept as an argument of its command (map N --clear)
 };
 
 struct CommandDoc {
@@ -35,7 +35,7 @@ struct CommandDoc {
   std::string_view synopsis{};  // "read FILE"
   std::string_view brief{};     // --help
   std::string_view detail{};    // the manual page and the reference; empty: brief
-  CompletionSpec complete{};  // its arguments' completion
+  CompletionSpec complete{};    // its arguments' completion
 };
 
 // A term and what it means: an exit status, a variable, a file, a key.

@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvane-docgen: cannot read %s\n", argv[3]);
     return 1;
   }
-  if (what == "man" && argc == 5) return writeFile(argv[4], quorvane::tools::manPage(doc, text)) ? 0 : 1;
+  if (what == "man" && argc == 5)
+    return writeFile(argv[4], quorvane::tools::manPage(doc, text)) ? 0 : 1;
   if (what != "markdown" || argc != 5) return usage();
   const std::string made = quorvane::tools::markdownPage(doc, text);
   if (made.empty()) {
