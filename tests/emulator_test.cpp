@@ -138,9 +138,10 @@ TEST(EmulatorPacing, NeverFasterThanTheLine) {
   CommandPort port;
   ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
   const auto t0 = std::chrono::steady_clock::now();
-  for (const auto& [frame, arrived] : {std::pair{kStartReadFrame, kFrameSize + kBlockSize},
-                                       std::pair{identFrame(1), kFrameSize + 2 * kBlockSize}}) {
-    ASSERT_EQ(port.sendFrame(frame), kFrameSize);
+  for (const auto& [command, param1, arrived] :
+       {std::tuple{kCmdStartRead, std::uint8_t{0}, kFrameSize + kBlockSize},
+        std::tuple{std::uint8_t{1}, kIdentParam1, kFrameSize + 2 * kBlockSize}}) {
+    ASSERT_EQ(port.sendCommand(command, param1), kFrameSize);
     ASSERT_TRUE(test::settle(emu.emulator, port));
     EXPECT_EQ(port.bytesArrived(), arrived);
   }
