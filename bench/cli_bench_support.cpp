@@ -19,6 +19,7 @@
 #include "loader_model.h"
 #include "machine/tick_machine.h"
 #include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "transfer/rom_type.h"
 
 extern char** environ;
@@ -53,7 +54,7 @@ bool blockLine(const std::string& line, double& time, std::string& device) {
 }  // namespace
 
 double blockLineSeconds() {
-  return double(kBlockSize + kFrameSize) * kLineBitsPerByte / kLineSpeed;
+  return double(kBlockSize + kFrameSize) * std::chrono::duration<double>(lineByteTime()).count();
 }
 
 double lineBound(unsigned blocks, int turnaroundMs) {

@@ -28,7 +28,7 @@ bool waitFor(emu::ReceiverEmulator& e, CommandPort& port, std::size_t& got, std:
 }  // namespace
 
 int main() {
-  const double nominal = double(kLineSpeed) / kLineBitsPerByte;  // 11520 bytes/s
+  const double nominal = 1 / std::chrono::duration<double>(lineByteTime()).count();  // 11520 B/s
   emu::EmulatorOptions o;
   o.pace = true;
   if (std::getenv("EMU_LOG")) o.log = stderr;

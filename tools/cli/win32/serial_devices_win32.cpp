@@ -3,27 +3,16 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 #include "cli_platform.h"
+#include "serial/port_map.h"
 
 namespace quorvane::cli {
 
 namespace {
 
 constexpr std::size_t kNameListLimit = 16u << 20;
-
-// "COM7" -> 7; 0 for any other name.
-unsigned long comNumber(const std::string& name) {
-  if (name.size() < 4 || name.size() > 12 || name.compare(0, 3, "COM") != 0) return 0;
-  unsigned long n = 0;
-  for (std::size_t i = 3; i < name.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
-    n = n * 10 + static_cast<unsigned long>(name[i] - '0');
-  }
-  return n;
-}
 
 std::string dosDeviceTarget(const std::string& name) {
   char target[1024];
@@ -35,8 +24,7 @@ std::string dosDeviceTarget(const std::string& name) {
 }  // namespace
 
 bool serialDevicePresent(const std::string& device) {
-  std::string name = device;
-  if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
+  const std::string name(withoutDeviceNamespace(device));
   char target[1024];
   return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
 }
@@ -53,9 +41,11 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   for (std::size_t at = 0; at < length && names[at] != '\0';) {
     const std::string name(names.data() + at);
     at += name.size() + 1;
-    if (const unsigned long n = comNumber(name)) {
+    // Any COM number: Windows numbers ports past the map's range too.
+    if (const auto n = comNameNumber(name, 1'000'000'000)) {
       const std::string target = dosDeviceTarget(name);
-      found.push_back({n, {name, target.empty() ? "" : "-> " + target}});
+      found.push_back(
+          {static_cast<unsigned long>(*n), {name, target.empty() ? "" : "-> " + target}});
     }
   }
   std::sort(found.begin(), found.end(),
