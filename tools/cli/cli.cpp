@@ -137,7 +137,7 @@ std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
   std::string reason;
   if (loaded.failure) {
     console.failure("", message);
-    reason = explainImageFailure(o.args[0], loaded.failure->id).line();
+    reason = explainImageFailure(o.args[0], loaded.failure->id, loaded.openErrno).line();
     console.explain("", reason);
   }
   for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message, reason);
@@ -364,7 +364,7 @@ int runInfo(const Options& o, Console& console) {
     allLoad = false;
     if (message.empty()) continue;
     console.failure(several ? path + ": " : "", message);
-    const Explanation why = explainImageFailure(path, loaded.failure->id);
+    const Explanation why = explainImageFailure(path, loaded.failure->id, loaded.openErrno);
     console.explain(several ? path + ": " : "", several ? why.text : why.line());
   }
   return allLoad ? kExitOk : kExitFailed;
