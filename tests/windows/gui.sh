@@ -41,6 +41,15 @@ stop() {
   echo "windows-gui: $passed passed, $failed failed ($((SECONDS - began)) s)"
   exit $((failed > 0 ? 1 : 0))
 }
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds; fails when
+# it has not within SECONDS.
+wait_until() {
+  local end=$((SECONDS + $1))
+  until "${@:2}" 2>/dev/null; do
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
 check() {  # NAME COMMAND...: the case passes when COMMAND succeeds
   if "${@:2}" 2>"$e2e/why"; then pass "$1"; else fail "$1" "$(tr '\n' ' ' <"$e2e/why")"; fi
 }
@@ -207,13 +216,14 @@ head -c 1048576 /dev/urandom >"$e2e/other.bin"
 { printf 'QX_RomFtaAMD1'; cat "$e2e/flash.bin"; } >"$work/fta.bin"
 QT_QPA_PLATFORM=offscreen "$render" "$e2e/render" control_panel >/dev/null 2>&1
 
-start_emulator --model 5 --flash "$e2e/flash.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" || { fail emulator "never came up"; stop; }
 (cd "$work" && exec wine "$deploy/quorvane.exe" >"$e2e/app.log" 2>&1) &
 app_pid=$!
 panel=$(new_window "$title" "" 120) || { fail control-panel "never shown"; stop; }
 panel_ids=$panel
-sleep 1
-shot "$panel" control_panel
+# Shot once the panel is drawn: its six buttons and frame are there.
+panel_drawn() { shot "$panel" control_panel && [[ $(rectangles "$shots/control_panel.png" | wc -l) -ge 7 ]]; }
+wait_until 30 panel_drawn
 read -r sx sy < <(identify -format '%w %h' "$shots/control_panel.png" |
   awk '{ printf "%.4f %.4f", $1 / 367, $2 / 193 }')
 control_panel() {
@@ -252,10 +262,10 @@ connect_case() {
 }
 check connect-missing connect_case 37 50 "open port3 error!"
 stop_emulator
-start_emulator --model 5 --silent-after-start
+start_emulator --model 5 --silent-after-start || { fail emulator "never came up"; stop; }
 check connect-silent connect_case 37 28 $'no answer\xEF\xBC\x81' 1.5 15
 stop_emulator
-start_emulator --model 5 --flash "$e2e/flash.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" || { fail emulator "never came up"; stop; }
 check connect connect_case 37 28 "connect ok!"
 
 # Read Software (144, 54): the save dialog, then 256 blocks into read.bin.
@@ -290,7 +300,7 @@ mismatch_case() {
   for id in $(ids "Upgrade Receiver Software"); do gone "$id" 10 || return 1; done
   ! grep -q '<- block' "$e2e/emu.log" || { echo "a block was sent" >&2 && return 1; }
 }
-start_emulator --model 5 --answer ident
+start_emulator --model 5 --answer ident || { fail emulator "never came up"; stop; }
 check upgrade-mismatch mismatch_case
 stop_emulator
 
@@ -307,7 +317,7 @@ upgrade_case() {
   xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$dialog" && keys "$dialog" Escape
   gone "$dialog" 30
 }
-start_emulator --model 5 --flash "$e2e/flash.bin" --save "$e2e/saved.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" --save "$e2e/saved.bin" || { fail emulator "never came up"; stop; }
 check upgrade upgrade_case
 stop_emulator
 
@@ -325,13 +335,13 @@ remote_case() {
   click "$remote" 421 199
   click "$remote" 109 257
   keys "$remote" 1 2 Up
-  sleep 1
-  [[ $(grep -c ' key 0x' "$e2e/emu.log") == 6 ]] ||
+  key_frames() { [[ $(grep -c ' key 0x' "$e2e/emu.log") == "$1" ]]; }
+  wait_until 10 key_frames 6 ||
     { echo "$(grep -c ' key 0x' "$e2e/emu.log") key frames, not 6" >&2 && return 1; }
   click "$remote" 37 15  # close
   gone "$remote" 30 && panel=$(new_window "$title" "" 30) && panel_ids=$panel
 }
-start_emulator --model 5
+start_emulator --model 5 || { fail emulator "never came up"; stop; }
 check keyboard-control remote_case
 stop_emulator
 
