@@ -20,6 +20,12 @@ std::vector<std::string_view> split(std::string_view text, char by) {
   }
 }
 
+// `word` added to the list `to`, after `separator` unless it is the first.
+void appendTo(std::string& to, std::string_view word, std::string_view separator = " ") {
+  if (!to.empty()) to.append(separator);
+  to.append(word);
+}
+
 std::string_view detailOf(std::string_view detail, std::string_view brief) {
   return detail.empty() ? brief : detail;
 }
@@ -185,13 +191,13 @@ std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::str
     else if (token == "@keys")
       keys = true;
     else if (!token.empty())
-      words += (words.empty() ? "" : " ") + std::string(token);
+      appendTo(words, token);
   }
   if (keys) {
     std::string all;
     for (const Entry& k : doc.keys)
       for (std::string_view alias : split(k.text, ','))
-        all += (all.empty() ? "" : " ") + std::string(alias.substr(alias.starts_with(' ')));
+        appendTo(all, alias.substr(alias.starts_with(' ')));
     out += indent + "COMPREPLY=($(compgen -W " + quoted(all) + " -- \"${cur^^}\"))\n";
   }
   if (device) {
@@ -204,7 +210,7 @@ std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::str
   if (!words.empty())
     out += indent + "COMPREPLY=($(compgen -W " + quoted(words) + " -- \"$cur\"))\n";
   if (image) out += indent + "_filedir bin\n";
-  if (file) out += indent + (words.empty() ? "" : "[[ $cur == -* ]] || ") + "_filedir\n";
+  if (file) out += indent + (words.empty() ? "_filedir\n" : "[[ $cur == -* ]] || _filedir\n");
   return out.empty() ? indent + ":\n" : out;
 }
 
@@ -229,7 +235,10 @@ std::string optionsHelp(const ToolDoc& doc, std::size_t termWidth) {
   std::string_view group;
   for (const OptionDoc& o : doc.options) {
     if (o.argument) continue;
-    if (o.group != group) out += (out.empty() ? "" : "\n") + std::string(group = o.group) + ":\n";
+    if (o.group != group) {
+      if (!out.empty()) out += "\n";
+      out.append(group = o.group).append(":\n");
+    }
     out += wrapText("  " + optionTerm(o), scoped(o, o.brief), termWidth, kHelpWidth);
   }
   return out;
@@ -312,13 +321,13 @@ std::string bashCompletion(const ToolDoc& doc) {
     std::string names = "--" + std::string(o.name);
     if (o.shortName) names += std::string(" | -") + o.shortName;
     if (!o.value.empty()) {
-      valued += (valued.empty() ? "" : " | ") + names;
+      appendTo(valued, names, " | ");
       values += "        " + names + ")\n" + completeWith(o.complete, doc, body + "    ") + body +
                 "    return\n" + body + "    ;;\n";
     }
     const std::string name = "--" + std::string(o.name);
     if (o.command.empty())
-      common += (common.empty() ? "" : " ") + name;
+      appendTo(common, name);
     else
       byCommand +=
           body + "[[ $command == " + std::string(o.command) + " ]] && options+=\" " + name + "\"\n";
@@ -333,8 +342,7 @@ std::string bashCompletion(const ToolDoc& doc) {
     out += "    COMPREPLY=($(compgen -W " + quoted(common) + " -- \"$cur\"))\n";
   } else {
     std::string commands;
-    for (const CommandDoc& c : doc.commands)
-      commands += (commands.empty() ? "" : " ") + std::string(c.name);
+    for (const CommandDoc& c : doc.commands) appendTo(commands, c.name);
     out +=
         "    # Options may stand anywhere; the first other word is the command, the\n"
         "    # words after it its arguments. After \"--\" every word is an operand.\n"
