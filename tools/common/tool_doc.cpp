@@ -173,7 +173,8 @@ std::string mdEntries(const char* heading, const std::vector<Entry>& list, bool 
 // ---- bash ----
 
 std::string quoted(std::string_view words) {
-  return "'" + std::string(words) + "'";
+  std::string text(1, '\'');
+  return text.append(words).append(1, '\'');
 }
 
 // The statements that complete the current word as `spec` says.
@@ -215,7 +216,8 @@ std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::str
 }
 
 std::string functionName(std::string_view program) {
-  std::string name = "_" + std::string(program);
+  std::string name(1, '_');
+  name.append(program);
   for (char& c : name)
     if (c == '-') c = '_';
   return name;
