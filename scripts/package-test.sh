@@ -156,7 +156,8 @@ help=$("$bin/quorvane-cli" --help)
 # What --help lists: the commands, the options, the keys' ASCII aliases.
 help_commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\).*/\1/p' <<<"$help" | sort)
 help_options=$(grep -o '^  --[a-z-]\+' <<<"$help" | tr -d ' ' | sort)
-upgrade_only='--backup|--no-type-query|--verify'
+# The options --help marks "upgrade only:", as a grep -x pattern.
+upgrade_only=$(sed -n 's/^  \(--[a-z-]\+\).* upgrade only: .*/\1/p' <<<"$help" | paste -sd'|')
 emu_options=$("$bin/quorvane-emu" --help | grep -oE '^ +(-h, )?--[a-z-]+' | sed 's/.*--/--/' | sort)
 help_keys=$(awk '/^Key names/ { keys = 1; next } keys { print $NF }' <<<"$help" | sort)
 completion_check() {

@@ -152,6 +152,9 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandAndDoubleDashEndsThem) {
            {"-- --port 1 connect", "error: unknown command --port"},
            {"connect -- extra", "error: connect: too many arguments"},
            {"ports --port 1 --device /dev/a", "error: --port and --device exclude each other"},
+           {"upgrade x --reboot-wait 5", "error: --reboot-wait goes with --verify"},
+           {"upgrade x --verify --reboot-wait 0",
+            "error: --reboot-wait needs a number of seconds from 1 to 3600, not \"0\""},
        }) {
     const cli::ParseResult parsed = cli::parseCommandLine(split(line, ' '), cli::commandTable());
     std::string got = "error: " + parsed.error;
@@ -525,6 +528,8 @@ TEST(CliRead, ReadsVerifiesFindsExactlyTheCorruptedBlockAndReports) {
     for (const auto& [key, value] : expected.items()) EXPECT_EQ(records[i][key], value) << key;
   }
   EXPECT_EQ(records[2]["message"], "blocks 17-17 differ");
+  EXPECT_EQ(records[1]["verify"], "identical");
+  EXPECT_EQ(records[2]["verify"], "differ");
 
   r = runCli("info " + rom);  // agrees with the report on the data's digest
   EXPECT_EQ(r.status, 0);
@@ -555,6 +560,36 @@ TEST(CliUpgrade, BackupFirstVerifyAfterAndAReportThatCannotBeWrittenSendsNothing
   for (const auto& record : reportOf(dir.file("r.jsonl")))
     commands += record["command"].get<std::string>() + record["result"].get<std::string>() + " ";
   EXPECT_EQ(commands, "readok upgradeok verifyok ");
+}
+
+// --verify waits out the save and the reboot: verified against a receiver that saves for 1.5 s and
+// reboots into a 500 ms boot window; one that is still saving when the wait is up is written, the
+// verify not done, and the line says what to do.
+TEST(CliUpgrade, VerifyWaitsForTheReceiverToComeBackAfterItsSave) {
+  StartedEmulator reboots({.modelNumber = 5, .bootWindowMs = 500, .saveMs = 1500}),
+      saving({.modelNumber = 5, .bootWindowMs = 500, .saveMs = 600'000});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x6B);
+  const std::string image = dir.file("new.bin"), report = " --report " + dir.file("r.jsonl");
+  test::writeFileBytes(image, imageOf(5, flash));
+  CliRun r = runCli("--device " + reboots.path() + report + " upgrade --verify " + image);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("256/256 blocks identical"), std::string::npos) << r.out;
+  r = runCli("--device " + saving.path() + report + " upgrade --reboot-wait 1 --verify " + image);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(saving.emulator.flash(), flash);
+  const std::string reason = saving.path() +
+                             ": the receiver was written but could not be read back: its loader "
+                             "did not answer within 1 s after the upgrade (verify not done); "
+                             "power it on and run quorvane-cli verify " +
+                             image + "\n";
+  EXPECT_NE(r.err.find(text(MessageId::LoaderNotAnswering) + "\n" + reason), std::string::npos)
+      << r.err;
+  std::string steps;
+  for (const auto& record : reportOf(dir.file("r.jsonl")))
+    steps += record["command"].get<std::string>() + " " + record["result"].get<std::string>() +
+             " " + record.value("verify", "") + ", ";
+  EXPECT_EQ(steps, "upgrade ok , verify ok identical, upgrade ok , verify failed not done, ");
 }
 
 TEST(CliUpgrade, ParallelReceiversEachGetTheImageAndOneFailureStaysItsOwn) {

@@ -1,14 +1,18 @@
 // The receiver emulator: its loader byte for byte, then over a pty link, pacing and command line.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 
+#include "control_fifo.h"
 #include "emulator_options.h"
 #include "fault_plan.h"
 #include "loader_model.h"
+#include "power_model.h"
 #include "receiver_emulator.h"
 #include "serial/command_port.h"
 #include "support/emulator_driver.h"
@@ -152,6 +156,114 @@ TEST(EmulatorPacing, NeverFasterThanTheLine) {
                                    0.2));
 }
 
+// Off, the boot window caught or missed, the save and the reboot, on a clock of the test's own.
+TEST(PowerModel, BootsSavesAndRebootsAsSwitched) {
+  using State = PowerModel::State;
+  using std::chrono::milliseconds;
+  const PowerModel::Clock::time_point t0{};
+  PowerModel boot({.on = false, .bootWindowMs = 500, .saveMs = 300});
+  EXPECT_EQ(boot.state(), State::Off);
+  EXPECT_FALSE(boot.listening());
+  boot.switchOn(t0);
+  EXPECT_TRUE(boot.takeRestarted());
+  EXPECT_EQ(boot.nextChange(), t0 + milliseconds(500));
+  boot.advance(t0 + milliseconds(499));
+  EXPECT_EQ(boot.state(), State::Booting);
+  boot.connectTaken();  // in time: held in the loader for good
+  boot.advance(t0 + milliseconds(60'000));
+  EXPECT_EQ(boot.state(), State::Loader);
+  const auto t1 = t0 + milliseconds(60'000);
+  boot.upgradeComplete(t1);
+  EXPECT_FALSE(boot.listening());
+  boot.advance(t1 + milliseconds(299));
+  EXPECT_EQ(boot.state(), State::Saving);
+  boot.advance(t1 + milliseconds(300));  // saved: the reboot opens a new window
+  EXPECT_EQ(boot.state(), State::Booting);
+  EXPECT_TRUE(boot.takeRestarted());
+  boot.advance(t1 + milliseconds(800));  // missed: firmware until switched off and on
+  boot.connectTaken();
+  EXPECT_EQ(boot.state(), State::Firmware);
+  EXPECT_FALSE(boot.listening());
+  boot.switchOff();
+  boot.switchOn(t1 + milliseconds(900));
+  EXPECT_EQ(boot.state(), State::Booting);
+
+  // Always in the loader: found on, and after a save; no save time and no window: no change.
+  PowerModel loader({.on = true, .bootWindowMs = 0, .saveMs = 200});
+  EXPECT_EQ(loader.state(), State::Loader);
+  loader.upgradeComplete(t0);
+  loader.advance(t0 + milliseconds(200));
+  EXPECT_EQ(loader.state(), State::Loader);
+  EXPECT_TRUE(loader.takeRestarted());
+  PowerModel asEver({});
+  EXPECT_TRUE(asEver.upgradeComplete(t0).empty());
+  EXPECT_EQ(asEver.state(), State::Loader);
+}
+
+// Switched by the control FIFO over a real pty: off takes nothing; the next unit is numbered in
+// every block, has the model asked for, and its complete read leaves its flash in the units
+// directory; a silent unit never answers; unknown lines change nothing.
+TEST(EmulatorPower, TheControlFifoSwitchesAndSwapsUnits) {
+  test::TempDir dir;
+  std::FILE* log = std::fopen(dir.file("log").c_str(), "w");
+  ASSERT_TRUE(log);
+  test::StartedEmulator emu({.log = log, .poweredOn = false, .unitsDir = dir.path().string()});
+  std::atomic<bool> quit = false;
+  std::optional<ControlFifo> control;
+  control.emplace(emu.emulator, [&quit] { quit = true; });
+  std::string error;
+  ASSERT_TRUE(control->open(dir.file("ctl"), error)) << error;
+  const auto say = [&](const std::string& line, const std::function<bool()>& done) {
+    std::ofstream(dir.file("ctl")) << line << "\n";
+    EXPECT_TRUE(emu.emulator.waitUntil(done)) << line;
+  };
+  CommandPort port;
+  ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
+  const auto answered = [&](const FrameBytes& frame) {
+    port.write(frame.data(), unsigned(frame.size()));
+    EXPECT_TRUE(test::settle(emu.emulator, port));
+    Bytes got(port.bytesInQueue());
+    port.read(got.data(), unsigned(got.size()));
+    return got;
+  };
+  EXPECT_EQ(answered(kConnectFrame), kNone);
+  say("on", [&] { return emu.emulator.powerState() == PowerModel::State::Loader; });
+  EXPECT_EQ(answered(kConnectFrame), kAck);
+
+  say("swap what", [] { return true; });
+  say("swap 6", [&] { return emu.emulator.unit() == 2; });
+  EXPECT_EQ(emu.emulator.powerState(), PowerModel::State::Off);
+  say("on", [&] { return emu.emulator.powerState() == PowerModel::State::Loader; });
+  const Bytes flash = emu.emulator.flash();
+  ASSERT_EQ(flash.size(), flashSizeOf(6));
+  Bytes read = answered(kStartReadFrame);
+  EXPECT_EQ(Bytes(read.begin(), read.begin() + long(kFrameSize)), B(identFrame(6)));
+  read.erase(read.begin(), read.begin() + long(kFrameSize));
+  for (unsigned k = 1; k < flash.size() / kBlockSize; ++k)
+    read = cat(read, answered(identFrame(6)));
+  EXPECT_EQ(answered(identFrame(6)), kNone);
+  answered(kReadCompleteFrame);
+  EXPECT_TRUE(read == flash);
+  for (std::size_t at = 0; at < flash.size(); at += kBlockSize)
+    ASSERT_EQ(std::string(flash.begin() + long(at), flash.begin() + long(at + kUnitTextSize)),
+              "UNIT 0002");
+  EXPECT_TRUE(test::readFileBytes(dir.file(unitFileName(2))) == flash);
+
+  say("swap silent", [&] { return emu.emulator.unit() == 3; });
+  say("on", [&] { return emu.emulator.powerState() == PowerModel::State::Loader; });
+  EXPECT_EQ(answered(kConnectFrame), kNone);
+  EXPECT_NE(emu.emulator.flash(), flash);
+  say("quit", [&] { return quit.load(); });
+  control.reset();
+  EXPECT_FALSE(std::filesystem::exists(dir.file("ctl")));
+  emu.emulator.stop();
+  std::fclose(log);
+  std::ifstream in(dir.file("log"));
+  const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* line : {"control: \"swap what\" not understood", "unit 2 read"})
+    EXPECT_NE(logged.find(line), std::string::npos) << line;
+}
+
 std::optional<CommandLine> parse(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> words{"quorvane-emu"};
@@ -174,6 +286,14 @@ TEST(EmulatorCommandLine, ValuesAfterEqualsLaterOptionsWinAndBadValuesAreRefused
   for (const char* bad : {"--model 17", "--model 0", "--answer ack3", "--split", "--surplus -1",
                           "--bogus", "--turnaround 5ms", "--pace=1", "stray --pace", "-x"})
     EXPECT_FALSE(parse(bad)) << bad;
+}
+
+TEST(EmulatorCommandLine, ABootWindowBringsASaveTimeUnlessOneIsGiven) {
+  EXPECT_EQ(parse("")->options.saveMs, 0);
+  EXPECT_EQ(parse("--boot-window 500")->options.saveMs, kDefaultSaveMs);
+  EXPECT_EQ(parse("--save-ms 0 --boot-window 500")->options.saveMs, 0);
+  EXPECT_FALSE(parse("--power-off")->options.poweredOn);
+  EXPECT_FALSE(parse("--boot-window -1"));
 }
 
 TEST(EmulatorCommandLine, AnImageFileAsFlashNamesTheModelUnlessOneWasGiven) {

@@ -24,6 +24,7 @@
 #include "transfer/read_transfer.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
+#include "transfer/type_query.h"
 #include "transfer/upgrade_transfer.h"
 
 namespace quorvane {
@@ -472,6 +473,49 @@ TEST_F(Machines, ReadCountsItsBlocksAndACancelSendsAndWritesNothing) {
   EXPECT_EQ(view.log, logged);
   EXPECT_EQ(heard(), (Frames{kStartReadFrame, identFrame(1), identFrame(1), identFrame(1)}));
   EXPECT_EQ(test::readFileBytes(target_), (Bytes{1, 2, 3}));
+}
+
+// The type asked as a read starts: a verdict for every answer, the stop frame once and nothing else
+// sent, what the receiver had sent of block 0 dropped while the line falls quiet.
+TEST_F(Machines, TypeQueryStopsTheReadAndGivesAVerdictForEveryAnswer) {
+  using enum TypeVerdict;
+  struct Case {
+    emu::FaultPlan faults;
+    TypeVerdict verdict;
+    std::vector<Notice> told = {};
+    bool chatter = false;  // a byte before every tick while the line should fall quiet
+  };
+  const Case cases[] = {{{}, Fits},
+                        {{.silence = FaultPoint::afterStart()}, NoAnswer},
+                        {{.wrongAnswer = true}, NoType},
+                        {{.otherModel = 6}, OtherType, {mismatchNotice(4, 5)}},
+                        {{}, KeptSending, {}, true}};
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(int(c.verdict));
+    options_.modelNumber = 5;
+    options_.faults = c.faults;
+    startReceiver();
+    CommandPort port;
+    RecordingView view;
+    TypeQuery query(port, static_cast<TransferView&>(view), kTarget, 4);
+    view.watch(query);
+    query.start();
+    for (int i = 0; i < kMaxTicks && !query.finished(); ++i) {
+      if (c.chatter && query.settling()) emulator_->sendRaw({0x55});
+      tick(query, port, view.timer());
+    }
+    EXPECT_EQ(query.verdict(), c.verdict) << what;
+    EXPECT_EQ(query.succeeded(), c.verdict <= NoType) << what;
+    EXPECT_EQ(view.messages, c.told) << what;
+    EXPECT_EQ(query.receiverTag(), c.verdict == Fits || c.chatter ? std::optional(4)
+                                   : c.verdict == OtherType       ? std::optional(5)
+                                                                  : std::nullopt);
+    EXPECT_TRUE(view.timers.empty()) << what;
+    EXPECT_EQ(heard(), (Frames{kStartReadFrame, kStopFrame})) << what;
+    if (c.verdict == Fits) {
+      EXPECT_EQ(query.bytesDropped(), kBlockSize);
+    }
+  }
 }
 
 // Pieces are taken in the tick that completes them; each wait gives up on its 60th empty tick.

@@ -16,6 +16,7 @@ enum class MessageId {
   PortOpenFailed,          // "open port%d error!"            portNumber
   ConnectNotAcknowledged,  // "no answer！": silence or another answer
   Connected,               // "connect ok!"
+  LoaderNotAnswering,      // the loader waited for did not answer in time
   // read transfer
   ReadTypeAnswerTimedOut,  // "no answer2！"
   ReadTypeAnswerWrong,     // "no answer1！": no receiver type's answer

@@ -36,6 +36,8 @@ std::string noticeText(const Notice& n) {
       return kNoAnswer;
     case MessageId::Connected:
       return "connect ok!";
+    case MessageId::LoaderNotAnswering:
+      return "the receiver's loader did not answer";
     case MessageId::ReadTypeAnswerWrong:
     case MessageId::UpgradeAnswerTimedOut:
       return kNoAnswer1;

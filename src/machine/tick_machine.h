@@ -1,7 +1,7 @@
-// What the tick-driven state machines (the connect handshake, the read and
-// the upgrade) have in common: how far they are, how they ended, their
-// counted waits, the events they report and the calls every front end
-// answers.
+// What the tick-driven state machines (the connect handshake, the wait for a
+// loader, the read, the upgrade and the type question) have in common: how
+// far they are, how they ended, their counted waits, the events they report
+// and the calls every front end answers.
 //
 // A front end drives each machine the same way: start() when its window
 // comes up, tick(timerId) when a timer the machine started fires, abandon()

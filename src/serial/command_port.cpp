@@ -28,7 +28,7 @@ AckWait::Result AckWait::poll(SerialPort& port, FrameBytes& answer) {
   }
   answer = {};
   const unsigned got = port.read(answer.data(), static_cast<unsigned>(answer.size()));
-  return got == kFrameSize && answer == kAckFrame ? Result::Acknowledged : Result::Refused;
+  return got == kFrameSize && isAcknowledgement(answer) ? Result::Acknowledged : Result::Refused;
 }
 
 }  // namespace quorvane

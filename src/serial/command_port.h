@@ -21,6 +21,12 @@ inline constexpr int kAckPollLimit = 200;  // 2000 ms of 10 ms polls
 using SleepFn = std::function<void(int ms)>;
 void sleepMilliseconds(int ms);
 
+// Whether twelve bytes are the plain acknowledgement, the loader's answer to
+// the connection request.
+inline bool isAcknowledgement(const FrameBytes& frame) {
+  return frame == kAckFrame;
+}
+
 // The acknowledgement wait, one poll per call. A poll finding exactly
 // twelve bytes waiting takes them: they are the answer, the acknowledgement
 // frame or not (twelve bytes that differ are consumed and end the wait).

@@ -260,9 +260,9 @@ int runRead(const Options& o, Console& console) {
 }
 
 // upgrade [--backup FILE] [--verify]: the backup read first (a receiver
-// whose backup failed is not written), then the upgrade, then the flash
-// read back and compared with the image. Each step has its own report
-// record.
+// whose backup failed is not written), then the upgrade, then, once the
+// receiver's loader answers again after its save and reboot, the flash read
+// back and compared with the image. Each step has its own report record.
 int runUpgrade(const Options& o, Console& console) {
   auto targets = receiversOf(o);
   if (!reportReady(o, console)) return kExitFailed;
@@ -288,7 +288,8 @@ int runUpgrade(const Options& o, Console& console) {
   if (o.verifyAfter && !targets.empty()) {
     const RunOutcome check =
         runJobs(o, console, targets, [&](RunContext& run, const JobTarget& t, std::size_t) {
-          return makeVerifyJob(run, t, o.args[0], *image);
+          return makeVerifyAfterUpgradeJob(run, t, o.args[0], *image,
+                                           unsigned(o.rebootWaitSeconds) * 1000u);
         });
     if (!step(check)) return kExitInterrupted;
   }

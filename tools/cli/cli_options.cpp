@@ -164,10 +164,33 @@ const OptionSpec kOptions[] = {
     {{.name = "verify",
       .command = "upgrade",
       .brief = "read the flash back afterwards and compare it with the image, as verify does; "
-               "costs one more read as long"},
+               "costs one more read as long. First it waits for the receiver to come back: a "
+               "receiver saves after an upgrade, then reboots, and its loader answers only for a "
+               "moment after the reboot. See --reboot-wait"},
      nullptr,
      [](Options& o, const std::string&) -> std::string {
        o.verifyAfter = true;
+       return {};
+     }},
+    {{.name = "reboot-wait",
+      .value = "SECONDS",
+      .command = "upgrade",
+      .brief = "with --verify: how long to wait for the receiver's loader after the upgrade, "
+               "asking with the connection request every 100 ms (default 30: up to 10 s of "
+               "saving, then the reboot, with room to spare). If it never answers the verify is "
+               "not done: exit status 1 and a line that says to power it on and run verify IMAGE",
+      .detail = "With --verify: how long to wait for the receiver's loader after the upgrade (1 "
+                "to 3600 s, default 30), asking with the connection request every 100 ms. If it "
+                "never answers, the verify is not done: exit status 1 and a line that says to "
+                "power the receiver on and run verify IMAGE."},
+     "a number of seconds",
+     [](Options& o, const std::string& value) -> std::string {
+       const auto n = parseInteger(value);
+       if (!n || *n < 1 || *n > kRebootWaitLimitSeconds)
+         return "--reboot-wait needs a number of seconds from 1 to " +
+                std::to_string(kRebootWaitLimitSeconds) + ", not \"" + value + "\"";
+       o.rebootWaitSeconds = static_cast<int>(*n);
+       o.rebootWaitGiven = true;
        return {};
      }},
     {{.name = "clear", .command = "map", .argument = true}, nullptr, nullptr},
@@ -414,6 +437,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
     else
       error = takeCommand(operands, commands, o);
     if (error.empty()) error = checkScope(given, *o.command);
+    if (error.empty() && o.rebootWaitGiven && !o.verifyAfter)
+      error = "--reboot-wait goes with --verify";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};

@@ -18,6 +18,9 @@ namespace quorvane::cli {
 class Console;
 struct Options;
 
+inline constexpr int kRebootWaitDefaultSeconds = 30;
+inline constexpr int kRebootWaitLimitSeconds = 3600;
+
 // One command: its name, the arguments it takes, what --help and the
 // documents say about it, how its arguments complete and the function that
 // runs it (returns the exit status).
@@ -43,6 +46,10 @@ struct Options {
   bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
   std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
   bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  // upgrade --verify: the wait for the receiver's loader after the upgrade
+  // (--reboot-wait): it saves for up to 10 s, then reboots.
+  int rebootWaitSeconds = kRebootWaitDefaultSeconds;
+  bool rebootWaitGiven = false;
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

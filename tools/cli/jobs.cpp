@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "connection/connect_handshake.h"
+#include "connection/loader_probe.h"
 #include "frame_names.h"
 #include "remote/remote_session.h"
 #include "serial/command_port.h"
@@ -12,6 +13,7 @@
 #include "transfer/model_check.h"
 #include "transfer/read_transfer.h"
 #include "transfer/rom_type.h"
+#include "transfer/type_query.h"
 #include "transfer/upgrade_transfer.h"
 
 namespace quorvane::cli {
@@ -21,7 +23,6 @@ namespace {
 // The timers the jobs add to their machines' own (machine/tick_machine.h).
 constexpr int kKeyTimerId = 1;          // key: one key frame per tick
 constexpr int kConnectWaitTimerId = 2;  // connect: the wait before the next step
-constexpr int kSettleTimerId = 3;       // upgrade: waiting for a quiet line after the type
 
 const char* const kSent = "->";
 const char* const kReceived = "<-";
@@ -196,7 +197,9 @@ class TransferJob : public MachineJob {
 
 class ReadJob final : public TransferJob {
  public:
-  ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image)
+  // `rebootWaitMs`: verify after an upgrade, the wait for the loader first.
+  ReadJob(RunContext& run, JobTarget target, std::string path, const LoadedImage* image,
+          unsigned rebootWaitMs = 0)
       : TransferJob(run, std::move(target), image ? "verify" : "read"),
         transfer_(port_, static_cast<TransferView&>(*this), target_.port,
                   image ? std::string() : path),
@@ -204,15 +207,52 @@ class ReadJob final : public TransferJob {
     record_.imagePath = std::move(path);
     if (image_) transfer_.verifyAgainst(image_->tagIndex);
     stopOnInterrupt_ = true;
-    watch(transfer_);
+    if (rebootWaitMs) {
+      probe_.emplace(port_, static_cast<TransferView&>(*this), target_.port, rebootWaitMs);
+      probing_ = true;
+      watch(*probe_);
+    } else {
+      watch(transfer_);
+    }
   }
 
   void begin() override {
     startProgress();
+    if (probe_) return probe_->start();
     transfer_.start();
   }
 
+  // While the loader is awaited there is no exchange to stop.
+  void interrupt() override {
+    if (!probing_) return MachineJob::interrupt();
+    Job::stopAllTimers();
+    probe_->abandon();
+  }
+
  private:
+  void onEvent(const MachineEvent& e) override {
+    if (!probing_) return TransferJob::onEvent(e);
+    switch (e.kind) {
+      case MachineEvent::Kind::FrameSent:
+        traceFrame(kSent, e.frame);
+        break;
+      case MachineEvent::Kind::AnswerTaken:
+        traceFrame(kReceived, e.frame, "the loader is back");
+        break;
+      case MachineEvent::Kind::BlockMoved:
+        break;
+      case MachineEvent::Kind::Finished:
+        probing_ = false;
+        if (probe_->bytesDropped())
+          traceLine(kReceived, std::to_string(probe_->bytesDropped()) + " bytes dropped");
+        if (!probe_->succeeded()) return conclude(false, probe_->outcome() == Outcome::Cancelled);
+        Job::stopAllTimers();
+        watch(transfer_);
+        transfer_.start();  // on the same port, opened afresh
+        break;
+    }
+  }
+
   void blockMoved(const MachineEvent& e) override {
     traceLine(kReceived,
               "block " + std::to_string(e.block) + " (" + std::to_string(kBlockSize) + " bytes)");
@@ -221,6 +261,15 @@ class ReadJob final : public TransferJob {
 
   std::optional<Explanation> explain(const Notice& notice) const override {
     switch (notice.id) {
+      case MessageId::LoaderNotAnswering:
+        if (port_.lastError().isDisconnected()) return MachineJob::explain(notice);
+        return Explanation{portSubject(target_.naming()),
+                           "the receiver was written but could not be read back: its loader did "
+                           "not answer within " +
+                               std::to_string(probe_->unansweredMs() / 1000) +
+                               " s after the upgrade (verify not done); power it on and run "
+                               "quorvane-cli verify " +
+                               record_.imagePath};
       case MessageId::ImageCreateFailed:
       case MessageId::ImageTagWriteFailed:
       case MessageId::ImageWriteFailed:
@@ -249,6 +298,7 @@ class ReadJob final : public TransferJob {
     if (ok && image_) {
       const std::string differ =
           differingBlocksText(f.flashData.data(), image_->data.data() + kTagSize, f.blockCount);
+      record_.verify = differ.empty() ? "identical" : "differ";
       if (!differ.empty()) {
         ok = false;
         failText(differ);
@@ -262,6 +312,8 @@ class ReadJob final : public TransferJob {
 
   ReadTransfer transfer_;
   const LoadedImage* image_;
+  std::optional<LoaderProbe> probe_;  // verify after an upgrade: the wait for the loader
+  bool probing_ = false;              // the loader is awaited
 };
 
 // ---- upgrade ---------------------------------------------------------------
@@ -277,27 +329,20 @@ std::string verdictNote(const FrameBytes& answer, bool accepted, int tagIndex) {
                                                   : "unexpected for group F";
 }
 
-// Before the start-upgrade frame the receiver is asked for its type as a read
-// starts: its IdentFrame, taken within the read's own wait, must name the
-// image's type, else nothing is written. Then the stop frame, the line left
-// to fall quiet (what the receiver had sent of its first block is dropped),
-// and the upgrade as the dialog runs it. A receiver that names no type is
-// upgraded all the same, after a line that says so.
-constexpr int kQuietTicks = 6;          // 300 ms without a byte
-constexpr int kSettleLimitTicks = 100;  // 5 s at most
-
+// Before the start-upgrade frame the receiver is asked for its type
+// (TypeQuery): nothing is written unless it names the image's. A receiver
+// that names no type is upgraded all the same, after a line that says so.
 class UpgradeJob final : public TransferJob {
  public:
   UpgradeJob(RunContext& run, JobTarget target, std::string path, const LoadedImage& image,
              bool askType)
       : TransferJob(run, std::move(target), "upgrade"),
         transfer_(port_, static_cast<TransferView&>(*this), target_.port, path),
-        query_(port_, static_cast<TransferView&>(*this), target_.port, std::string()),
+        query_(port_, static_cast<TransferView&>(*this), target_.port, image.tagIndex),
         imageTag_(image.tagIndex),
         askType_(askType) {
     record_.imagePath = std::move(path);
     record_.typeQuery = askType ? "no answer" : "not asked";
-    query_.verifyAgainst(imageTag_);
     stopOnInterrupt_ = true;
   }
 
@@ -310,43 +355,28 @@ class UpgradeJob final : public TransferJob {
     query_.start();
   }
 
-  void onTimer(int timerId) override {
-    if (stage_ == Stage::Settle) return settleTick();
-    MachineJob::onTimer(timerId);
-    // The type fits: the read is stopped before its first block is taken.
-    if (stage_ == Stage::Query && query_.phase() == Phase::MovingBlocks) {
-      stage_ = Stage::Settle;
-      query_.abandon();
-      port_.sendCommand(kCmdStop);
-      traceFrame(kSent, kStopFrame);
-      beginSettle();
-    }
-  }
-
   void interrupt() override {
-    if (stage_ != Stage::Settle) return MachineJob::interrupt();
-    Job::stopAllTimers();  // the stop frame has gone out already
-    wrapUpEarly(true);
+    // While the line falls quiet the stop frame has gone out already.
+    if (stage_ != Stage::Query || !query_.settling()) return MachineJob::interrupt();
+    Job::stopAllTimers();
+    query_.abandon();
   }
 
  private:
-  enum class Stage { Query, Settle, Upgrade };
+  enum class Stage { Query, Upgrade };
 
   void onEvent(const MachineEvent& e) override {
     if (stage_ == Stage::Upgrade) return TransferJob::onEvent(e);
-    if (stage_ != Stage::Query) return;
     switch (e.kind) {
       case MachineEvent::Kind::FrameSent:
         traceFrame(kSent, e.frame);
         break;
       case MachineEvent::Kind::AnswerTaken:
         traceFrame(kReceived, e.frame, "type question");
-        if (const std::optional<int> index = identifyModel(e.frame.data())) {
-          receiverTag_ = *index;
+        if (const std::optional<int> index = identifyModel(e.frame.data()))
           record_.typeQuery = std::string(romType(*index).modelName);
-        } else {
+        else
           record_.typeQuery = "no type in the answer " + hexBytes(e.frame.data(), e.frame.size());
-        }
         break;
       case MachineEvent::Kind::BlockMoved:
         break;
@@ -356,62 +386,36 @@ class UpgradeJob final : public TransferJob {
     }
   }
 
-  // While the type is asked, a missing or unknown answer is no failure.
-  void showMessage(const Notice& notice) override {
-    const bool unanswered = notice.id == MessageId::ReadTypeAnswerTimedOut ||
-                            notice.id == MessageId::ReadTypeAnswerWrong;
-    if (stage_ == Stage::Query && unanswered) return;
-    MachineJob::showMessage(notice);
-  }
-
-  // The read of the type question has ended before the type was known to
-  // fit: refused, cancelled, the port not opened, or no type answer.
+  // The type question has ended: the upgrade, or the end of the job.
   void queryEnded() {
-    const std::optional<Notice>& failure = query_.failure();
-    const bool unanswered = failure && (failure->id == MessageId::ReadTypeAnswerTimedOut ||
-                                        failure->id == MessageId::ReadTypeAnswerWrong);
-    if (!unanswered) return wrapUpEarly(query_.outcome() == Outcome::Cancelled);
-    // The stop frame has gone out with the failed tick.
-    run_.console.explain(
-        target_.prefix,
-        (target_.prefix.empty() ? portSubject(target_.naming()) + ": " : std::string()) +
-            "the receiver named no type when asked (" + record_.typeQuery +
-            "), so the image's type (" + std::string(romType(imageTag_).modelName) +
-            ") is checked only if it names it while the image is written");
-    stage_ = Stage::Settle;
-    beginSettle();
-  }
-
-  void beginSettle() {
-    Job::stopAllTimers();
-    quietTicks_ = 0;
-    settleTicks_ = 0;
-    Job::startTimer(kSettleTimerId, kTickMs);
-  }
-
-  // Drops whatever arrives until the line has been quiet for kQuietTicks.
-  void settleTick() {
-    std::uint8_t sink[kBlockSize];
-    unsigned got = 0;
-    while (port_.bytesInQueue() > 0) {
-      const unsigned n = port_.read(sink, sizeof sink);
-      if (n == 0) break;
-      got += n;
+    switch (query_.verdict()) {
+      case TypeVerdict::NoAnswer:
+      case TypeVerdict::NoType:
+        run_.console.explain(
+            target_.prefix,
+            (target_.prefix.empty() ? portSubject(target_.naming()) + ": " : std::string()) +
+                "the receiver named no type when asked (" + record_.typeQuery +
+                "), so the image's type (" + std::string(romType(imageTag_).modelName) +
+                ") is checked only if it names it while the image is written");
+        [[fallthrough]];
+      case TypeVerdict::Fits:
+        if (!query_.succeeded()) break;
+        if (query_.bytesDropped())
+          traceLine(kReceived, std::to_string(query_.bytesDropped()) + " bytes dropped");
+        return startUpgrade();
+      case TypeVerdict::KeptSending:
+        failText(
+            "the receiver did not stop sending",
+            Explanation{portSubject(target_.naming()),
+                        "it kept sending for " + std::to_string(kTypeSettleLimitTicks * kTickMs) +
+                            " ms after the stop frame; nothing was written. Switch the "
+                            "receiver off and on, then run the upgrade again"});
+        break;
+      case TypeVerdict::Unknown:
+      case TypeVerdict::OtherType:
+        break;
     }
-    dropped_ += got;
-    quietTicks_ = got ? 0 : quietTicks_ + 1;
-    if (quietTicks_ >= kQuietTicks) {
-      if (dropped_) traceLine(kReceived, std::to_string(dropped_) + " bytes dropped");
-      return startUpgrade();
-    }
-    if (++settleTicks_ < kSettleLimitTicks) return;
-    Job::stopAllTimers();
-    failText("the receiver did not stop sending",
-             Explanation{portSubject(target_.naming()),
-                         "it kept sending for " + std::to_string(kSettleLimitTicks * kTickMs) +
-                             " ms after the stop frame; nothing was written. Switch the receiver "
-                             "off and on, then run the upgrade again"});
-    wrapUpEarly(false);
+    wrapUpEarly(query_.outcome() == Outcome::Cancelled);
   }
 
   void startUpgrade() {
@@ -439,7 +443,7 @@ class UpgradeJob final : public TransferJob {
     if (notice.id == MessageId::ReceiverModelMismatch) {
       // Named when asked before writing, or in an upgrade answer.
       const std::optional<int> named =
-          receiverTag_ ? receiverTag_ : identifyModel(lastAnswer_.data());
+          query_.receiverTag() ? query_.receiverTag() : identifyModel(lastAnswer_.data());
       if (named)
         return explainTypeMismatch(subject, *named, record_.imagePath, imageTag_,
                                    stage_ == Stage::Upgrade ? transfer_.blocksSent() : 0);
@@ -454,7 +458,7 @@ class UpgradeJob final : public TransferJob {
   void wrapUpEarly(bool cancelled) {
     describeType(record_, imageTag_);
     record_.blockCount = blockCountOfIndex(imageTag_);
-    record_.modelChecked = receiverTag_.has_value();
+    record_.modelChecked = query_.receiverTag().has_value();
     conclude(false, cancelled);
   }
 
@@ -466,7 +470,7 @@ class UpgradeJob final : public TransferJob {
       record_.sha256 = dataSha(transfer_.imageData(), kTagSize);
     }
     const bool ok = transfer_.succeeded();
-    record_.modelChecked = typeNamed_ || receiverTag_.has_value();
+    record_.modelChecked = typeNamed_ || query_.receiverTag().has_value();
     if (ok) {
       progress(transfer_.blockCount(), transfer_.blockCount());
       run_.console.result(target_.prefix, kUpgradeCompleteWarning);
@@ -482,14 +486,10 @@ class UpgradeJob final : public TransferJob {
   }
 
   UpgradeTransfer transfer_;
-  ReadTransfer query_;  // the type question
+  TypeQuery query_;
   int imageTag_;
   bool askType_;
   Stage stage_ = Stage::Upgrade;
-  std::optional<int> receiverTag_;  // the type the receiver named when asked
-  int quietTicks_ = 0;
-  int settleTicks_ = 0;
-  unsigned long long dropped_ = 0;
   bool typeNamed_ = false;  // an upgrade answer was the receiver's IdentFrame
 };
 
@@ -642,6 +642,13 @@ std::unique_ptr<ReceiverJob> makeReadJob(RunContext& run, JobTarget target, std:
 std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, std::string imagePath,
                                            const LoadedImage& image) {
   return std::make_unique<ReadJob>(run, std::move(target), std::move(imagePath), &image);
+}
+std::unique_ptr<ReceiverJob> makeVerifyAfterUpgradeJob(RunContext& run, JobTarget target,
+                                                       std::string imagePath,
+                                                       const LoadedImage& image,
+                                                       unsigned rebootWaitMs) {
+  return std::make_unique<ReadJob>(run, std::move(target), std::move(imagePath), &image,
+                                   rebootWaitMs);
 }
 std::unique_ptr<ReceiverJob> makeUpgradeJob(RunContext& run, JobTarget target, std::string path,
                                             const LoadedImage& image, bool askType) {

@@ -84,6 +84,14 @@ std::unique_ptr<ReceiverJob> makeConnectJob(RunContext& run, JobTarget target);
 std::unique_ptr<ReceiverJob> makeReadJob(RunContext& run, JobTarget target, std::string path);
 std::unique_ptr<ReceiverJob> makeVerifyJob(RunContext& run, JobTarget target, std::string imagePath,
                                            const LoadedImage& image);
+// verify FILE right after an upgrade of the receiver: first a wait of up to
+// `rebootWaitMs` for its loader to answer the connection request again
+// (LoaderProbe), as it saves and reboots; if it never does, the job fails
+// with the verify not done.
+std::unique_ptr<ReceiverJob> makeVerifyAfterUpgradeJob(RunContext& run, JobTarget target,
+                                                       std::string imagePath,
+                                                       const LoadedImage& image,
+                                                       unsigned rebootWaitMs);
 
 // upgrade FILE, the loaded `image` of it; `askType`: the receiver is asked
 // for its type first and nothing is written unless it names the image's.

@@ -21,6 +21,7 @@ std::string recordJson(const JobRecord& r) {
   j["reason"] = r.reason;
   if (r.modelChecked) j["model_checked"] = *r.modelChecked;
   if (r.command == "upgrade") j["type_query"] = r.typeQuery;
+  if (r.command == "verify") j["verify"] = r.verify.empty() ? "not done" : r.verify;
   if (r.command == "key") j["keys"] = r.keys;
   j["start_time"] = isoUtc(r.start);
   j["duration_s"] = r.durationSeconds;

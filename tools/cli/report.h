@@ -27,6 +27,7 @@ struct JobRecord {
                                      // system's reason, the next step; may be empty
   std::optional<bool> modelChecked;  // upgrade: the receiver named its type
   std::string typeQuery;             // upgrade: "not asked", "no answer", the type named, ...
+  std::string verify;                // verify: "identical", "differ" or "not done"
   std::vector<std::string> keys;     // key: the keys sent, as named
   std::chrono::system_clock::time_point start{};
   double durationSeconds = 0;

@@ -239,7 +239,7 @@ std::string optionsHelp(const ToolDoc& doc, std::size_t termWidth) {
     if (o.argument) continue;
     if (o.group != group) {
       if (!out.empty()) out += "\n";
-      out.append(group = o.group).append(":\n");
+      out += wrapText("", std::string(group = o.group) + ":", 0, kHelpWidth);
     }
     out += wrapText("  " + optionTerm(o), scoped(o, o.brief), termWidth, kHelpWidth);
   }

@@ -1,11 +1,13 @@
 // quorvane-emu: a receiver's service loader on a pseudo-terminal.
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "control_fifo.h"
 #include "emulator_options.h"
 #include "quorvane/version.h"
 #include "receiver_emulator.h"
@@ -70,6 +72,12 @@ int main(int argc, char** argv) {
   if (!emulator.start()) {
     std::fprintf(stderr, "quorvane-emu: cannot open a pseudo-terminal%s\n",
                  cmd.options.linkPath.empty() ? "" : " or make the link");
+    return 1;
+  }
+  // "quit" on the control FIFO ends it as a stop signal does.
+  ControlFifo control(emulator, [] { kill(getpid(), SIGTERM); });
+  if (!cmd.controlPath.empty() && !control.open(cmd.controlPath, error)) {
+    std::fprintf(stderr, "quorvane-emu: %s\n", error.c_str());
     return 1;
   }
   std::printf("%s\n", emulator.devicePath().c_str());

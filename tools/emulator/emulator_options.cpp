@@ -93,6 +93,17 @@ bool storeSilentAfterBlock(CommandLine& c, long number, const char*, std::string
   return true;
 }
 
+bool storePowerOff(CommandLine& c, long, const char*, std::string&) {
+  c.options.poweredOn = false;
+  return true;
+}
+
+bool storeSaveMs(CommandLine& c, long number, const char*, std::string&) {
+  c.options.saveMs = int(number);
+  c.saveMsGiven = true;
+  return true;
+}
+
 bool storeAnswer(CommandLine& c, long, const char* text, std::string& why) {
   static const std::pair<const char*, UpgradeAnswer> kAnswers[] = {
       {"ack0", UpgradeAnswer::Ack0},
@@ -128,6 +139,9 @@ constexpr long kFrameBytes = long(kFrameSize), kBlockBytes = long(kBlockSize);
 constexpr const char* kReceiver = "The receiver";
 constexpr const char* kLine = "The line";
 constexpr const char* kFaults = "Faults (block numbers count from 0)";
+constexpr const char* kPower =
+    "Power and boot (without these, a receiver that is always on and in its loader, and saves "
+    "in no time)";
 constexpr const char* kProcess = "Process";
 constexpr const char* kModels = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16";
 static_assert(kModelNumberFirst == 1 && kModelNumberLast == 16, "kModels lists every model");
@@ -236,6 +250,60 @@ const OptionSpec kOptions[] = {
      0,
      0,
      store<&CommandLine::logPath>},
+    {{.name = "power-off",
+      .group = kPower,
+      .brief = "start switched off: it takes nothing and sends nothing, while the pty stays open"},
+     Value::None,
+     0,
+     0,
+     storePowerOff},
+    {{.name = "boot-window",
+      .value = "MS",
+      .group = kPower,
+      .brief = "after power-on and after each reboot its loader answers a connection request only "
+               "within MS; a request in time keeps it in the loader until it is switched off, "
+               "otherwise it runs its firmware and answers nothing until the next power-on "
+               "(default 0: always in its loader). Started switched on, it is in its loader "
+               "already, as if its window had been caught"},
+     Value::Number,
+     0,
+     600'000,
+     store<&EmulatorOptions::bootWindowMs>},
+    {{.name = "save-ms",
+      .value = "MS",
+      .group = kPower,
+      .brief = "after the last answer of a complete upgrade it is silent for MS while it saves, "
+               "then reboots (into its boot window); default 0, or 5000 with --boot-window "
+               "(receivers save for up to 10 s)"},
+     Value::Number,
+     0,
+     600'000,
+     storeSaveMs},
+    {{.name = "units-dir",
+      .value = "DIR",
+      .group = kPower,
+      .brief = "after each complete upgrade or read, save the unit's flash as DIR/unit-NNNN.bin "
+               "and log \"unit N upgraded\" or \"unit N read\"",
+      .complete = "@file"},
+     Value::Text,
+     0,
+     0,
+     store<&EmulatorOptions::unitsDir>},
+    {{.name = "control",
+      .value = "PATH",
+      .group = kPower,
+      .brief = "make a FIFO at PATH (removed at exit) and take one command per line from it: on "
+               "(switch it on), off (switch it off), swap [MODEL] [silent] (switch it off and put "
+               "the next unit in its place, still off: unit number + 1, its own flash, ModelNumber "
+               "MODEL if given; silent: a unit that never answers), quit (end the emulator); other "
+               "lines are logged and ignored. Unit 1 has the flash of --flash or --pattern; unit N "
+               "after it a flash whose every block begins with \"UNIT NNNN\" (N in four digits), "
+               "the block number (2 bytes) and the model",
+      .complete = "@file"},
+     Value::Text,
+     0,
+     0,
+     store<&CommandLine::controlPath>},
     {{.name = "silent-after-start",
       .group = kFaults,
       .brief = "no answer to a connect request; no answer at all in a read or an upgrade (until "
@@ -473,6 +541,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine& out, std::
     error = std::string("unknown option ") + args[optind] + " (see --help)";
     return false;
   }
+  if (out.options.bootWindowMs > 0 && !out.saveMsGiven) out.options.saveMs = kDefaultSaveMs;
   return true;
 }
 

@@ -17,13 +17,20 @@ struct CommandLine {
     o.upgradeAnswer = UpgradeAnswer::Ident;
     return o;
   }();
-  std::string flashPath;  // --flash
-  std::string logPath;    // --log: a file, "-" for stderr, empty for none
-  long parentPid = 0;     // --parent-pid: exit once this process is gone
+  std::string flashPath;    // --flash
+  std::string logPath;      // --log: a file, "-" for stderr, empty for none
+  std::string controlPath;  // --control: the FIFO made there, empty for none
+  bool saveMsGiven = false;
+  long parentPid = 0;  // --parent-pid: exit once this process is gone
   bool modelGiven = false;
   bool help = false;
   bool version = false;  // --version
 };
+
+// The save time after an upgrade of a receiver with a boot window when
+// --save-ms is not given: a receiver saves for up to 10 s; 5 s is midway,
+// long enough that a tool which reads back at once fails visibly.
+inline constexpr int kDefaultSaveMs = 5000;
 
 // Parses argv[1..]; false with `error` set on an unknown option or a bad
 // value. A --flash file is not read here (see loadFlashFile).

@@ -82,6 +82,11 @@ class FaultyLoader {
 
   void setPlan(FaultPlan plan);
   const LoaderModel& model() const { return model_; }
+  // After a reboot: the loader afresh, no silence under way.
+  void restart() {
+    model_.restart();
+    silent_ = false;
+  }
 
   // Takes bytes from the PC; returns what the receiver does.
   std::vector<Action> receive(const std::uint8_t* bytes, std::size_t count);

@@ -3,6 +3,7 @@
 #include "frame_names.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include "transfer/model_check.h"
@@ -64,6 +65,29 @@ std::vector<std::uint8_t> patternFlash(int modelNumber) {
   return f;
 }
 
+std::vector<std::uint8_t> unitFlash(int modelNumber, int unit) {
+  const int model = validModelNumber(modelNumber) ? modelNumber : kModelNumberFirst;
+  std::vector<std::uint8_t> f(flashSizeOf(model));
+  char text[16];
+  std::snprintf(text, sizeof text, "UNIT %04d", unit % 10000);
+  for (std::size_t at = 0, k = 0; at < f.size(); at += kBlockSize, ++k) {
+    std::uint8_t* b = f.data() + at;
+    std::copy_n(text, kUnitTextSize, b);
+    b[kUnitTextSize] = std::uint8_t(k >> 8);
+    b[kUnitTextSize + 1] = std::uint8_t(k);
+    b[kUnitTextSize + 2] = std::uint8_t(model);
+    std::uint32_t x = 0x2545F491u ^ (std::uint32_t(unit) * 0x9E3779B9u) ^ std::uint32_t(k << 8) ^
+                      std::uint32_t(model);
+    for (std::size_t i = kUnitTextSize + 3; i < kBlockSize; ++i) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      b[i] = std::uint8_t(x);
+    }
+  }
+  return f;
+}
+
 LoaderModel::LoaderModel(int modelNumber, std::vector<std::uint8_t> flash,
                          UpgradeAnswer upgradeAnswer)
     : model_(modelNumber),
@@ -83,6 +107,12 @@ std::vector<LoaderEvent> LoaderModel::receive(const std::uint8_t* bytes, std::si
     if (in_.empty() || (mode_ == before && in_.size() == waiting)) break;
   }
   return std::exchange(events_, {});
+}
+
+void LoaderModel::restart() {
+  mode_ = Mode::Idle;
+  in_.clear();
+  awaitingAck_ = false;
 }
 
 void LoaderModel::takeFrames() {
@@ -143,6 +173,7 @@ void LoaderModel::onFrame(const FrameBytes& f) {
   if (mode_ == Mode::Reading) return onReadFrame(f);
   if (mode_ == Mode::UpgradeDone) return note("frame not expected after the upgrade; ignored");
   if (f == kConnectFrame) {
+    ++connects_;
     send(LoaderEvent::Reply::ConnectAnswer, bytesOf(kAckFrame));
   } else if (f == kStartReadFrame) {
     startRead();
@@ -178,6 +209,7 @@ void LoaderModel::onReadFrame(const FrameBytes& f) {
     awaitingAck_ = false;
     if (nextBlock_ < readBlocks_) sendNextBlock();
   } else if (f == kReadCompleteFrame) {
+    if (nextBlock_ >= readBlocks_ && !awaitingAck_) ++readsDone_;
     note("read finished after " + std::to_string(nextBlock_) + " blocks");
     mode_ = Mode::Idle;
   } else {

@@ -33,6 +33,12 @@ std::string frameLogText(const FrameBytes& frame);
 // A recognisable, deterministic flash content of the model's size: each
 // block starts 'Q' 'B', block number (high byte first), model number.
 std::vector<std::uint8_t> patternFlash(int modelNumber);
+// The flash of unit `unit` (the second receiver and on, see the control
+// FIFO): each block starts with the text "UNIT NNNN" (the unit number, four
+// digits), then its block number (high byte first) and the model number,
+// then a pseudo-random body seeded by unit, block and model.
+inline constexpr std::size_t kUnitTextSize = 9;  // "UNIT 0002"
+std::vector<std::uint8_t> unitFlash(int modelNumber, int unit);
 
 // One thing the loader did, in the order it did it.
 struct LoaderEvent {
@@ -67,6 +73,10 @@ class LoaderModel {
   // Takes bytes from the PC; returns what it did with them, in order.
   std::vector<LoaderEvent> receive(const std::uint8_t* bytes, std::size_t count);
 
+  // Starts afresh, as after a reboot: no exchange under way, nothing held
+  // of what came before. The flash and what it has counted stay.
+  void restart();
+
   int modelNumber() const { return model_; }
   const std::vector<std::uint8_t>& flash() const { return flash_; }
   const std::vector<FrameBytes>& frames() const { return frames_; }  // every frame taken
@@ -74,6 +84,9 @@ class LoaderModel {
   unsigned blocksTaken() const { return blocksTaken_; }  // upgrade blocks, all upgrades
   unsigned upgradeBlocks() const { return upBlocks_; }   // blocks of the current upgrade
   unsigned upgradesBegun() const { return upgrades_; }
+  unsigned connectsTaken() const { return connects_; }
+  // Reads that ended with read complete after every block.
+  unsigned readsCompleted() const { return readsDone_; }
   // The last block of the latest upgrade taken and answered.
   bool upgradeComplete() const { return complete_; }
 
@@ -114,6 +127,8 @@ class LoaderModel {
   std::vector<FrameBytes> frames_;
   std::vector<std::uint8_t> keys_;
   unsigned blocksTaken_ = 0;
+  unsigned connects_ = 0;
+  unsigned readsDone_ = 0;
 };
 
 }  // namespace quorvane::emu

@@ -32,9 +32,17 @@ int pollTimeout(Clock::time_point next) {
 
 }  // namespace
 
+std::string unitFileName(int unit) {
+  char name[32];
+  std::snprintf(name, sizeof name, "unit-%04d.bin", unit);
+  return name;
+}
+
 struct ReceiverEmulator::State {
   explicit State(EmulatorOptions options)
-      : opt(std::move(options)), line(pty, {opt.pace, opt.baud, opt.blockTurnaroundMs}) {}
+      : opt(std::move(options)),
+        line(pty, {opt.pace, opt.baud, opt.blockTurnaroundMs}),
+        power({opt.poweredOn, opt.bootWindowMs, opt.saveMs}) {}
 
   EmulatorOptions opt;
   mutable std::mutex mu;
@@ -48,6 +56,11 @@ struct ReceiverEmulator::State {
   PacedLine line;
   std::optional<FaultyLoader> loader;  // from start()
   Clock::time_point epoch = Clock::now();
+  PowerModel power;
+  int unit = 1;
+  bool silentUnit = false;  // this unit never answers
+  unsigned readsSeen = 0;   // the loader's complete reads already logged
+  unsigned connectsSeen = 0;
 
   unsigned blocksServed = 0;
   std::optional<unsigned> completedUpgrade;  // the upgrade whose last answer went out
@@ -89,6 +102,14 @@ struct ReceiverEmulator::State {
 
   // Bytes that have arrived from the tool: what the receiver does about them.
   void take(const std::uint8_t* bytes, std::size_t count) {
+    advancePower();
+    if (!power.listening() || silentUnit) {
+      logLine("<-",
+              std::to_string(count) + " bytes not taken (" +
+                  (silentUnit ? std::string("a silent unit") : powerStateName(power.state())) +
+                  ")");
+      return;
+    }
     for (Action& a : loader->receive(bytes, count)) {
       switch (a.kind) {
         case Action::Kind::Log:
@@ -104,6 +125,15 @@ struct ReceiverEmulator::State {
           closePty(a.text);
           return;
       }
+    }
+    const LoaderModel& model = loader->model();
+    if (model.connectsTaken() != connectsSeen) {
+      connectsSeen = model.connectsTaken();
+      logPower(power.connectTaken());
+    }
+    if (model.readsCompleted() != readsSeen) {
+      readsSeen = model.readsCompleted();
+      unitDone("read");
     }
   }
 
@@ -128,11 +158,38 @@ struct ReceiverEmulator::State {
     const LoaderModel& model = loader->model();
     logLine("  ",
             "upgrade complete: " + std::to_string(model.upgradeBlocks()) + " blocks programmed");
-    if (opt.saveFlashTo.empty()) return;
+    if (!opt.saveFlashTo.empty()) saveFlash(opt.saveFlashTo);
+    unitDone("upgraded");
+    logPower(power.upgradeComplete(Clock::now()));
+  }
+
+  bool saveFlash(const std::string& path) {
+    const std::vector<std::uint8_t>& flash = loader->model().flash();
     AtomicFileWriter w;
-    const bool ok = w.open(opt.saveFlashTo) &&
-                    w.write(model.flash().data(), model.flash().size()) && w.commit();
-    logLine("  ", (ok ? "flash saved to " : "could not save the flash to ") + opt.saveFlashTo);
+    const bool ok = w.open(path) && w.write(flash.data(), flash.size()) && w.commit();
+    logLine("  ", (ok ? "flash saved to " : "could not save the flash to ") + path);
+    return ok;
+  }
+
+  // A complete upgrade or read of this unit: its flash into the units
+  // directory, then the line the tests count.
+  void unitDone(const char* what) {
+    if (opt.unitsDir.empty()) return;
+    saveFlash(opt.unitsDir + "/" + unitFileName(unit));
+    logLine("  ", "unit " + std::to_string(unit) + " " + what);
+  }
+
+  void logPower(const std::string& change) {
+    if (!change.empty()) logLine("  ", "unit " + std::to_string(unit) + " " + change);
+  }
+
+  // The boot window or the save time may have run out. A receiver that
+  // stops listening drops what it still had to send; one that (re)boots
+  // starts its loader afresh.
+  void advancePower() {
+    logPower(power.advance(Clock::now()));
+    if (power.takeRestarted() && loader) loader->restart();
+    if (!power.listening()) line.dropQueued();
   }
 
   Clock::time_point pumpOut() {
@@ -146,13 +203,14 @@ struct ReceiverEmulator::State {
   // One turn of the line both ways. Returns when something is next due;
   // `drained` when the pty had nothing more to read.
   Clock::time_point serve(bool& drained) {
+    advancePower();
     auto next = line.pumpIn([this](const std::uint8_t* b, std::size_t n) { take(b, n); }, drained);
     next = std::min(next, pumpOut());
     // Output may have become due while input was handled, and the other
     // way round; one more turn of each settles both.
     if (line.sending() && !line.writeBlocked()) next = std::min(next, pumpOut());
     if (vanishPending) next = std::min(next, Clock::now() + std::chrono::milliseconds(1));
-    return next;
+    return std::min(next, power.nextChange());
   }
 
   void run() {
@@ -224,6 +282,7 @@ bool ReceiverEmulator::start() {
   s.logLine("  ", "receiver model " + std::to_string(model) + " (" +
                       std::string(romType(model - 1).tagText) + ") on " + s.pty.devicePath() +
                       (s.opt.linkPath.empty() ? "" : " (link " + s.opt.linkPath + ")"));
+  s.logPower(s.power.state() == PowerModel::State::Off ? "switched off" : "on, in its loader");
   s.stopping = false;
   s.running = true;
   s.thread = std::thread([&s] { s.run(); });
@@ -344,6 +403,61 @@ void ReceiverEmulator::setFaults(const FaultPlan& faults) {
   s.opt.faults = faults;
   if (s.loader) s.loader->setPlan(faults);
   s.wake();
+}
+
+void ReceiverEmulator::switchOn() {
+  State& s = *state_;
+  std::lock_guard lk(s.mu);
+  s.logPower(s.power.switchOn(Clock::now()));
+  if (s.power.takeRestarted() && s.loader) s.loader->restart();
+  s.wake();
+}
+
+void ReceiverEmulator::switchOff() {
+  State& s = *state_;
+  std::lock_guard lk(s.mu);
+  s.logPower(s.power.switchOff());
+  s.line.dropQueued();
+  s.wake();
+}
+
+bool ReceiverEmulator::swapUnit(std::optional<int> modelNumber, bool silent) {
+  State& s = *state_;
+  std::lock_guard lk(s.mu);
+  const int model = modelNumber.value_or(s.opt.modelNumber);
+  if (!validModelNumber(model)) return false;
+  s.logPower(s.power.switchOff());
+  s.line.dropQueued();
+  ++s.unit;
+  s.opt.modelNumber = model;
+  s.opt.flash = unitFlash(model, s.unit);
+  s.silentUnit = silent;
+  if (s.loader) {
+    s.loader.emplace(LoaderModel(model, s.opt.flash, s.opt.upgradeAnswer), s.opt.faults);
+    s.readsSeen = s.connectsSeen = 0;
+    s.completedUpgrade.reset();
+  }
+  s.logLine("  ", "unit " + std::to_string(s.unit) + " in place, switched off: model " +
+                      std::to_string(model) + " (" + std::string(romType(model - 1).tagText) + ")" +
+                      (silent ? ", never answers" : ""));
+  s.wake();
+  return true;
+}
+
+int ReceiverEmulator::unit() const {
+  std::lock_guard lk(state_->mu);
+  return state_->unit;
+}
+
+PowerModel::State ReceiverEmulator::powerState() const {
+  std::lock_guard lk(state_->mu);
+  return state_->power.state();
+}
+
+bool ReceiverEmulator::note(const std::string& text) {
+  std::lock_guard lk(state_->mu);
+  state_->logLine("  ", text);
+  return state_->opt.log != nullptr;
 }
 
 }  // namespace quorvane::emu

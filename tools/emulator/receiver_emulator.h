@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fault_plan.h"
 #include "loader_model.h"
+#include "power_model.h"
 #include "serial/command_frame.h"
 #include "serial/protocol.h"
 
@@ -35,7 +37,18 @@ struct EmulatorOptions {
   std::string saveFlashTo;   // if set: flash saved here after a
                              // complete upgrade
   std::FILE* log = nullptr;  // frame log (hex and meaning), or none
+  // Power and boot (power_model.h): switched on from the start, its boot
+  // window (0: always in its loader) and its save time after an upgrade.
+  bool poweredOn = true;
+  int bootWindowMs = 0;
+  int saveMs = 0;
+  // If set: each unit's flash after a complete upgrade or read is saved
+  // here as unit-NNNN.bin, and "unit N upgraded" / "unit N read" logged.
+  std::string unitsDir;
 };
+
+// The file a unit's flash is saved to in a units directory: unit-0002.bin.
+std::string unitFileName(int unit);
 
 class ReceiverEmulator {
  public:
@@ -80,6 +93,21 @@ class ReceiverEmulator {
   void sendRaw(const std::vector<std::uint8_t>& bytes);  // to the PC
   void vanish();                                         // closes its side of the pty now
   void setFaults(const FaultPlan& faults);
+
+  // ---- power and units -------------------------------------------------
+  // The first unit is unit 1, with the flash of the options. Each change
+  // is logged.
+  void switchOn();
+  void switchOff();
+  // Switches the receiver off and puts the next unit in its place, still
+  // switched off: unit number + 1, its own flash (unitFlash), ModelNumber
+  // `modelNumber` if given (else the same), and, if `silent`, one that
+  // never answers. False (nothing changed) for a ModelNumber out of range.
+  bool swapUnit(std::optional<int> modelNumber, bool silent);
+  int unit() const;
+  PowerModel::State powerState() const;
+  // A line of its own in the log; false when there is no log.
+  bool note(const std::string& text);
 
  private:
   struct State;
