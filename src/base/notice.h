@@ -6,8 +6,6 @@
 
 #include <string>
 
-#include "quorvane/version.h"
-
 namespace quorvane {
 
 enum class MessageId {
@@ -83,7 +81,10 @@ struct Notice {
   bool operator==(const Notice&) const = default;
 };
 
-inline constexpr const char* kAppTitle = kVersionedName;
+// "Quorvane <version>" (quorvane/version.h), the title of the windows and
+// message boxes; defined where the version is included, so that a new
+// version rebuilds one file.
+extern const char* const kAppTitle;
 
 // Texts that are shown outside message boxes.
 // "%d/%d blocks" of a transfer's block counter.
