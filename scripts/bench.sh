@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks against the emulated receiver at the real
-# line rate. A full run takes about 20 minutes (a paced 2 MiB transfer alone
+# line rate. A full run takes about 25 minutes (a paced 2 MiB transfer alone
 # takes over three); --quick is a smoke run of a few minutes (each transfer
 # stopped after 32 blocks, fewer receivers). Each bench prints its figures
 # and exits non-zero when it misses its target. wine_line_rate is
 # quorvane-cli.exe under Wine reading 1 MiB from the paced emulator through
-# COM1 (about 95 s; left out of --quick).
+# COM1 (about 95 s; left out of --quick). station_bench runs quorvane-cli
+# station on 8 slots (a read and an upgrade per slot, about 200 s).
 #   scripts/bench.sh [--quick] [benchmark-name...]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

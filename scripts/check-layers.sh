@@ -7,6 +7,7 @@
 #
 #   app -> connection/ui transfer/ui remote/ui -> widgets -> base
 #          connection transfer remote -> machine -> serial -> base
+#   station/ui -> station widgets;  station -> connection transfer
 #
 #   check-layers.sh [SRC]     checks SRC (default: this tree's src/)
 #   check-layers.sh --self-test
@@ -36,6 +37,8 @@ check() {
           may[f[i]] = "base serial machine " f[i]
           may[f[i] "/ui"] = "base serial machine widgets " f[i] " " f[i] "/ui"
         }
+        may["station"] = "base serial machine connection transfer station"
+        may["station/ui"] = "base serial machine widgets connection transfer station station/ui"
         may["app"] = "base serial machine widgets connection transfer remote connection/ui transfer/ui remote/ui app"
       }
       # The place of a path below src/: its first folder, with /ui when the
@@ -113,6 +116,9 @@ transfer/rom_image.cpp|0|#include "../app/control_panel_dialog.h"
 transfer/read_transfer.cpp|0|#include "ui/read_software_dialog.h"
 serial/command_port.h|0|#include "./command_frame.h"
 base/notice_text.cpp|0|#include "base/../app/about_dialog.h"
+transfer/upgrade_transfer.h|0|#include "station/station.h"
+station/station.h|0|#include "remote/remote_session.h"
+station/unit_record.cpp|0|#include <QString>
 EOF
   ((failures == 0)) && echo "layers self-test: every planted upward include caught"
   return $((failures != 0))

@@ -15,6 +15,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -727,6 +728,113 @@ TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
     auto dialogPace = std::async(std::launch::async, run, std::cref(c), "--dialog-timing ");
     run(c, "");
     dialogPace.get();
+  }
+}
+
+// station: --units counts the units of every slot; a receiver of another type fails alone with
+// nothing written; one report object per unit with its slot and number.
+TEST(CliStation, UnitsOfAllSlotsCountAndAnotherTypeFailsAloneWithNothingWritten) {
+  StartedEmulator fits({.modelNumber = 1}), other({.modelNumber = 3});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0x3C);
+  test::writeFileBytes(dir.file("rom.bin"), imageOf(1, flash));
+  const CliRun r = runCli("--report " + dir.file("r.jsonl") + " --units 2 --device " + fits.path() +
+                          " --device " + other.path() + " station upgrade " + dir.file("rom.bin"));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(fits.emulator.flash(), flash);
+  EXPECT_EQ(other.emulator.blocksReceived(), 0u);
+  const auto records = reportOf(dir.file("r.jsonl"));
+  ASSERT_EQ(records.size(), 2u);
+  std::set<long long> units;
+  for (const auto& record : records) {
+    const bool first = record["slot"] == 1;
+    EXPECT_EQ(record["device"], first ? fits.path() : other.path());
+    EXPECT_EQ(record["result"], first ? "ok" : "failed");
+    EXPECT_EQ(record["blocks_done"], first ? 256 : 0);
+    units.insert(record["unit"].get<long long>());
+  }
+  EXPECT_EQ(units, (std::set<long long>{1, 2}));
+  EXPECT_NE(r.out.find("slot 1 " + fits.path() + " unit 000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" passed 256/256 blocks "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" failed 0/256 blocks "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("total: 2 units, 1 passed, 1 failed"), std::string::npos) << r.out;
+  // A slot stopped by its failures in a row ends a station that has no other.
+  const CliRun alone = runCli("--max-failures 1 --device " + other.path() + " station upgrade " +
+                              dir.file("rom.bin"));
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.err.find("stopped after 1 failure in a row"), std::string::npos) << alone.err;
+}
+
+// station read: each unit into its own numbered file, a number in use skipped; Ctrl-C in a read
+// sends the stop frame, exits 130 and leaves no file.
+TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
+  StartedEmulator receiver({.modelNumber = 5});
+  auto& e = receiver.emulator;
+  TempDir dir;
+  const std::string units = dir.file("units");
+  std::filesystem::create_directory(units);
+  test::writeFileBytes(units + "/unit-0001.bin", {1, 2, 3});
+  const std::string args = "--device " + receiver.path() + " station read " + units;
+  CliRun r = runCli("--units 1 " + args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFileBytes(units + "/unit-0001.bin"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(test::readFileBytes(units + "/unit-0002.bin"), imageOf(5, e.flash()));
+
+  e.setFaults({.silence = emu::FaultPoint::afterBlock(5)});
+  const unsigned served = e.blocksSent();
+  const CliProcess tool({.line = args});
+  ASSERT_TRUE(e.waitUntil([&] { return e.blocksSent() >= served + 6; }));
+  tool.interrupt();
+  r = tool.finish();
+  EXPECT_EQ(r.status, 130);
+  ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().back() == kStopFrame; }));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
+}
+
+// station upgrade --verify on receivers that save and reboot into a boot window: each verified
+// after its reboot; with --confirm, Enter takes the next units, swapped in under the running
+// station: one of another type fails alone with nothing written.
+TEST(CliStation, VerifyWaitsOutTheRebootAndSwappedUnitsAreTakenAfterEnter) {
+  std::deque<StartedEmulator> emus;
+  for (int i = 0; i < 2; ++i)
+    emus.emplace_back(emu::EmulatorOptions{.bootWindowMs = 3000, .saveMs = 1000});
+  TempDir dir;
+  const Bytes flash(std::size_t{kBlocksSmallFlash} * kBlockSize, 0xA5);
+  test::writeFileBytes(dir.file("rom.bin"), imageOf(1, flash));
+  const std::string enter = dir.file("enter");
+  ASSERT_EQ(::mkfifo(enter.c_str(), 0600), 0);
+  const CliProcess tool({.line = "--confirm --units 4 --report " + dir.file("r.jsonl") +
+                                 " --device " + emus[0].path() + " --device " + emus[1].path() +
+                                 " station upgrade --verify " + dir.file("rom.bin"),
+                         .shell = "exec <" + enter + ";"});
+  const int keys = ::open(enter.c_str(), O_WRONLY);
+  ASSERT_GE(keys, 0);
+  const auto recordsWritten = [&](std::size_t n) {
+    return emus[0].emulator.waitUntil(
+        [&] { return split(contents(dir.file("r.jsonl")), '\n').size() >= n; }, 60000);
+  };
+  ASSERT_TRUE(recordsWritten(2));
+  for (auto& e : emus) {
+    EXPECT_EQ(e.emulator.flash(), flash);
+    e.emulator.switchOff();
+  }
+  emus[0].emulator.swapUnit(std::nullopt, false);
+  emus[1].emulator.swapUnit(3, false);
+  ASSERT_EQ(::write(keys, "\n", 1), 1);
+  std::this_thread::sleep_for(1s);  // Enter taken; the slots ask again
+  for (auto& e : emus) e.emulator.switchOn();
+  ASSERT_TRUE(recordsWritten(4));
+  ::close(keys);
+  const CliRun r = tool.finish();
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(emus[0].emulator.flash(), flash);
+  EXPECT_EQ(emus[1].emulator.blocksReceived(), 0u);
+  const auto records = reportOf(dir.file("r.jsonl"));
+  ASSERT_EQ(records.size(), 4u);
+  for (const auto& record : records) {
+    const bool other = record["slot"] == 2 && record["unit"].get<long long>() > 2;
+    EXPECT_EQ(record["result"], other ? "failed" : "ok") << record.dump();
+    EXPECT_EQ(record["blocks_done"], other ? 0 : 256) << record.dump();
   }
 }
 

@@ -23,6 +23,7 @@
 #include "serial/port_map.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
+#include "station_command.h"
 #include "transfer/rom_image.h"
 #include "transfer/rom_type.h"
 
@@ -439,6 +440,8 @@ constexpr CommandSpec kCommands[] = {
      "without the tag, as in the report) of each image, and whether it would load (with the "
      "loader's message when not); opens no port",
      runInfo, nullptr, "@image..."},
+    {"station", 2, 2, false, "station JOB", kStationHelp, runStation, nullptr,
+     "upgrade read;@file"},
     {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
     {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap, nullptr,
      "1 2 3 4;--clear @file"},

@@ -46,7 +46,8 @@ const OptionSpec kOptions[] = {
                "\"Quorvane.cfg\" in the current directory (read, never written; COM1 without it)",
       .detail = "COM port N through the program's map: $QUORVANE_COM<N> if set, else the map "
                 "file's COM<N>= line (see map), else /dev/ttyS<N-1> (Windows: COM<N>). May be "
-                "given once; excludes --device. Without --port and --device the port is portIndex "
+                "given once (station: once per slot); excludes --device. Without --port and "
+                "--device the port is portIndex "
                 "+ 1 from Quorvane.cfg in the current directory (COM1 when there is none); the "
                 "file is read, never written.",
       .complete = "1 2 3 4"},
@@ -54,14 +55,16 @@ const OptionSpec kOptions[] = {
      [](Options& o, const std::string& value) -> std::string {
        const auto n = parseInteger(value);
        if (!n) return "--port needs a COM number, not \"" + value + "\"";
-       if (o.port) return "--port given twice";
-       o.port = *n;
+       if (std::find(o.ports.begin(), o.ports.end(), *n) != o.ports.end())
+         return "--port " + value + " given twice";
+       if (!o.port) o.port = *n;
+       o.ports.push_back(*n);
        return {};
      }},
     {{.name = "device",
       .value = "PATH",
       .brief = "a serial device by path; repeat it to run the job on several receivers at once, "
-               "each on its own port",
+               "each on its own port (station: each a slot; --port may be repeated there too)",
       .detail = "A serial device by its path (Windows: by its name, such as COM7). Repeat it to "
                 "run the job on several receivers at once: one event loop, one state machine and "
                 "one port per receiver; the same device must not be given twice. Excludes --port.",
@@ -138,7 +141,7 @@ const OptionSpec kOptions[] = {
        return {};
      }},
     {{.name = "no-type-query",
-      .command = "upgrade",
+      .command = "upgrade station",
       .brief = "don't ask the receiver's type first (for a loader that can't answer a read)"},
      nullptr,
      [](Options& o, const std::string&) -> std::string {
@@ -147,7 +150,7 @@ const OptionSpec kOptions[] = {
      }},
     {{.name = "backup",
       .value = "FILE",
-      .command = "upgrade",
+      .command = "upgrade station",
       .brief = "read the receiver's flash into FILE first, as read does, and write nothing to a "
                "receiver whose backup failed; costs one more read (about 91 s for 1 MiB, 183 s "
                "for 2 MiB at the line rate)",
@@ -162,7 +165,7 @@ const OptionSpec kOptions[] = {
        return {};
      }},
     {{.name = "verify",
-      .command = "upgrade",
+      .command = "upgrade station",
       .brief = "read the flash back afterwards and compare it with the image, as verify does; "
                "costs one more read as long. First it waits for the receiver to come back: a "
                "receiver saves after an upgrade, then reboots, and its loader answers only for a "
@@ -174,7 +177,7 @@ const OptionSpec kOptions[] = {
      }},
     {{.name = "reboot-wait",
       .value = "SECONDS",
-      .command = "upgrade",
+      .command = "upgrade station",
       .brief = "with --verify: how long to wait for the receiver's loader after the upgrade, "
                "asking with the connection request every 100 ms (default 30: up to 10 s of "
                "saving, then the reboot, with room to spare). If it never answers the verify is "
@@ -191,6 +194,42 @@ const OptionSpec kOptions[] = {
                 std::to_string(kRebootWaitLimitSeconds) + ", not \"" + value + "\"";
        o.rebootWaitSeconds = static_cast<int>(*n);
        o.rebootWaitGiven = true;
+       return {};
+     }},
+    {{.name = "max-failures",
+      .value = "N",
+      .command = "station",
+      .brief = "a slot stops after N units in a row failed (default 3; 0: never), since that "
+               "points at its cable or port rather than at N bad receivers"},
+     "a number",
+     [](Options& o, const std::string& value) -> std::string {
+       const auto n = parseInteger(value);
+       if (!n || *n < 0 || *n > 1000000)
+         return "--max-failures needs a number from 0 on, not \"" + value + "\"";
+       o.maxFailures = static_cast<int>(*n);
+       return {};
+     }},
+    {{.name = "units",
+      .value = "N",
+      .command = "station",
+      .brief = "end after N units in all slots together, passed or failed (default: run until "
+               "every slot has stopped or Ctrl-C)"},
+     "a number",
+     [](Options& o, const std::string& value) -> std::string {
+       const auto n = parseInteger(value);
+       if (!n || *n < 0 || *n > 1000000)
+         return "--units needs a number from 0 on, not \"" + value + "\"";
+       o.units = *n;
+       return {};
+     }},
+    {{.name = "confirm",
+      .command = "station",
+      .brief = "a slot takes its next receiver only after Enter (an empty line: every slot "
+               "waiting; a slot number: that slot), instead of waiting for the last one to be "
+               "silent for 15 s"},
+     nullptr,
+     [](Options& o, const std::string&) -> std::string {
+       o.confirm = true;
        return {};
      }},
     {{.name = "clear", .command = "map", .argument = true}, nullptr, nullptr},
@@ -287,7 +326,7 @@ std::string takeCommand(const std::vector<std::string>& operands,
 // --verify go with upgrade only"; "" when there is none.
 std::string checkScope(const std::vector<const OptionSpec*>& given, const CommandSpec& command) {
   for (const OptionSpec* g : given) {
-    if (g->doc.command.empty() || g->doc.command == command.name) continue;
+    if (g->doc.command.empty() || tools::goesWith(g->doc, command.name)) continue;
     std::vector<std::string> names;
     for (const OptionSpec& o : kOptions)
       if (o.doc.command == g->doc.command && !o.doc.argument)
@@ -295,8 +334,8 @@ std::string checkScope(const std::vector<const OptionSpec*>& given, const Comman
     std::string list = names.front();
     for (std::size_t i = 1; i < names.size(); ++i)
       list += (i + 1 < names.size() ? ", " : " and ") + names[i];
-    return list + (names.size() > 1 ? " go" : " goes") + " with " + std::string(g->doc.command) +
-           " only";
+    return list + (names.size() > 1 ? " go" : " goes") + " with " +
+           tools::commandsText(g->doc.command) + " only";
   }
   return {};
 }
@@ -329,7 +368,8 @@ std::vector<std::string> usageLines(std::span<const CommandSpec> commands) {
   for (const CommandSpec& c : commands) {
     std::string own;
     for (const OptionSpec& o : kOptions)
-      if (o.doc.command == c.name && !o.doc.argument) own += brackets(o.doc);
+      if (!o.doc.command.empty() && tools::goesWith(o.doc, c.name) && !o.doc.argument)
+        own += brackets(o.doc);
     if (!own.empty())
       lines.push_back("[options] " + std::string(c.name) + own +
                       std::string(c.synopsis).substr(std::string_view(c.name).size()));
@@ -439,6 +479,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& argv,
     if (error.empty()) error = checkScope(given, *o.command);
     if (error.empty() && o.rebootWaitGiven && !o.verifyAfter)
       error = "--reboot-wait goes with --verify";
+    if (error.empty() && o.ports.size() > 1 && std::string(o.command->name) != "station")
+      error = "--port given twice";
   }
   if (!error.empty()) return ParseResult{std::nullopt, std::move(error)};
   return ParseResult{std::move(o), {}};

@@ -37,7 +37,8 @@ struct CommandSpec {
 };
 
 struct Options {
-  std::optional<long long> port;     // --port N
+  std::optional<long long> port;     // --port N (the first one)
+  std::vector<long long> ports;      // station: every --port N, in the order given
   std::vector<std::string> devices;  // --device PATH, in the order given
   bool trace = false;
   bool quiet = false;
@@ -46,6 +47,9 @@ struct Options {
   bool typeQuery = true;      // upgrade: ask the receiver's type first (--no-type-query: not)
   std::string backupPath;     // upgrade --backup FILE: the flash read into FILE first
   bool verifyAfter = false;   // upgrade --verify: the flash read back and compared after
+  int maxFailures = 3;        // station --max-failures N: failures in a row that stop a slot
+  long long units = 0;        // station --units N: units in all slots that end it; 0: no limit
+  bool confirm = false;       // station --confirm: Enter confirms each next unit
   // upgrade --verify: the wait for the receiver's loader after the upgrade
   // (--reboot-wait): it saves for up to 10 s, then reboots.
   int rebootWaitSeconds = kRebootWaitDefaultSeconds;

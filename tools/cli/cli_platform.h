@@ -1,6 +1,5 @@
 // What quorvane-cli needs of the operating system. posix/ and win32/ each
-// implement all of it, and also report.h's sha256Hex (OpenSSL on POSIX, the
-// Windows cryptography API on Windows); the build picks one folder.
+// implement all of it; the build picks one folder.
 #pragma once
 
 #include <atomic>

@@ -145,7 +145,7 @@ void Console::trace(const std::string& line) {
 }
 
 int Console::addProgress(const std::string& label) {
-  rows_.push_back({label, {}, false, {}});
+  rows_.push_back({label, {}, false, {}, false});
   rows_.back().state.started = Clock::now();
   return static_cast<int>(rows_.size()) - 1;
 }
@@ -191,6 +191,21 @@ void Console::finishProgress(int row, const std::string& outcome, Clock::time_po
   std::fflush(settings_.err);
 }
 
+void Console::retireProgress(int row) {
+  Row& r = rows_.at(static_cast<std::size_t>(row));
+  if (r.retired || !r.finished) return;
+  if (settings_.live && !settings_.quiet) {
+    clearLive();
+    const std::size_t columns = settings_.columns > 0 ? settings_.columns : liveColumns();
+    std::fprintf(settings_.err, "%s\n",
+                 liveProgressLine(r.label, r.state, true, r.outcome, columns).c_str());
+    r.retired = true;
+    redrawLive();
+    return;
+  }
+  r.retired = true;
+}
+
 void Console::clearLive() {
   if (!settings_.live || drawn_ == 0) return;
   std::fprintf(settings_.err, "\033[%dA", drawn_);
@@ -202,11 +217,13 @@ void Console::clearLive() {
 void Console::redrawLive() {
   if (!settings_.live || settings_.quiet || rows_.empty()) return;
   const std::size_t columns = settings_.columns > 0 ? settings_.columns : liveColumns();
+  drawn_ = 0;
   for (const Row& r : rows_) {
+    if (r.retired) continue;
     const std::string line = liveProgressLine(r.label, r.state, r.finished, r.outcome, columns);
     std::fprintf(settings_.err, "\r\033[K%s\n", line.c_str());
+    ++drawn_;
   }
-  drawn_ = static_cast<int>(rows_.size());
   std::fflush(settings_.err);
 }
 

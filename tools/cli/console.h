@@ -54,12 +54,17 @@ class Console {
   void finishProgress(int row, const std::string& outcome, Clock::time_point now, long long done,
                       long long count);
 
+  // A finished row leaves the live lines: its final line stays above them
+  // (the station's rows, one per unit, would otherwise pile up).
+  void retireProgress(int row);
+
  private:
   struct Row {
     std::string label;
     ProgressState state;
     bool finished = false;
     std::string outcome;
+    bool retired = false;
   };
   void clearLive();
   void redrawLive();

@@ -614,25 +614,6 @@ void ReceiverJob::traceLine(const char* direction, const std::string& text) {
   run_.console.trace(head + target_.label + " " + direction + " " + text);
 }
 
-std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount) {
-  std::string ranges;
-  long long first = -1;
-  auto close = [&](long long last) {
-    if (first < 0) return;
-    if (!ranges.empty()) ranges += ", ";
-    ranges += std::to_string(first) + "-" + std::to_string(last);
-    first = -1;
-  };
-  for (unsigned k = 0; k < blockCount; ++k) {
-    const bool differs = std::memcmp(a + std::size_t{k} * kBlockSize,
-                                     b + std::size_t{k} * kBlockSize, kBlockSize) != 0;
-    if (differs && first < 0) first = k;
-    if (!differs) close(static_cast<long long>(k) - 1);
-  }
-  close(static_cast<long long>(blockCount) - 1);
-  return ranges.empty() ? std::string() : "blocks " + ranges + " differ";
-}
-
 std::unique_ptr<ReceiverJob> makeConnectJob(RunContext& run, JobTarget target) {
   return std::make_unique<ConnectJob>(run, std::move(target));
 }

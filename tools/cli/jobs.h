@@ -103,8 +103,6 @@ std::unique_ptr<ReceiverJob> makeKeyJob(RunContext& run, JobTarget target,
                                         std::vector<std::uint8_t> codes,
                                         std::vector<std::string> names);
 
-// The differing blocks of two flash images as ranges ("blocks 17-17 differ",
-// "blocks 3-5, 17-17 differ"); empty when equal.
-std::string differingBlocksText(const std::uint8_t* a, const std::uint8_t* b, unsigned blockCount);
+using quorvane::differingBlocksText;
 
 }  // namespace quorvane::cli

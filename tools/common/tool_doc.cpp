@@ -30,9 +30,9 @@ std::string_view detailOf(std::string_view detail, std::string_view brief) {
   return detail.empty() ? brief : detail;
 }
 
-// "upgrade only: " before the text of an option that goes with one command.
+// "upgrade only: " before the text of an option that goes with some commands.
 std::string scoped(const OptionDoc& o, std::string_view text) {
-  return (o.command.empty() ? "" : std::string(o.command) + " only: ") + std::string(text);
+  return (o.command.empty() ? "" : commandsText(o.command) + " only: ") + std::string(text);
 }
 
 // ---- troff ----
@@ -225,6 +225,23 @@ std::string functionName(std::string_view program) {
 
 }  // namespace
 
+bool goesWith(const OptionDoc& o, std::string_view command) {
+  if (o.command.empty()) return true;
+  for (std::string_view c : split(o.command, ' '))
+    if (c == command) return true;
+  return false;
+}
+
+std::string commandsText(std::string_view commands) {
+  const auto names = split(commands, ' ');
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 < names.size() ? ", " : " and ";
+    text.append(names[i]);
+  }
+  return text;
+}
+
 std::string optionTerm(const OptionDoc& o) {
   std::string term = "--" + std::string(o.name);
   if (!o.value.empty()) term += " " + std::string(o.value);
@@ -331,8 +348,9 @@ std::string bashCompletion(const ToolDoc& doc) {
     if (o.command.empty())
       appendTo(common, name);
     else
-      byCommand +=
-          body + "[[ $command == " + std::string(o.command) + " ]] && options+=\" " + name + "\"\n";
+      for (std::string_view c : split(o.command, ' '))
+        byCommand +=
+            body + "[[ $command == " + std::string(c) + " ]] && options+=\" " + name + "\"\n";
   }
   std::string out = "# bash completion for " + std::string(doc.program) +
                     ", made from its option table by quorvane-docgen  -*- shell-script -*-\n\n" +

@@ -22,7 +22,7 @@ struct OptionDoc {
   std::string_view name{};     // without the leading "--"
   char shortName = 0;          // 'h' for -h; 0: none
   std::string_view value{};    // its value's name ("N", "FILE"); empty: a flag
-  std::string_view command{};  // the one command it goes with; empty: any
+  std::string_view command{};  // the commands it goes with ("upgrade station"); empty: any
   std::string_view group{};    // the heading it is listed under; empty: none
   std::string_view brief{};    // one line of --help (wrapped)
   std::string_view detail{};   // the manual page and the reference; empty: brief
@@ -68,6 +68,10 @@ std::string exitStatusHelp(const ToolDoc& doc);
 
 // "--port N", "--help, -h".
 std::string optionTerm(const OptionDoc& o);
+// Whether the option goes with `command` (any, or one it names).
+bool goesWith(const OptionDoc& o, std::string_view command);
+// "upgrade and station" for "upgrade station".
+std::string commandsText(std::string_view commands);
 
 // The manual page: `page` with "@PROJECT_VERSION@" replaced and every line
 // ".\" @@SECTION" (synopsis, commands, options, keys, exit-status,

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "report.h"
+#include "station/unit_record.h"
 
-namespace quorvane::cli {
+namespace quorvane {
 
 namespace {
 constexpr std::size_t kDigestSize = 32;
@@ -44,4 +44,4 @@ std::string sha256Hex(const std::uint8_t* bytes, std::size_t count) {
   return hex;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane

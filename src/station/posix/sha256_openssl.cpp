@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "report.h"
+#include "station/unit_record.h"
 
-namespace quorvane::cli {
+namespace quorvane {
 
 std::string sha256Hex(const std::uint8_t* bytes, std::size_t count) {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -24,4 +24,4 @@ std::string sha256Hex(const std::uint8_t* bytes, std::size_t count) {
   return hex;
 }
 
-}  // namespace quorvane::cli
+}  // namespace quorvane
