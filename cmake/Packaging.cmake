@@ -90,6 +90,13 @@ foreach(program ${QUORVANE_DOCGEN_PROGRAMS})
   install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
+# ---- the udev rule for USB serial adapters ---------------------------------------
+# Under /usr/lib (not the multiarch library folder), numbered before the seat
+# rules (73-seat-late.rules) that turn its uaccess tag into an ACL. The
+# package's maintainer scripts have udev read its rules again.
+install(FILES ${QUORVANE_PACKAGING_DIR}/udev/70-quorvane-serial.rules
+        DESTINATION lib/udev/rules.d)
+
 # ---- desktop entry, icons, AppStream metadata, screenshot ----------------------
 if(TARGET quorvane)
   # Named by the reverse-DNS id the AppStream metadata uses.
@@ -148,6 +155,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUORVANE_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${QUORVANE_PACKAGING_DIR}/udev/postinst ${QUORVANE_PACKAGING_DIR}/udev/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "service tool for digital satellite receivers
 Quorvane services digital satellite receivers through their RS-232 service
 port: it tests the link, reads the receiver's whole flash into a ROM image

@@ -107,6 +107,28 @@ emu=
 expect "quorvane --version" "quorvane ${version%-*}" \
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/quorvane" --version
 
+# ---- the udev rule ------------------------------------------------------------------
+echo "== udev rule"
+rule=usr/lib/udev/rules.d/70-quorvane-serial.rules
+rule_line() { grep -c -- "$1" "$dest/$rule" 2>/dev/null; }
+expect "udev rule: uaccess and ModemManager" "1" \
+  rule_line 'TAG+="uaccess", ENV{ID_MM_DEVICE_IGNORE}="1"'
+# One line per adapter id: FTDI, Prolific, WCH and Silicon Labs ones at least.
+ids() { grep -oE 'ATTRS\{idVendor\}=="(0403|067b|1a86|10c4)"' "$dest/$rule" | sort -u | wc -l; }
+expect "udev rule: four makers" "4" ids
+# Installed and removed with the package, into a root of its own (the
+# maintainer scripts run there without chroot and leave udev alone, as
+# DPKG_ROOT tells them).
+admin=$scratch/installed
+mkdir -p "$admin/var/lib/dpkg/info" "$admin/var/lib/dpkg/updates" && : >"$admin/var/lib/dpkg/status"
+dpkg_root() { dpkg --root="$admin" --force-script-chrootless --force-depends --log=/dev/null "$@"; }
+reloads() { dpkg-deb --ctrl-tarfile "$deb" | tar -xO "./$1" | grep -c 'udevadm control --reload-rules'; }
+expect "postinst reloads the udev rules" "1" reloads postinst
+expect "postrm reloads the udev rules" "1" reloads postrm
+present() { dpkg_root "$@" >"$scratch/dpkg.log" 2>&1 || cat "$scratch/dpkg.log"; [[ -f $admin/$rule ]] && echo yes || echo no; }
+expect "udev rule installed with the package" "yes" present -i "$deb"
+expect "udev rule removed with the package" "no" present -r quorvane
+
 # ---- documents -------------------------------------------------------------------
 echo "== documents"
 # Every relative link of the installed README leads to an installed file.

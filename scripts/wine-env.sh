@@ -63,9 +63,11 @@ start_emulator() {  # OPTIONS...: an emulator behind $link, its log in $e2e/emu.
     stop_emulator
     return 1
   fi
-  # Raw before the program opens it: Wine keeps XON/XOFF when the device
-  # reports it (the emulator makes its side raw too).
-  stty -F "$(head -1 "$e2e/emu.out")" raw -echo -ixon -ixoff 2>/dev/null
+  # Raw before the program opens it (the emulator makes its side raw too);
+  # $emu_stty then leaves settings of another program on the port, such as
+  # "ixon ixoff", which the program must turn off while it runs.
+  # shellcheck disable=SC2086
+  stty -F "$(head -1 "$e2e/emu.out")" raw -echo -ixon -ixoff ${emu_stty:-} 2>/dev/null
 }
 stop_emulator() {
   [[ -n $emu_pid ]] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null

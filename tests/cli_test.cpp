@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 #include "cli.h"
 #include "console.h"
 #include "diagnosis.h"
+#include "doctor.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 #include "support/emulator_driver.h"
@@ -237,7 +240,8 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
   for (const char* args :
        {"", "frobnicate", "read", "connect extra", "--port two connect",
         "--port 1 --device /dev/null connect", "--device /dev/a --device /dev/a connect",
-        "--bogus connect", "connect --bogus", "info -x.bin", "key MENU NOSUCHKEY", "key 0x20"}) {
+        "--bogus connect", "connect --bogus", "info -x.bin", "key MENU NOSUCHKEY", "key 0x20",
+        "connect --connect"}) {
     const CliRun r = runCli(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_NE(r.err.find("usage: quorvane-cli"), std::string::npos) << args;
@@ -248,7 +252,8 @@ TEST(CliWithoutReceiver, UsageErrorsExitTwoAndPortsListsTheComMap) {
   EXPECT_EQ(r.status, 0);
   for (const std::string& line : std::vector<std::string>{
            "COM4  /dev/null  (QUORVANE_COM4, present)  can't open: not a serial device "
-           "(tcgetattr: ",
+           "(tcgetattr: Inappropriate ioctl for device); quorvane-cli doctor --device /dev/null "
+           "checks this port and the PC\n",
            "COM2  " + emu.path() +
                "  (QUORVANE_COM2, present)  can open, hardware flow control unknown (no modem "
                "lines)\n"})
@@ -359,6 +364,7 @@ TEST(CliExplains, EachOpenFailureNamesTheDeviceTheReasonAndTheNextStep) {
     EXPECT_EQ(lines[0], c.message);
     EXPECT_EQ(lines[1].find(c.because), 0u) << lines[1];
     EXPECT_NE(lines[1].find(c.step), std::string::npos) << lines[1];
+    EXPECT_TRUE(lines[1].ends_with(" checks this port and the PC")) << lines[1];
     EXPECT_EQ(lines[1].find("dialout"), std::string::npos) << lines[1];  // the pty's group is tty
     if (report.empty()) continue;
     const nlohmann::json record = reportOf(dir.file("r.jsonl")).back();
@@ -445,30 +451,43 @@ TEST(CliInterrupt, CtrlCInAReadSendsTheStopFrameAndTheNextReadSucceeds) {
   EXPECT_EQ(records[1]["result"], "ok");
 }
 
-// A silent line on a port with hardware flow control says so, and how to turn it off.
-TEST(CliExplains, HardwareFlowControlIsNamedWithTheCommandThatTurnsItOff) {
+// A silent line on a port with hardware flow control, parity or two stop bits says so, and how
+// to set it right.
+TEST(CliExplains, KeptLineSettingsAreNamedWithTheCommandThatSetsThemRight) {
   using cli::explainSilence;
-  const std::string off = "turn it off with stty -F /dev/ttyS0 -crtscts";  // when the flow is on
-  using Case = std::tuple<LineState, LineState, bool, std::string>;
-  for (const auto& [flow, cts, timedOut, expected] : std::vector<Case>{
-           {LineState::On, LineState::Off, false,
+  const std::string doctor =
+      "; quorvane-cli doctor --device /dev/ttyS0 checks this port and the PC";
+  auto line = [](LineState flow, Parity parity = Parity::None, int stopBitsTimesTwo = 2) {
+    return LineSettings{.known = true,
+                        .speed = 9600,
+                        .parity = parity,
+                        .stopBitsTimesTwo = stopBitsTimesTwo,
+                        .hardwareFlowControl = flow};
+  };
+  using Case = std::tuple<LineSettings, LineState, bool, std::string>;
+  for (const auto& [settings, cts, timedOut, expected] : std::vector<Case>{
+           {line(LineState::On), LineState::Off, false,
             "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port and CTS is off, so "
-            "the PC sends nothing; a 3-wire cable has no CTS line: "},
-           {LineState::On, LineState::Unknown, true,
-            "/dev/ttyS0: hardware flow control (RTS/CTS) is on for this port; a 3-wire cable has "
-            "no CTS line: "},
-           {LineState::Off, LineState::Off, true,
-            "/dev/ttyS0: a write did not finish within 5000 ms: the port does not send; "
-            "quorvane-cli ports shows its flow control"},
+            "the PC sends nothing; a 3-wire cable has no CTS line: turn it off with stty -F "
+            "/dev/ttyS0 -crtscts"},
+           {line(LineState::Off, Parity::Even, 4), LineState::On, true,
+            "/dev/ttyS0: the port is set to parity even, 2 stop bits (9600 8E2), the receiver "
+            "talks 8N1 without flow control: set it with stty -F /dev/ttyS0 -parenb -cstopb "
+            "-crtscts"},
+           {line(LineState::Off), LineState::Off, true,
+            "/dev/ttyS0: a write did not finish within 5000 ms: the port does not send"},
        }) {
     const auto told =
-        explainSilence({std::nullopt, "/dev/ttyS0"}, "/dev/ttyS0", 3000, flow, cts, timedOut);
-    EXPECT_EQ(told.line(), expected + (flow == LineState::On ? off : ""));
+        explainSilence({std::nullopt, "/dev/ttyS0"}, "/dev/ttyS0", 3000, settings, cts, timedOut);
+    EXPECT_EQ(told.line(), expected + doctor);
   }
-  DeviceProbe probe{
-      .openable = true, .hardwareFlowControl = LineState::On, .clearToSend = LineState::Off};
+  DeviceProbe probe{.openable = true,
+                    .hardwareFlowControl = LineState::On,
+                    .clearToSend = LineState::Off,
+                    .line = line(LineState::On, Parity::Odd)};
   EXPECT_EQ(cli::describeProbe("/dev/ttyS0", probe),
             "can open, hardware flow control ON, CTS off (for a 3-wire cable: stty -F /dev/ttyS0 "
+            "-crtscts), parity odd (the receiver talks 8N1: stty -F /dev/ttyS0 -parenb -cstopb "
             "-crtscts)");
 }
 
@@ -693,7 +712,8 @@ TEST(CliPaces, CountedWaitsGiveUpAndRestartAlikeOnArrivalAndAtTheDialogsPace) {
     EXPECT_EQ(r.status, 1) << what;
     EXPECT_EQ(r.err, text(c.told) + "\n" + emu.path() + ": no answer within 3000 ms; is the " +
                          "receiver on and in its loader, the cable on this port and crossed (TX " +
-                         "to RX)? quorvane-cli ports shows the port's flow control\n")
+                         "to RX)? quorvane-cli doctor --device " + emu.path() +
+                         " checks this port and the PC\n")
         << what;
     const auto records = reportOf(dir.file("r.jsonl"));
     ASSERT_EQ(records.size(), 1u) << what;
@@ -787,6 +807,8 @@ TEST(CliStation, ReadNeverOverwritesAUnitFileAndCtrlCLeavesNoPartialOne) {
   tool.interrupt();
   r = tool.finish();
   EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.out.find(" cancelled "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(": \n"), std::string::npos) << r.out;  // no message, no colon
   ASSERT_TRUE(e.waitUntil([&] { return e.framesReceived().back() == kStopFrame; }));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units), {}), 2);
 }
@@ -839,4 +861,134 @@ TEST(CliStation, VerifyWaitsOutTheRebootAndSwappedUnitsAreTakenAfterEnter) {
 }
 
 }  // namespace
+// A port left with XON/XOFF and CR/LF mapping reads a flash full of 0x11, 0x13, CR and LF byte for
+// byte, and keeps those settings afterwards.
+TEST(CliDoctor, APortLeftWithSoftwareFlowControlStillReadsEveryByte) {
+  Bytes flash(256 * kBlockSize);
+  for (std::size_t i = 0; i < flash.size(); ++i)
+    flash[i] = std::array<std::uint8_t, 6>{0x11, 0x13, 0x11, 0x0D, 0x0A, 0x00}[i % 6];
+  StartedEmulator emu(emu::EmulatorOptions{.flash = flash});
+  TempDir dir;
+  const std::string settings = "stty -F " + emu.path() + " ixon ixoff ixany icrnl opost onlcr";
+  ASSERT_EQ(std::system(settings.c_str()), 0);
+  auto flags = [&] {
+    termios t{};
+    const int fd = ::open(emu.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::tcgetattr(fd, &t);
+    ::close(fd);
+    return std::pair(t.c_iflag, t.c_oflag);
+  };
+  const auto before = flags();
+  EXPECT_NE(before.first & IXON, 0u);
+  const CliRun r = runCli("--device " + emu.path() + " read " + dir.file("rom.bin"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(test::readFileBytes(dir.file("rom.bin")) == imageOf(1, flash));
+  EXPECT_EQ(flags(), before);
+}
+
+// doctor judges the facts: each fault with its fix, the right fix for each kind of refusal, a
+// setting the session turns off only noted; 0 faults only when nothing stands in the way.
+TEST(CliDoctor, JudgesFaultsWithTheirFixesAndNotesWhatTheSessionTurnsOff) {
+  using cli::Verdict;
+  cli::DoctorSubject base{.naming = {std::nullopt, "/dev/ttyUSB0"}, .present = true};
+  base.probe.openable = true;
+  base.probe.line = {.known = true, .speed = 9600, .hardwareFlowControl = LineState::Off};
+  base.identity = DeviceIdentity{.vendorId = "0403", .productId = "6001"};
+  cli::DoctorFacts clean{.udevRule = "/usr/lib/udev/rules.d/70-quorvane-serial.rules",
+                         .udevRuleCovers = true};
+  auto verdicts = [](const cli::DoctorReport& r, const std::string& topic) {
+    std::string marks;
+    for (const auto& c : r.checks)
+      if (c.topic == topic) marks += "ONF"[static_cast<int>(c.verdict)];
+    return marks;
+  };
+  auto fixOf = [](const cli::DoctorReport& r, const std::string& topic) {
+    for (const auto& c : r.checks)
+      if (c.topic == topic && c.verdict == Verdict::Fault) return c.fix;
+    return std::string("-");
+  };
+  EXPECT_EQ(cli::judgeDevice(base, clean).faults(), 0) << cli::judgeDevice(base, clean).render();
+
+  cli::DoctorSubject s = base;  // XON/XOFF and mapping: noted, no fault
+  s.probe.line.softwareFlowControl = true;
+  s.probe.line.transparencyChanges = {"ixon", "ixoff"};
+  EXPECT_EQ(verdicts(cli::judgeDevice(s, clean), "line"), "ON");
+  s.probe.line.parity = Parity::Even;  // kept by the session: a fault
+  EXPECT_EQ(verdicts(cli::judgeDevice(s, clean), "line"), "FN");
+  EXPECT_EQ(fixOf(cli::judgeDevice(s, clean), "line"),
+            "stty -F /dev/ttyUSB0 -parenb -cstopb -crtscts");
+
+  s = base;  // refused: the fix depends on the group and the login
+  s.probe = {.openable = false, .error = SystemError::fromCode("open", EACCES)};
+  cli::DoctorFacts f = clean;
+  f.access = {.known = true,
+              .user = "tech",
+              .owner = "root",
+              .group = "dialout",
+              .mode = 0660,
+              .groupInDatabase = true};
+  EXPECT_NE(fixOf(cli::judgeDevice(s, f), "access").find("log out and in again"),
+            std::string::npos);
+  f.access.groupInDatabase = false;
+  EXPECT_EQ(fixOf(cli::judgeDevice(s, f), "access").find("sudo usermod -aG dialout tech"), 0u);
+  f.access.mode = 0600;
+  EXPECT_NE(cli::judgeDevice(s, f).render().find("so no group may use it"), std::string::npos);
+
+  f = clean;  // programs in the way, and the rule missing (a note)
+  f.holders = {{812, "ModemManager", "has it open"}};
+  f.modemManagerRunning = true;
+  f.brlttyInstalled = f.brlttyClaims = true;
+  f.udevRule.clear();
+  const cli::DoctorReport r = cli::judgeDevice(base, f);
+  EXPECT_EQ(verdicts(r, "holders") + verdicts(r, "ModemManager") + verdicts(r, "brltty") +
+                verdicts(r, "udev rule"),
+            "FFFN")
+      << r.render();
+  f = clean;  // Windows: a driver's problem code, a slow latency timer, a COM name claimed twice
+  f.problemCode = 10;
+  f.latencyTimerMs = 16;
+  f.sameComNumber = {"USB Serial Port (COM3)", "Prolific USB-to-Serial (COM3)"};
+  s = base;
+  s.posix = false;
+  const cli::DoctorReport w = cli::judgeDevice(s, f);
+  EXPECT_EQ(verdicts(w, "driver") + verdicts(w, "latency") + verdicts(w, "COM number"), "FNF");
+  EXPECT_NE(w.render().find("a 1 MiB job (256 blocks, 91 s at 115200 bit/s) takes up to 4.1 s "
+                            "longer"),
+            std::string::npos);
+}
+
+// doctor on real devices: a pty left with XON/XOFF passes (noted) and then connects; two stop
+// bits, a device that is not there and one held by another quorvane fail, each named.
+TEST(CliDoctor, NamesWhatStandsInTheWayOnAPseudoTerminal) {
+  StartedEmulator emu;
+  test::PtyPair held;
+  const std::string d = emu.path();
+  ASSERT_EQ(std::system(("stty -F " + d + " ixon ixoff").c_str()), 0);
+  CliRun r = runCli("--device " + d + " doctor --connect");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[note] line: software flow control (XON/XOFF) and byte-changing settings "
+                       "the tool turns off while it runs and puts back at close: ixon ixoff"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(r.out.ends_with("nothing stands in the way\nconnect ok!\n")) << r.out;
+  ASSERT_EQ(std::system(("stty -F " + d + " cstopb").c_str()), 0);
+  r = runCli("--device " + d + " doctor --connect");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("[FAIL] line: 115200 8N2"), std::string::npos) << r.out;
+  EXPECT_TRUE(r.out.ends_with("connect: not tried while a fault stands in the way\n")) << r.out;
+  r = runCli("--port 3 doctor", "QUORVANE_COM3=/dev/ttyUSB77");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("[FAIL] device: COM3 (/dev/ttyUSB77) is not present; present now: "),
+            std::string::npos)
+      << r.out;
+  SerialPort holder;
+  ASSERT_EQ(holder.openDevice(held.devicePath(), kLineSpeed), 1);
+  r = runCli("--device " + held.devicePath() + " doctor");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("[FAIL] access: another program holds it (flock: "), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(") holds its lock (it uses the port)\n       fix: "), std::string::npos)
+      << r.out;
+}
+
 }  // namespace quorvane

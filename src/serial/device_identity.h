@@ -20,6 +20,9 @@ struct DeviceIdentity {
   std::string serial;        // "A50285BI"
   std::string stableLink;    // "/dev/serial/by-id/usb-FTDI_..." where one exists
   std::string friendlyName;  // Windows: "USB Serial Port (COM7)"
+  // Linux: udev has told ModemManager to leave the device alone
+  // (ID_MM_DEVICE_IGNORE), as our rule does for USB serial adapters.
+  bool modemManagerIgnores = false;
 
   // One line for a person: "FTDI FT232R USB UART (USB 0403:6001, serial
   // A50285BI)"; empty when nothing is known.

@@ -40,6 +40,8 @@ class SerialDevice {
 
   virtual LineState hardwareFlowControl() = 0;
   virtual LineState clearToSend() = 0;
+  // The line settings as they are now; unknown where the system can't say.
+  virtual LineSettings lineSettings() { return {}; }
 
   // Makes the device's arrival handle ready to be waited on (Windows: issues
   // the EV_RXCHAR wait unless one is pending, dropping one that completed

@@ -135,6 +135,19 @@ LineState SerialPort::clearToSend() const {
   return device_ ? device_->clearToSend() : LineState::Unknown;
 }
 
+LineSettings SerialPort::lineSettings() const {
+  return device_ ? device_->lineSettings() : LineSettings{};
+}
+
+std::string LineSettings::shortForm() const {
+  static constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
+  std::string text = speed > 0 ? std::to_string(speed) + " " : std::string();
+  text += std::to_string(dataBits);
+  text += kParityLetters[static_cast<int>(parity)];
+  text += stopBitsTimesTwo == 3 ? "1.5" : std::to_string(stopBitsTimesTwo / 2);
+  return text;
+}
+
 DeviceProbe probeDevice(const std::string& devicePath) {
   DeviceProbe probe;
   if (devicePath.empty()) {
@@ -147,6 +160,7 @@ DeviceProbe probeDevice(const std::string& devicePath) {
   probe.openable = true;
   probe.hardwareFlowControl = device->hardwareFlowControl();
   probe.clearToSend = device->clearToSend();
+  probe.line = device->lineSettings();
   return probe;
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/system_error.h"
 #include "serial/input_queue.h"
@@ -41,6 +42,34 @@ inline constexpr int kWriteWaitLimitMs = 5000;  // a write, whatever its length
 // What a device says about one of its line settings or modem lines;
 // Unknown where it can't say (a pseudo-terminal has no modem lines).
 enum class LineState { Unknown, Off, On };
+
+enum class Parity { None, Odd, Even, Mark, Space };
+
+// A device's line settings as the system reports them. A session sets the
+// speed and 8 data bits and turns off what would change bytes on their way
+// (`transparencyChanges`: software flow control, character mapping, output
+// processing); parity, stop bits and hardware flow control stay as found,
+// so they decide whether the receiver can understand the PC at all.
+struct LineSettings {
+  bool known = false;  // the system answered
+  long speed = 0;      // bits per second; 0 when it is no standard rate
+  int dataBits = 8;
+  Parity parity = Parity::None;
+  int stopBitsTimesTwo = 2;  // 2: one stop bit, 3: one and a half, 4: two
+  LineState hardwareFlowControl = LineState::Unknown;
+  bool softwareFlowControl = false;  // XON/XOFF in either direction
+  // The system's names of the settings a session turns off while it runs
+  // and puts back at close ("ixon", "opost"; "fOutX", "fNull").
+  std::vector<std::string> transparencyChanges;
+
+  // No parity, one stop bit and no hardware flow control: what a receiver's
+  // three-wire service cable needs (the data bits are set by every session).
+  bool keptSettingsPlain() const {
+    return parity == Parity::None && stopBitsTimesTwo == 2 && hardwareFlowControl != LineState::On;
+  }
+  // "115200 8N1", "9600 7E2", "9600 8N1.5"
+  std::string shortForm() const;
+};
 
 class SerialDevice;
 
@@ -118,6 +147,7 @@ class SerialPort {
   // Windows fOutxCtsFlow. Clear to send: the CTS modem status line.
   LineState hardwareFlowControl() const;
   LineState clearToSend() const;
+  LineSettings lineSettings() const;
 
  private:
   friend class PortWaiter;
@@ -132,14 +162,15 @@ class SerialPort {
 };
 
 // A look at a device without keeping it (`quorvane-cli ports`): whether
-// this user can open it exclusively right now and, if so, its flow control
-// and CTS line. The line settings are left as they are (an open of a real
+// this user can open it exclusively right now and, if so, its flow control,
+// CTS line and line settings. The line settings are left as they are (an open of a real
 // port may still raise DTR and RTS, as any open does).
 struct DeviceProbe {
   bool openable = false;
   SystemError error;  // why not, when not openable
   LineState hardwareFlowControl = LineState::Unknown;
   LineState clearToSend = LineState::Unknown;
+  LineSettings line;
 };
 DeviceProbe probeDevice(const std::string& devicePath);
 

@@ -386,6 +386,8 @@ FailureFacts SlotCycle::portFacts(const std::optional<Notice>& notice, unsigned 
   facts.portError = port_.lastError();
   facts.flowControl = port_.hardwareFlowControl();
   facts.clearToSend = port_.clearToSend();
+  facts.line = port_.lineSettings();
+  facts.line.hardwareFlowControl = facts.flowControl;
   facts.waitedMs = waitedMs;
   if (image_.has_value()) facts.imageTag = image().tagIndex;
   if (record_) facts.lastAnswer = record_->lastAnswer;

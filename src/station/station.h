@@ -111,6 +111,7 @@ struct FailureFacts {
   SystemError portError;
   LineState flowControl = LineState::Unknown;
   LineState clearToSend = LineState::Unknown;
+  LineSettings line;      // parity and stop bits as kept; flowControl as the modem lines tell
   unsigned waitedMs = 0;  // Port: the wait that ran out
   std::string filePath;   // File
   SystemError fileError;

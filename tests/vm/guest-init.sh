@@ -126,6 +126,19 @@ if plug vanish; then
   outcome vanish
 fi
 
+# -- a port left at ixon ixoff by another program, and a receiver whose flash
+# is full of XON and XOFF (0x11, 0x13): read byte for byte, settings put back
+if plug xonxoff; then
+  stty -F "$port" ixon ixoff
+  start=$(now) why=
+  tool read xonxoff.bin >xonxoff.out 2>xonxoff.err || why="; $(first xonxoff.err)"
+  stty -F "$port" -a | grep -q -- ' ixon ixoff' || why="$why; ixon ixoff not put back"
+  stty -F "$port" -ixon -ixoff
+  outcome xonxoff "size=$(wc -c <xonxoff.bin) sha256=$(sha256sum xonxoff.bin | cut -d' ' -f1) time=$(since "$start")s"
+  rm -f xonxoff.bin
+  plug back || true
+fi
+
 # -- USB: QEMU's usb-serial (an FT232, 0403:6001) on UHCI, through ftdi_sio
 usb=/dev/ttyUSB0
 latency=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
@@ -161,6 +174,59 @@ start=$(now) why=
 usbtool upgrade /data/upgrade.bin >uu.out 2>uu.err && grep -q "Dont' power off" uu.out || why="; $(first uu.err)"
 outcome usb-upgrade "time=$(since "$start")s"
 
+# doctor as an ordinary user (tech, in dialout) on the adapter, in each
+# state; its output goes to the console for the host ("vm-doctor:")
+printf 'tech:x:1000:1000:tech:/tmp:/bin/sh\n' >>/etc/passwd
+printf 'dialout:x:20:tech\ntech:x:1000:\n' >>/etc/group
+# doctor_state NAME STATUS TEXT...: doctor's exit status and the texts it must print
+doctor_state() {
+  name=$1 want=$2 why=
+  shift 2
+  su -s /bin/sh -c "$cli --device $usb doctor" tech >"doctor-$name.out" 2>&1
+  status=$?
+  sed "s/^/vm-doctor: $name: /" "doctor-$name.out"
+  [ $status = "$want" ] || why="; exit status $status"
+  for text in "$@"; do grep -qF -- "$text" "doctor-$name.out" || why="$why; no \"$text\""; done
+  [ "$want" = 1 ] || ! grep -qF '[FAIL]' "doctor-$name.out" || why="$why; $(grep -F '[FAIL]' "doctor-$name.out" | head -n 1)"
+  outcome "usb-doctor-$name" "exit $status"
+}
+chown root:dialout $usb && chmod 660 $usb
+doctor_state normal 0 "nothing stands in the way" "[ ok ] access: this user may open it now as a member of dialout"
+chown root:root $usb && chmod 600 $usb
+doctor_state denied 1 "[FAIL] access: this user may not open it (open: Permission denied): owner root, group root, mode 0600" "so no group may use it"
+chown root:dialout $usb && chmod 660 $usb
+# A process of root's with the adapter as its terminal.
+setsid sh -c "exec sleep 60 <$usb" &
+holder=$!
+for _ in $(seq 50); do [ "$(readlink /proc/$holder/fd/0)" = $usb ] && break || sleep 0.1; done
+doctor_state held 1 "[FAIL] holders: sleep (pid $holder) has it as its terminal"
+kill $holder && wait $holder
+stty -F $usb parenb
+doctor_state parenb 1 "[FAIL] line: 9600 8E1" "fix: stty -F $usb -parenb -cstopb -crtscts"
+stty -F $usb -parenb ixon ixoff
+doctor_state ixon 0 "[note] line: software flow control (XON/XOFF)" "ixon ixoff"
+# Through that port a read, byte for byte (the flash's random bytes hold
+# some 8000 XON and XOFF), and the settings put back.
+start=$(now) why=
+usbtool read xon.bin >xon.out 2>xon.err || why="; $(first xon.err)"
+stty -F $usb -a | grep -q -- ' ixon ixoff' || why="$why; ixon ixoff not put back: $(stty -F $usb -a | tr '\n' ' ')"
+outcome usb-xonxoff "size=$(wc -c <xon.bin) sha256=$(sha256sum xon.bin | cut -d' ' -f1) time=$(since "$start")s"
+stty -F $usb -ixon -ixoff
+rm -f xon.bin
+
+# udev's own test of the package's rule on the adapter's sysfs device
+why=
+if [ -x /bin/udevadm ]; then
+  mkdir -p /run/udev
+  udevadm test /sys/class/tty/ttyUSB0 >udev.out 2>&1
+  grep -q 'TAGS=.*:uaccess:' udev.out || why="; no uaccess tag"
+  grep -q '^ID_MM_DEVICE_IGNORE=1' udev.out || why="$why; no ID_MM_DEVICE_IGNORE=1"
+  [ -z "$why" ] || why="$why: $(grep -E 'quorvane|TAGS|ID_MM|rror' udev.out | head -n 5 | tr '\n' '|')"
+  outcome usb-udev "$(grep -E '^(CURRENT_)?TAGS=|^ID_MM_DEVICE_IGNORE=' udev.out | tr '\n' ' ')"
+else
+  result "usb-udev FAIL no udevadm in the guest"
+fi
+
 # pulled out mid-read (from an adapter swapped in whose receiver goes quiet
 # after block 30: QEMU 7.2 may crash removing a device data flows through):
 # noticed within 1 s, exit 1, named as disconnected, no file
@@ -191,6 +257,7 @@ if plug replug; then # plugged in again: a job works, and `ports` names the adap
   why=
   case $line in *"USB 0403:6001"*) ;; *) why="no USB identity: $line" ;; esac
   outcome usb-ports "$line"
+
 fi
 
 echo "vm-done"

@@ -64,6 +64,16 @@ if [[ ! -s $kernel || ! -s $kdir/ftdi_sio.ko ]]; then
     skip "no vmlinuz or USB serial modules in $pkg"
 fi
 
+# -- udevadm, out of Debian's udev package (never installed), to test the
+# package's udev rule on the emulated adapter in the guest
+udevadm=$build/udev/bin/udevadm
+if [[ ! -x $udevadm ]]; then
+  mkdir -p "$build/udev"
+  deb=$(ls /var/cache/apt/archives/udev_*.deb 2>/dev/null | head -n 1)
+  [[ -n $deb ]] || deb=$(cd "$build/udev" && apt-get download udev >download.log 2>&1 && ls "$PWD"/udev_*.deb) || true
+  [[ -n $deb ]] && dpkg-deb -x "$deb" "$build/udev" || echo "vm: no udevadm (the udev rule goes untested in the guest)"
+fi
+
 # -- the tools: those of BUILD_DIR, else a build of their own
 if [[ -n $tools ]]; then
   cmake --build "$tools" --target quorvane-cli quorvane-emu -j2 >"$build/vm-build.log" 2>&1
@@ -83,6 +93,9 @@ cd "$work"
 tag=QX_RomFtaAMD1 # model 1: 256 blocks
 head -c $((256 * 4096)) /dev/urandom >flash.raw
 head -c $((256 * 4096)) /dev/urandom >upgrade.raw
+# XON and XOFF (0x11, 0x13) all through, with CR and LF among them
+head -c $((256 * 4096)) /dev/zero | tr '\0' '\021' | sed 's/\x11\x11\x11\x11/\x11\x13\r\n/g' >xonxoff.raw
+{ printf %s "$tag" && cat xonxoff.raw; } >expected-xonxoff.bin
 { printf %s "$tag" && cat flash.raw; } >expected-read.bin
 { printf %s "$tag" && cat upgrade.raw; } >rootfs/data/upgrade.bin
 "$cli" info rootfs/data/upgrade.bin >info.out || { cat info.out; echo "vm: the upgrade image does not load"; exit 1; }
@@ -93,6 +106,13 @@ cp "$cli" rootfs/bin/quorvane-cli
 { ldd "$cli" || true; } | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' |
   while read -r lib; do cp -L --parents "$lib" rootfs/; done
 for m in "${modules[@]}"; do cp "$kdir/$m.ko" rootfs/lib/usb/; done
+if [[ -x $udevadm ]]; then
+  cp "$udevadm" rootfs/bin/udevadm
+  ldd "$udevadm" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }' |
+    while read -r lib; do cp -L --parents "$lib" rootfs/; done
+  mkdir -p rootfs/usr/lib/udev/rules.d
+  cp "$root/packaging/udev/70-quorvane-serial.rules" rootfs/usr/lib/udev/rules.d/
+fi
 cp "$root/tests/vm/guest-init.sh" rootfs/init
 chmod 755 rootfs/init
 mknod -m 600 rootfs/dev/console c 5 1 2>/dev/null || true
@@ -176,7 +196,7 @@ while kill -0 "$qemu" 2>/dev/null; do
       vanish) # a receiver that closes its end after block 40 of a read
         start_emulator emu-vanish --vanish-after-block 40
         plug "$pty" && echo go >&"$ctl" ;;
-      restore) # the first receiver again
+      restore | back) # the first receiver again (after vanish, after xonxoff)
         plug "$pty_main" && echo go >&"$ctl" ;;
       # USB adapters: the first pulled out while idle; one whose receiver goes
       # quiet after block 30 plugged in and pulled out mid-read; a fresh one
@@ -184,6 +204,9 @@ while kill -0 "$qemu" 2>/dev/null; do
       unplug) qmp '{"execute":"device_del","arguments":{"id":"usb4"}}' && echo go >&"$ctl" ;;
       stall) start_emulator emu-stall --silent-after-block 30 && add_usb 4 && echo go >&"$ctl" ;;
       replug) start_emulator emu-replug && add_usb 5 && echo go >&"$ctl" ;;
+      xonxoff) # a receiver whose flash is all XON and XOFF
+        start_emulator emu-xonxoff --flash xonxoff.raw
+        plug "$pty" && echo go >&"$ctl" ;;
     esac
   done
   sleep 0.2
@@ -209,8 +232,10 @@ verdict() { # NAME ok|fail DETAIL
 }
 line_of() { sed -n "s/^vm-result: $1 //p" console.log | tr -d '\r' | head -n 1; }
 sha=$(sha256sum expected-read.bin | cut -d' ' -f1)
-for name in connect read upgrade verify exclusive crtscts vanish \
-  usb-connect usb-read usb-latency usb-upgrade usb-unplug usb-replug usb-ports; do
+for name in connect read upgrade verify exclusive crtscts vanish xonxoff \
+  usb-connect usb-read usb-latency usb-upgrade \
+  usb-doctor-normal usb-doctor-denied usb-doctor-held usb-doctor-parenb usb-doctor-ixon \
+  usb-xonxoff usb-udev usb-unplug usb-replug usb-ports; do
   line=$(line_of "$name")
   detail=${line#ok} && detail=${detail# }
   # What the host checks besides the guest's word: the reads against the
@@ -219,6 +244,12 @@ for name in connect read upgrade verify exclusive crtscts vanish \
     read | usb-read) [[ $line == *"sha256=$sha"* && $line == *"size=$((13 + 256 * 4096))"* ]] &&
       detail="256 blocks identical to the emulator's flash, ${line##* time=}" ;;
     upgrade) cmp -s saved.raw upgrade.raw && detail="the emulator stored the image byte for byte, ${line##* time=}" ;;
+    usb-xonxoff) # the adapter's receiver holds the upgrade's image by now
+      [[ $line == *"sha256=$(sha256sum rootfs/data/upgrade.bin | cut -d' ' -f1)"* ]] &&
+        detail="256 blocks identical to the receiver's flash through a port left at ixon ixoff, ${line##* time=}" ;;
+    xonxoff) xsha=$(sha256sum expected-xonxoff.bin | cut -d' ' -f1)
+      [[ $line == *"sha256=$xsha"* ]] &&
+        detail="256 blocks of XON/XOFF bytes identical through a port left at ixon ixoff, ${line##* time=}" ;;
     usb-upgrade) cmp -s saved-usb.raw upgrade.raw && detail="the emulator stored the image byte for byte, ${line##* time=}" ;;
     vanish) grep -q 'vanished after' emu-vanish.log 2>/dev/null &&
       detail="the emulator closed its end mid-read; the read failed cleanly; the next job worked" ;;
@@ -230,6 +261,8 @@ for name in connect read upgrade verify exclusive crtscts vanish \
     *) verdict "$name" fail "${line#FAIL }" ;;
   esac
 done
+# What doctor printed in each state, for the reader.
+sed -n 's/^vm-doctor: //p' console.log | tr -d '\r' >doctor.out
 ((failed[vm] + failed[usb] == 0)) || echo "vm: guest console: $work/console.log; emulator logs: $work/emu-*.log"
 echo "vm: guest ${guest_time}s, leg $((SECONDS - began))s"
 echo "vm: ${passed[vm]} passed, ${failed[vm]} failed"

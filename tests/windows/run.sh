@@ -285,6 +285,52 @@ utf8_case() {
 }
 pair utf8-argument utf8_case "--model 5" "" "" key $'\xEF\xBC\x9A'
 
+# A COM port whose pseudo-terminal another program left with XON/XOFF, and a
+# flash full of XON and XOFF bytes (0x11, 0x13, CR and LF among them): read
+# byte for byte, and the port keeps its settings afterwards.
+head -c 1048576 /dev/zero | tr '\0' '\021' | sed 's/\x11\x11\x11\x11/\x11\x13\r\n/g' >"$e2e/xonxoff.bin"
+{ printf 'QX_Rom_CIAMD1'; cat "$e2e/xonxoff.bin"; } >"$e2e/xonxoff-image.bin"
+xonxoff_case() {
+  same_on_both read-xonxoff 0 "" "" && on_both_sides read-xonxoff rom.bin "$e2e/xonxoff-image.bin"
+}
+emu_stty="ixon ixoff"
+pair read-xonxoff xonxoff_case "--model 5 --flash $e2e/xonxoff.bin" "$com1" "" --port 1 read rom.bin
+emu_stty=
+
+# doctor on COM1: the line as Wine reports the pseudo-terminal's settings; XON/XOFF
+# noted as turned off while the tool runs, two stop bits a fault with the mode command.
+doctor_case() {  # NAME STATUS STTY TEXT...
+  local name=$1 status=$2 dir=$e2e/doctor-$1
+  emu_stty=$3
+  shift 3
+  rm -rf "$dir" && mkdir -p "$dir"
+  start_emulator --model 5
+  (cd "$dir" && timeout 120 wine "$exe" --port 1 doctor >out 2>err)
+  local got=$?
+  stop_emulator
+  emu_stty=
+  [[ $got == "$status" ]] || { echo "exit status $got: $(tr '\n' '|' <"$dir/out")" >&2; return 1; }
+  for text in "$@"; do
+    grep -qF -- "$text" "$dir/out" || { echo "no \"$text\": $(tr '\n' '|' <"$dir/out")" >&2; return 1; }
+  done
+}
+check doctor-xonxoff doctor_case xonxoff 0 "ixon ixoff" "[note] line: software flow control (XON/XOFF)" \
+  "fOutX fInX" "nothing stands in the way"
+check doctor-stop-bits doctor_case stop-bits 1 cstopb "[FAIL] line: 115200 8N2" "fix: mode COM1: parity=n stop=1"
+
+# ports lists every COM port of the serial device map (the prefix's COM1 and COM12), as such.
+ports_case() {
+  local map listed
+  map=$(timeout 120 wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+    grep -oE 'COM[0-9]+$' | sort -u)
+  listed=$(cd "$e2e" && timeout 120 wine "$exe" ports 2>&1 | tr -d '\r' | sed -n '/^serial devices:/,$p' |
+    grep -E '^  COM[0-9]+ \(serial device map: ' | grep -oE 'COM[0-9]+' | sort -u)
+  [[ -n $map ]] || { echo "the serial device map is empty" >&2; return 1; }
+  [[ -z $(comm -23 <(echo "$map") <(echo "$listed")) ]] ||
+    { echo "map: $(echo $map), listed: $(echo $listed)" >&2; return 1; }
+}
+check ports-serial-map ports_case
+
 keys_case() {
   same_on_both key 0 "" "" &&
     { [[ $(grep -c ' key 0x' "$e2e/key/windows/frames") == 4 ]] || { echo "not 4 key frames" >&2 && false; }; }

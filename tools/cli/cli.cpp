@@ -15,6 +15,7 @@
 #include "cli_platform.h"
 #include "console.h"
 #include "diagnosis.h"
+#include "doctor.h"
 #include "event_loop.h"
 #include "jobs.h"
 #include "port_commands.h"
@@ -319,6 +320,10 @@ int runKey(const Options& o, Console& console) {
       .status();
 }
 
+int runDoctorChecks(const Options& o, Console& console) {
+  return runDoctor(o, console, runConnect);
+}
+
 // ---- info --------------------------------------------------------------------
 
 // Tag, model, family, flash and block count from the file's first bytes.
@@ -445,6 +450,7 @@ constexpr CommandSpec kCommands[] = {
     {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
     {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap, nullptr,
      "1 2 3 4;--clear @file"},
+    {"doctor", 0, 0, false, "doctor", kDoctorHelp, runDoctorChecks},
 };
 
 }  // namespace

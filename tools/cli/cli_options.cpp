@@ -232,6 +232,15 @@ const OptionSpec kOptions[] = {
        o.confirm = true;
        return {};
      }},
+    {{.name = "connect",
+      .command = "doctor",
+      .brief = "after the checks, send the connection request and report the answer, as connect "
+               "does"},
+     nullptr,
+     [](Options& o, const std::string&) -> std::string {
+       o.connectAfterChecks = true;
+       return {};
+     }},
     {{.name = "clear", .command = "map", .argument = true}, nullptr, nullptr},
 };
 

@@ -54,6 +54,7 @@ struct Options {
   // (--reboot-wait): it saves for up to 10 s, then reboots.
   int rebootWaitSeconds = kRebootWaitDefaultSeconds;
   bool rebootWaitGiven = false;
+  bool connectAfterChecks = false;  // doctor --connect: the connection request after the checks
   bool help = false;
   bool version = false;                  // --version
   const CommandSpec* command = nullptr;  // an entry of the table parsed with

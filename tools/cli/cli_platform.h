@@ -57,6 +57,9 @@ std::string permissionStep(const std::string& device);
 std::string holderStep(const std::string& device);
 // the command that turns hardware flow control off on `device`;
 std::string flowControlOffStep(const std::string& device);
+// the command that sets `device` to no parity, one stop bit and no
+// hardware flow control;
+std::string plainLineStep(const std::string& device);
 // whether a file could not be written because its file system is read-only;
 bool readOnlyFileSystem(const SystemError& error);
 // how COM n maps to a device;

@@ -39,7 +39,33 @@ std::string firstBytesText(const std::string& path, std::size_t count) {
   return text + "\" (" + hexBytes(bytes, n) + ")";
 }
 
+// ", parity even, 2 stop bits" for what a session keeps of `line` that a
+// receiver's 8N1 line without flow control does not have; "" when nothing.
+std::string keptSettingsText(const LineSettings& line) {
+  if (!line.known || line.keptSettingsPlain()) return {};
+  static constexpr const char* kParityNames[] = {"none", "odd", "even", "mark", "space"};
+  std::string text;
+  if (line.parity != Parity::None)
+    text += std::string(", parity ") + kParityNames[static_cast<int>(line.parity)];
+  if (line.stopBitsTimesTwo != 2)
+    text += line.stopBitsTimesTwo == 3 ? ", 1.5 stop bits" : ", 2 stop bits";
+  if (line.hardwareFlowControl == LineState::On) text += ", hardware flow control";
+  return text;
+}
+
 }  // namespace
+
+std::string doctorStep(const PortNaming& port) {
+  return "quorvane-cli doctor " +
+         (port.comNumber ? "--port " + std::to_string(*port.comNumber)
+                         : "--device " + port.device) +
+         " checks this port and the PC";
+}
+
+std::string lineSettingsFault(const LineSettings& line) {
+  const std::string kept = keptSettingsText(line);
+  return kept.empty() ? kept : kept.substr(2);
+}
 
 std::string portSubject(const PortNaming& port) {
   if (!port.comNumber) return port.device;
@@ -86,13 +112,13 @@ OpenFailure openFailure(const PortNaming& port, const SystemError& error) {
 
 Explanation explainOpenFailure(const PortNaming& port, const SystemError& error) {
   const OpenFailure f = openFailure(port, error);
-  return {portSubject(port), f.what + "; " + f.advice};
+  return {portSubject(port), f.what + "; " + f.advice + "; " + doctorStep(port)};
 }
 
 Explanation explainDisconnect(const PortNaming& port, const SystemError& error) {
   return {portSubject(port), "disconnected during the job" + said(error) +
                                  "; plug the adapter in again and run the job again; " +
-                                 kListPorts};
+                                 kListPorts + "; " + doctorStep(port)};
 }
 
 Explanation explainFileFailure(const std::string& path, const SystemError& error) {
@@ -120,21 +146,26 @@ Explanation explainFileFailure(const std::string& path, const SystemError& error
 }
 
 Explanation explainSilence(const PortNaming& port, const std::string& device, unsigned waitedMs,
-                           LineState flowControl, LineState clearToSend, bool writeTimedOut) {
+                           const LineSettings& line, LineState clearToSend, bool writeTimedOut) {
   Explanation e{portSubject(port), {}};
-  if (flowControl == LineState::On) {
+  const std::string kept = lineSettingsFault(line);
+  if (line.hardwareFlowControl == LineState::On) {
     e.text = "hardware flow control (RTS/CTS) is on for this port";
     if (clearToSend == LineState::Off) e.text += " and CTS is off, so the PC sends nothing";
     if (clearToSend == LineState::On) e.text += " (CTS is on)";
     e.text += "; a 3-wire cable has no CTS line: turn it off with " + flowControlOffStep(device);
+  } else if (!kept.empty()) {
+    e.text = "the port is set to " + kept + " (" + line.shortForm() +
+             "), the receiver talks 8N1 without flow control: set it with " + plainLineStep(device);
   } else if (writeTimedOut) {
     e.text = "a write did not finish within " + std::to_string(kWriteWaitLimitMs) +
-             " ms: the port does not send; quorvane-cli ports shows its flow control";
+             " ms: the port does not send";
   } else {
     e.text = "no answer within " + std::to_string(waitedMs) +
              " ms; is the receiver on and in its loader, the cable on this port and crossed (TX "
-             "to RX)? quorvane-cli ports shows the port's flow control";
+             "to RX)?";
   }
+  e.text += (e.text.back() == '?' ? " " : "; ") + doctorStep(port);
   return e;
 }
 
@@ -205,18 +236,21 @@ Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& a
   }
   return {subject, "the answer " + hexBytes(answer.data(), answer.size()) +
                        " is no answer of a receiver's loader: a garbled line or another device "
-                       "on this port; check the cable and that the receiver is in its loader"};
+                       "on this port; check the cable and that the receiver is in its loader; "
+                       "quorvane-cli doctor checks the port's line settings"};
 }
 
 std::string describeProbe(const std::string& device, const DeviceProbe& probe) {
   if (!probe.openable) {
-    // The kind of failure and the system's words, without the advice.
-    return "can't open: " + openFailure({std::nullopt, device}, probe.error).what;
+    // The kind of failure and the system's words; the next step is doctor's.
+    return "can't open: " + openFailure({std::nullopt, device}, probe.error).what + "; " +
+           doctorStep({std::nullopt, device});
   }
   std::string text = "can open, hardware flow control ";
   switch (probe.hardwareFlowControl) {
     case LineState::Unknown:
-      return text + "unknown (no modem lines)";
+      text += "unknown (no modem lines)";
+      break;
     case LineState::Off:
       text += "off";
       break;
@@ -228,6 +262,10 @@ std::string describeProbe(const std::string& device, const DeviceProbe& probe) {
     text += std::string(", CTS ") + (probe.clearToSend == LineState::On ? "on" : "off");
   if (probe.hardwareFlowControl == LineState::On)
     text += " (for a 3-wire cable: " + flowControlOffStep(device) + ")";
+  LineSettings kept = probe.line;
+  kept.hardwareFlowControl = LineState::Off;  // told above
+  if (const std::string fault = lineSettingsFault(kept); !fault.empty())
+    text += ", " + fault + " (the receiver talks 8N1: " + plainLineStep(device) + ")";
   return text;
 }
 

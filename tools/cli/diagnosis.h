@@ -44,11 +44,12 @@ Explanation explainFileFailure(const std::string& path, const SystemError& error
 std::string portSubject(const PortNaming& port);
 
 // Why the receiver gave no answer within `waitedMs`: hardware flow control
-// on the port (told with its CTS line when known), a write that timed out,
+// on the port (told with its CTS line when known), parity or stop bits
+// other than 8N1's, a write that timed out,
 // or else the usual causes on the receiver's side. `device` is the path
 // opened, for the command that turns flow control off.
 Explanation explainSilence(const PortNaming& port, const std::string& device, unsigned waitedMs,
-                           LineState flowControl, LineState clearToSend, bool writeTimedOut);
+                           const LineSettings& line, LineState clearToSend, bool writeTimedOut);
 
 // Why an image file was refused before anything was sent: what was found
 // in it against what an image must be; `openErrno` is the loader's reason
@@ -68,7 +69,17 @@ Explanation explainTypeMismatch(const std::string& subject, int receiverTag,
 Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& answer,
                                  std::optional<int> imageTag);
 
-// `ports`: whether this user can open `device` now, and its flow control.
+// The pointer every reason line about a port ends with:
+// "quorvane-cli doctor --port 2 checks this port and the PC".
+std::string doctorStep(const PortNaming& port);
+
+// "parity even, 2 stop bits, hardware flow control": what of `line` a
+// session keeps that a receiver's 8N1 line without flow control lacks; ""
+// when nothing (or unknown).
+std::string lineSettingsFault(const LineSettings& line);
+
+// `ports`: whether this user can open `device` now, its flow control and
+// any parity or stop bits other than 8N1's.
 std::string describeProbe(const std::string& device, const DeviceProbe& probe);
 
 }  // namespace quorvane::cli

@@ -96,8 +96,10 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
     const unsigned waited = notice.id == MessageId::ConnectNotAcknowledged
                                 ? kAckPollLimit * kAckPollIntervalMs
                                 : kWaitLimitMs;
-    return explainSilence(target_.naming(), port_.devicePath(), waited, port_.hardwareFlowControl(),
-                          port_.clearToSend(), error.isTimedOut());
+    LineSettings line = port_.lineSettings();
+    line.hardwareFlowControl = port_.hardwareFlowControl();  // as the modem lines tell it
+    return explainSilence(target_.naming(), port_.devicePath(), waited, line, port_.clearToSend(),
+                          error.isTimedOut());
   }
 
   // The views of every machine.

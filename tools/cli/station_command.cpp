@@ -112,7 +112,8 @@ class ConsoleStation final : public station::StationObserver {
                               : j.result == "cancelled" ? "cancelled"
                                                         : "failed") +
                              " " + blockCounterText(j.blocksDone, j.blockCount) + " " +
-                             formatTime(j.durationSeconds) + (ok ? "" : ": " + j.message);
+                             formatTime(j.durationSeconds) +
+                             (j.message.empty() ? "" : ": " + j.message);
     if (ok) {
       console_.result("", line);
     } else {
@@ -137,7 +138,7 @@ class ConsoleStation final : public station::StationObserver {
         if (f.notice && f.notice->id == MessageId::PortOpenFailed)
           return explainOpenFailure(naming, f.portError).line();
         if (f.portError.isDisconnected()) return explainDisconnect(naming, f.portError).line();
-        return explainSilence(naming, f.devicePath, f.waitedMs, f.flowControl, f.clearToSend,
+        return explainSilence(naming, f.devicePath, f.waitedMs, f.line, f.clearToSend,
                               f.portError.isTimedOut())
             .line();
       case FailureFacts::Kind::File:

@@ -43,6 +43,9 @@ bool fillFromUdev(const fs::path& device, DeviceIdentity& id) {
                                                device.filename().string().c_str()),
       ::udev_device_unref);
   if (!tty) return false;
+  // From udev's database, where a udev daemon keeps one.
+  const char* ignore = ::udev_device_get_property_value(tty.get(), "ID_MM_DEVICE_IGNORE");
+  id.modemManagerIgnores = ignore && std::string(ignore) == "1";
   // Owned by `tty`: not unreferenced here.
   udev_device* usb =
       ::udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_device");

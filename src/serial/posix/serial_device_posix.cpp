@@ -47,24 +47,89 @@ bool hungUp(int fd) {
   return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+struct SpeedEntry {
+  int bits;
+  speed_t constant;
+};
+constexpr SpeedEntry kSpeeds[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
 bool speedConstant(int speed, speed_t* out) {
-  struct Entry {
-    int bits;
-    speed_t constant;
-  };
-  static constexpr Entry kSpeeds[] = {
-      {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
-      {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
-      {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-      {57600, B57600}, {115200, B115200}, {230400, B230400},
-  };
-  for (const Entry& e : kSpeeds) {
+  for (const SpeedEntry& e : kSpeeds) {
     if (e.bits == speed) {
       *out = e.constant;
       return true;
     }
   }
   return false;
+}
+
+long speedBits(speed_t constant) {
+  for (const SpeedEntry& e : kSpeeds)
+    if (e.constant == constant) return e.bits;
+  return 0;
+}
+
+// What makeTransparent turns off, each by the name stty gives it.
+struct NamedFlag {
+  tcflag_t termios::*field;
+  tcflag_t bit;
+  const char* name;
+};
+constexpr NamedFlag kTransparencyFlags[] = {
+    {&termios::c_iflag, IXON, "ixon"},     {&termios::c_iflag, IXOFF, "ixoff"},
+    {&termios::c_iflag, IXANY, "ixany"},   {&termios::c_iflag, ISTRIP, "istrip"},
+    {&termios::c_iflag, INLCR, "inlcr"},   {&termios::c_iflag, IGNCR, "igncr"},
+    {&termios::c_iflag, ICRNL, "icrnl"},   {&termios::c_iflag, PARMRK, "parmrk"},
+    {&termios::c_iflag, BRKINT, "brkint"}, {&termios::c_iflag, IGNBRK, "ignbrk"},
+#ifdef IUCLC
+    {&termios::c_iflag, IUCLC, "iuclc"},
+#endif
+    {&termios::c_oflag, OPOST, "opost"},   {&termios::c_lflag, ICANON, "icanon"},
+    {&termios::c_lflag, ECHO, "echo"},     {&termios::c_lflag, ISIG, "isig"},
+    {&termios::c_lflag, IEXTEN, "iexten"},
+};
+
+LineSettings settingsOf(const termios& t, LineState hardwareFlowControl) {
+  LineSettings line;
+  line.known = true;
+  line.speed = speedBits(::cfgetospeed(&t));
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      line.dataBits = 5;
+      break;
+    case CS6:
+      line.dataBits = 6;
+      break;
+    case CS7:
+      line.dataBits = 7;
+      break;
+    default:
+      line.dataBits = 8;
+      break;
+  }
+  if (t.c_cflag & PARENB) {
+    line.parity = (t.c_cflag & PARODD) ? Parity::Odd : Parity::Even;
+#ifdef CMSPAR
+    if (t.c_cflag & CMSPAR) line.parity = (t.c_cflag & PARODD) ? Parity::Mark : Parity::Space;
+#endif
+  }
+  line.stopBitsTimesTwo = (t.c_cflag & CSTOPB) ? 4 : 2;
+  line.hardwareFlowControl = hardwareFlowControl;
+#ifdef CRTSCTS
+  // A device without modem lines still keeps the flag, which then stops
+  // nothing but is put back at close all the same.
+  if (hardwareFlowControl == LineState::Unknown)
+    line.hardwareFlowControl = (t.c_cflag & CRTSCTS) ? LineState::On : LineState::Off;
+#endif
+  line.softwareFlowControl = (t.c_iflag & (IXON | IXOFF)) != 0;
+  for (const NamedFlag& f : kTransparencyFlags)
+    if (t.*f.field & f.bit) line.transparencyChanges.emplace_back(f.name);
+  return line;
 }
 
 // Every byte value passes unchanged both ways: no echo, no line editing or
@@ -216,6 +281,12 @@ class PosixSerialDevice final : public SerialDevice {
 #else
     return LineState::Unknown;
 #endif
+  }
+
+  LineSettings lineSettings() override {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return {};
+    return settingsOf(t, hardwareFlowControl());
   }
 
   LineState clearToSend() override {

@@ -1,10 +1,15 @@
 // A COM port's identity from SetupAPI: among the present devices of the
 // Ports class, the one whose "PortName" is the port; its friendly name
-// ("USB Serial Port (COM7)"), maker, and the vendor and product ids of its
-// hardware id ("USB\VID_0403&PID_6001..."); the serial number is the last
-// part of a USB device's instance id.
+// ("USB Serial Port (COM7)") and maker. A USB adapter's vendor and product
+// ids and serial number come from its USB device, the port's parent in the
+// configuration manager ("USB\VID_0403&PID_6001\A50285BI"), so that FTDI's
+// own driver (whose port is "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000")
+// gives the real serial number. A device without a serial number gets an
+// instance id that Windows makes up ("5&1A2B3C4D&0&2", with '&'): none is
+// shown then.
 #include <windows.h>
 // After windows.h:
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
 
@@ -41,6 +46,20 @@ std::string idAfter(const std::string& hardwareId, const char* tag) {
   return at == std::string::npos ? std::string() : hardwareId.substr(at + 4, 4);
 }
 
+// The instance id of the device's nearest ancestor that is a USB device
+// ("USB\VID_...&PID_...\serial"); empty when there is none.
+std::string usbAncestorId(DEVINST device) {
+  for (int level = 0; level < 4; ++level) {
+    char id[MAX_DEVICE_ID_LEN] = "";
+    if (::CM_Get_Device_IDA(device, id, sizeof id, 0) != CR_SUCCESS) return {};
+    if (std::string(id).rfind("USB\\VID_", 0) == 0) return id;
+    DEVINST parent = 0;
+    if (::CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) return {};
+    device = parent;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<DeviceIdentity> identifyDevice(const std::string& devicePath) {
@@ -57,14 +76,13 @@ std::optional<DeviceIdentity> identifyDevice(const std::string& devicePath) {
     id.friendlyName = property(set, info, SPDRP_FRIENDLYNAME);
     id.manufacturer = property(set, info, SPDRP_MFG);
     const std::string hardwareId = property(set, info, SPDRP_HARDWAREID);
-    id.vendorId = idAfter(hardwareId, "VID_");
-    id.productId = idAfter(hardwareId, "PID_");
-    char instance[512] = "";
-    if (hardwareId.rfind("USB\\", 0) == 0 &&
-        ::SetupDiGetDeviceInstanceIdA(set, &info, instance, sizeof instance, nullptr)) {
-      const std::string text = instance;
-      id.serial = text.substr(text.rfind('\\') + 1);
-    }
+    const std::string usb = usbAncestorId(info.DevInst);
+    const std::string ids = usb.empty() ? hardwareId : usb;
+    id.vendorId = idAfter(ids, "VID_");
+    id.productId = idAfter(ids, "PID_");
+    const std::size_t last = usb.rfind('\\');
+    if (last != std::string::npos && usb.find('&', last) == std::string::npos)
+      id.serial = usb.substr(last + 1);
     found = id;
   }
   ::SetupDiDestroyDeviceInfoList(set);

@@ -5,14 +5,19 @@
 // kReadWaitLimitMs, a write at most the time it is given. A transfer still
 // pending when its wait runs out is cancelled and its end awaited, so the
 // system never touches the caller's buffer after the call has returned and
-// the completion record is free for the next transfer. Close puts back the
-// comm state and time-outs the port had when it was opened. A USB adapter pulled out
+// the completion record is free for the next transfer. While open the line
+// passes every byte: XON/XOFF, the error and null characters and
+// abort-on-error are off (a port left with software flow control would
+// swallow 0x11 and 0x13). Close puts back the comm state and time-outs the
+// port had when it was opened. A USB adapter pulled out
 // fails every call on its handle with one of a few errors, recorded as
 // ErrorKind::Disconnected.
 #include <windows.h>
 
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "serial/serial_device.h"
 
@@ -64,6 +69,29 @@ DWORD finishTransfer(HANDLE device, OVERLAPPED& record, DWORD waitMs, DWORD requ
     ::GetOverlappedResult(device, &record, &moved, TRUE);
   }
   return std::min(moved, requested);
+}
+
+// The comm state's settings a session turns off, by the names of the DCB.
+std::vector<std::string> transparencyChangesOf(const DCB& d) {
+  std::vector<std::string> names;
+  if (d.fOutX) names.emplace_back("fOutX");
+  if (d.fInX) names.emplace_back("fInX");
+  if (d.fErrorChar) names.emplace_back("fErrorChar");
+  if (d.fNull) names.emplace_back("fNull");
+  if (d.fAbortOnError) names.emplace_back("fAbortOnError");
+  return names;
+}
+
+// Every byte passes as it is: no XON/XOFF either way, no replacement of
+// bytes received with a parity error, no dropping of NUL bytes, and a line
+// error does not stop every further transfer until it is cleared.
+void makeTransparent(DCB& d) {
+  d.fBinary = 1;
+  d.fOutX = 0;
+  d.fInX = 0;
+  d.fErrorChar = 0;
+  d.fNull = 0;
+  d.fAbortOnError = 0;
 }
 
 HANDLE newEvent() {
@@ -122,12 +150,13 @@ class Win32SerialDevice final : public SerialDevice {
       error = SystemError::fromLast("CreateEventA");
       return false;
     }
-    // Speed and character size; every other line setting as the device has
-    // it.
+    // Speed, character size and byte transparency; parity, stop bits and
+    // hardware flow control as the device has them.
     original_ = settings;
     settings.DCBlength = sizeof(DCB);
     settings.BaudRate = static_cast<DWORD>(speed);
     settings.ByteSize = 8;
+    makeTransparent(settings);
     if (!::SetCommState(device_, &settings)) {
       error = SystemError::fromLast("SetCommState");
       return false;
@@ -179,6 +208,7 @@ class Win32SerialDevice final : public SerialDevice {
   bool setBinary(bool on, SystemError& error) override {
     DCB settings{};
     if (!readState(settings, error)) return false;
+    if (original_) makeTransparent(settings);  // a session stays byte-transparent
     settings.fBinary = on ? 1 : 0;
     if (::SetCommState(device_, &settings)) return true;
     error = SystemError::fromLast("SetCommState");
@@ -190,6 +220,25 @@ class Win32SerialDevice final : public SerialDevice {
     DCB settings{};
     if (!readState(settings, ignored)) return LineState::Unknown;
     return settings.fOutxCtsFlow ? LineState::On : LineState::Off;
+  }
+
+  LineSettings lineSettings() override {
+    SystemError ignored;
+    DCB d{};
+    if (!readState(d, ignored)) return {};
+    LineSettings line;
+    line.known = true;
+    line.speed = static_cast<long>(d.BaudRate);
+    line.dataBits = d.ByteSize;
+    static constexpr Parity kParities[] = {Parity::None, Parity::Odd, Parity::Even, Parity::Mark,
+                                           Parity::Space};
+    line.parity = d.Parity <= SPACEPARITY ? kParities[d.Parity] : Parity::None;
+    line.stopBitsTimesTwo = d.StopBits == ONE5STOPBITS ? 3 : d.StopBits == TWOSTOPBITS ? 4 : 2;
+    line.hardwareFlowControl =
+        d.fOutxCtsFlow || d.fRtsControl == RTS_CONTROL_HANDSHAKE ? LineState::On : LineState::Off;
+    line.softwareFlowControl = d.fOutX || d.fInX;
+    line.transparencyChanges = transparencyChangesOf(d);
+    return line;
   }
 
   LineState clearToSend() override {

@@ -71,6 +71,10 @@ std::string flowControlOffStep(const std::string& device) {
   return "stty -F " + device + " -crtscts";
 }
 
+std::string plainLineStep(const std::string& device) {
+  return "stty -F " + device + " -parenb -cstopb -crtscts";
+}
+
 std::string comMapRule() {
   return "COM n counts from 1 and is /dev/ttyS<n-1> unless QUORVANE_COM<n> names another device "
          "(QUORVANE_COM1=/dev/ttyUSB0)";

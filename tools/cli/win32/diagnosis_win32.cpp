@@ -32,6 +32,10 @@ std::string flowControlOffStep(const std::string& device) {
          ": octs=off rts=on (or the Device Manager: Port Settings, Flow control: None)";
 }
 
+std::string plainLineStep(const std::string& device) {
+  return "mode " + portName(device) + ": parity=n stop=1 octs=off rts=on";
+}
+
 std::string comMapRule() {
   return "COM n counts from 1 and is the Windows port COM<n> unless QUORVANE_COM<n> names "
          "another one (QUORVANE_COM1=COM7)";
