@@ -20,6 +20,7 @@
 #include "loader_model.h"
 #include "machine/tick_machine.h"
 #include "serial/protocol.h"
+#include "serial/serial_port.h"
 #include "transfer/rom_type.h"
 
 extern char** environ;
@@ -54,7 +55,7 @@ bool blockLine(const std::string& line, double& time, std::string& device) {
 }  // namespace
 
 double blockLineSeconds() {
-  return double(kBlockSize + kFrameSize) * kLineBitsPerByte / kLineSpeed;
+  return double(kBlockSize + kFrameSize) * std::chrono::duration<double>(lineByteTime()).count();
 }
 
 double lineBound(unsigned blocks, int turnaroundMs) {

@@ -28,7 +28,7 @@ bool waitFor(emu::ReceiverEmulator& e, CommandPort& port, std::size_t& got, std:
 }  // namespace
 
 int main() {
-  const double nominal = double(kLineSpeed) / kLineBitsPerByte;  // 11520 bytes/s
+  const double nominal = 1 / std::chrono::duration<double>(lineByteTime()).count();  // 11520 B/s
   emu::EmulatorOptions o;
   o.pace = true;
   if (std::getenv("EMU_LOG")) o.log = stderr;
@@ -44,12 +44,12 @@ int main() {
   // the clock (the acknowledgements overlap nothing: the receiver waits).
   constexpr unsigned kBlocks = 10;
   std::size_t got = 0;
-  port.sendFrame(kStartReadFrame);
+  port.sendCommand(kCmdStartRead);
   if (!waitFor(e, port, got, kFrameSize + kBlockSize)) return 1;
   const auto t0 = Clock::now();
   double ackSeconds = 0;
   for (unsigned k = 1; k <= kBlocks; ++k) {
-    port.sendFrame(identFrame(1));
+    port.sendCommand(1, kIdentParam1);           // model 1's IdentFrame
     ackSeconds += double(kFrameSize) / nominal;  // the acknowledgement's own line time
     if (!waitFor(e, port, got, kFrameSize + (k + 1) * kBlockSize)) return 1;
   }
@@ -58,8 +58,8 @@ int main() {
 
   // In: one upgrade block; its answer can come no sooner than the block's
   // line time plus the answer's.
-  port.sendFrame(kStopFrame);
-  port.sendFrame(kStartUpgradeFrame);
+  port.sendCommand(kCmdStop);
+  port.sendCommand(kCmdStartUpgrade);
   got = 0;
   if (!waitFor(e, port, got, kFrameSize)) return 1;
   std::vector<std::uint8_t> block(kBlockSize, 0x3C);

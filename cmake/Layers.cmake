@@ -9,12 +9,15 @@
 # that a user of a layer gets everything below it. Every layer includes
 # by folder: #include "serial/command_port.h".
 #
-# src/ itself is on no include path. Each layer publishes the headers it
+# src/ itself is on no include path. Each layer publishes the files it
 # lists, and only those, as links in a folder of its own in the build tree
-# (layers/<target>/<folder>/...), so a file sees the headers of its own
-# layer and of the layers it depends on, nothing above or beside them: an
-# upward include fails to compile. (scripts/check-layers.sh checks the
-# same rule on the sources without a build, other platforms' files too.)
+# (layers/<target>/<folder>/...), and compiles its sources from there, so a
+# file sees the headers of its own layer and of the layers it depends on,
+# nothing above or beside them: an upward include fails to compile, also
+# one written relative to the including file ("../app/x.h", "ui/x.h"),
+# which the compiler looks for beside the file as it was named.
+# (scripts/check-layers.sh checks the same rule on the sources without a
+# build, other platforms' files too.)
 function(quorvane_layer target)
   cmake_parse_arguments(LAYER "QT" "" "SOURCES;POSIX;WIN32;DEPENDS" ${ARGN})
   set(sources ${LAYER_SOURCES})
@@ -23,24 +26,28 @@ function(quorvane_layer target)
   else()
     list(APPEND sources ${LAYER_POSIX})
   endif()
-  add_library(${target} STATIC ${sources})
   set(published ${PROJECT_BINARY_DIR}/layers/${target})
   file(REMOVE_RECURSE ${published})
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
-  foreach(header IN LISTS LAYER_SOURCES)
-    if(header MATCHES "\\.h$")
-      get_filename_component(dir ${published}/${folder}/${header} DIRECTORY)
-      file(MAKE_DIRECTORY ${dir})
-      # A copy where links can't be made (Windows without the privilege);
-      # an edit of the header then configures anew, which refreshes it.
-      file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${published}/${folder}/${header}
-           SYMBOLIC COPY_ON_ERROR)
-      if(NOT IS_SYMLINK ${published}/${folder}/${header})
-        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-                     ${CMAKE_CURRENT_SOURCE_DIR}/${header})
-      endif()
+  set(compiled)
+  foreach(source IN LISTS sources)
+    if(NOT source MATCHES "\\.(cpp|h)$" OR IS_ABSOLUTE ${source})
+      list(APPEND compiled ${source})  # resources stay where their paths lead
+      continue()
     endif()
+    set(link ${published}/${folder}/${source})
+    get_filename_component(dir ${link} DIRECTORY)
+    file(MAKE_DIRECTORY ${dir})
+    # A copy where links can't be made (Windows without the privilege);
+    # an edit of the file then configures anew, which refreshes it.
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${source} ${link} SYMBOLIC COPY_ON_ERROR)
+    if(NOT IS_SYMLINK ${link})
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                   ${CMAKE_CURRENT_SOURCE_DIR}/${source})
+    endif()
+    list(APPEND compiled ${link})
   endforeach()
+  add_library(${target} STATIC ${compiled})
   target_include_directories(${target} PUBLIC ${published})
   target_link_libraries(${target} PUBLIC ${LAYER_DEPENDS})
   if(LAYER_QT)

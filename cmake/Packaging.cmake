@@ -1,19 +1,12 @@
-# The version header, the install rules and the Debian package.
+# The install rules and the Debian package.
 #
 #   cmake --build BUILD --target quorvane quorvane-station quorvane-cli quorvane-emu \
 #                                quorvane_package_data
-#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package   # quorvane_1.2-1_<arch>.deb
+#   cpack --config BUILD/CPackConfig.cmake -B BUILD/package   # quorvane_<version>-1_<arch>.deb
 #
 # scripts/package-test.sh does this with Debian's build flags, then validates
 # and tries the package. Data files live in packaging/; icons in PNG sizes,
 # compressed manual pages and the screenshot are made at build time.
-
-# ---- version -----------------------------------------------------------------
-# quorvane/version.h: quorvane::kVersion, from project(VERSION).
-configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
-               ${CMAKE_BINARY_DIR}/generated/quorvane/version.h @ONLY)
-add_library(quorvane_version INTERFACE)
-target_include_directories(quorvane_version INTERFACE ${CMAKE_BINARY_DIR}/generated)
 
 # The programs below run on POSIX only; sanitized and fuzz builds are never
 # installed.
@@ -56,12 +49,27 @@ function(quorvane_gzip source target destination)
   install(FILES ${out}.gz DESTINATION ${destination})
 endfunction()
 
+# The pages of the programs quorvane-docgen knows: its prose from the
+# template, its reference sections from the program's option table.
+set(QUORVANE_DOCGEN_PROGRAMS quorvane-cli quorvane-emu)
 if(QUORVANE_GZIP)
   foreach(program ${QUORVANE_PROGRAMS})
-    quorvane_gzip(${QUORVANE_PACKAGING_DIR}/man/${program}.1.in man/${program}.1
-                  ${CMAKE_INSTALL_MANDIR}/man1)
+    set(page ${QUORVANE_PACKAGE_OUT}/man/${program}.1)
+    set(template ${QUORVANE_PACKAGING_DIR}/man/${program}.1.in)
+    if(program IN_LIST QUORVANE_DOCGEN_PROGRAMS)
+      add_custom_command(OUTPUT ${page}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVANE_PACKAGE_OUT}/man
+        COMMAND quorvane-docgen man ${program} ${template} ${page}
+        DEPENDS quorvane-docgen ${template} VERBATIM)
+    else()
+      configure_file(${template} ${page} @ONLY)
+    endif()
+    add_custom_command(OUTPUT ${page}.gz COMMAND ${QUORVANE_GZIP} -9nkf ${page} DEPENDS ${page}
+                       VERBATIM)
+    list(APPEND QUORVANE_GENERATED ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
-  quorvane_gzip(${QUORVANE_PACKAGING_DIR}/changelog changelog.Debian ${QUORVANE_DOC_DIR} COPYONLY)
+  quorvane_gzip(${QUORVANE_PACKAGING_DIR}/changelog changelog.Debian ${QUORVANE_DOC_DIR})
 else()
   message(WARNING "gzip not found: no manual pages or changelog are installed")
 endif()
@@ -73,11 +81,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/emula
               ${PROJECT_SOURCE_DIR}/docs/serial.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
               ${PROJECT_SOURCE_DIR}/docs/testing.md
         DESTINATION ${QUORVANE_DOC_DIR}/docs)
-# One file for both programs, installed under each name: bash-completion
-# loads a command's completion from the file of its name.
-foreach(program quorvane-cli quorvane-emu)
-  install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane-cli.bash-completion
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+# A completion file per program, made from its option table, named after
+# it: bash-completion loads a command's completion from the file of its name.
+foreach(program ${QUORVANE_DOCGEN_PROGRAMS})
+  set(completion ${QUORVANE_PACKAGE_OUT}/completions/${program})
+  add_custom_command(OUTPUT ${completion}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVANE_PACKAGE_OUT}/completions
+    COMMAND quorvane-docgen completion ${program} ${completion}
+    DEPENDS quorvane-docgen VERBATIM)
+  list(APPEND QUORVANE_GENERATED ${completion})
+  install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
 # ---- the udev rule for USB serial adapters ---------------------------------------

@@ -67,6 +67,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 key=$( { printf '%s\n' "$upstream" "${config[@]}" "${toolchain_text//"$root"/<root>}"
   cat "$root/cmake/mingw-w64.cmake"; } | sha256sum | cut -c1-12)
 prefix=$cache/qt6-mingw-$upstream-$key
+# One build at a time per machine: a second caller (another clone, or the
+# test command's windows-gui leg) waits for the first and reuses its result.
+exec 9>"$cache/qt6-mingw-$key.lock"
+flock 9
 if [[ -f $prefix/.complete ]]; then
   log "reusing $prefix"
   echo "$prefix"

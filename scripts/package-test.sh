@@ -187,7 +187,11 @@ help=$("$bin/quorvane-cli" --help)
 # What --help lists: the commands, the options, the keys' ASCII aliases.
 help_commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\).*/\1/p' <<<"$help" | sort)
 help_options=$(grep -o '^  --[a-z-]\+' <<<"$help" | tr -d ' ' | sort)
-upgrade_only='--backup|--no-type-query|--verify'
+# The options --help marks "<commands> only:", as a grep -x pattern.
+upgrade_only=$(sed -n 's/^  \(--[a-z-]\+\).* only: .*/\1/p' <<<"$help" | paste -sd'|')
+# Of those, the ones that go not with upgrade.
+not_upgrade=$(grep -E '^  --[a-z-]+.* only: ' <<<"$help" | grep -vE ' upgrade[a-z ,]* only: ' |
+  grep -oE '^  --[a-z-]+' | tr -d ' ' | paste -sd'|')
 emu_options=$("$bin/quorvane-emu" --help | grep -oE '^ +(-h, )?--[a-z-]+' | sed 's/.*--/--/' | sort)
 help_keys=$(awk '/^Key names/ { keys = 1; next } keys { print $NF }' <<<"$help" | sort)
 completion_check() {
@@ -200,7 +204,8 @@ completion_check() {
 }
 completion_check "commands" "quorvane-cli --port 2 " "$help_commands"
 completion_check "options" "quorvane-cli --" "$(grep -vxE -e "$upgrade_only" <<<"$help_options")"
-completion_check "upgrade options after the image" "quorvane-cli upgrade rom.bin --" "$help_options"
+completion_check "upgrade options after the image" "quorvane-cli upgrade rom.bin --" \
+  "$(grep -vxE -e "$not_upgrade" <<<"$help_options")"
 completion_check "quorvane-emu options" "quorvane-emu --" "$emu_options"
 completion_check "quorvane-emu --answer" "quorvane-emu --answer r" "rotate"
 completion_check "keys" "quorvane-cli key MENU " "$help_keys"

@@ -7,14 +7,18 @@
 #   sanitized   the whole suite again under AddressSanitizer + UBSan
 #   windows     core, tests and quorvane-cli.exe cross-built with MinGW-w64
 #               and run under Wine against the emulator (tests/windows)
-#   windows-gui quorvane.exe cross-built against Qt for Windows (built once
-#               per machine by scripts/build-qt-windows.sh), its deployment
-#               folder, ZIP and installer, driven under Wine in Xvfb against
-#               the emulator (tests/windows/gui.sh)
 #   vm          quorvane-cli inside a QEMU guest on the kernel's 8250 UART
 #               driver against the emulator (tests/vm)
 #   package     the Debian package built, validated and its programs run
 #   fuzz        each fuzz target for a fixed number of inputs
+#   windows-gui quorvane.exe cross-built against Qt for Windows (built once
+#               per machine by scripts/build-qt-windows.sh), its deployment
+#               folder, ZIP and installer, driven under Wine in Xvfb against
+#               the emulator (tests/windows/gui.sh)
+# Qt for Windows, the longest step of all on a fresh machine (about 27 min of
+# both cores, then cached), is built from the start at the lowest priority:
+# it takes the cores the other legs leave idle (tests waiting on ptys, Wine
+# and QEMU), and the windows-gui leg, last, waits for it.
 # Every leg runs even when an earlier one failed (but those that need the
 # normal build); the last line counts them: "legs: N passed, M failed".
 set -uo pipefail
@@ -22,6 +26,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/install-deps.sh || exit 1
+qt_log=$(mktemp "${TMPDIR:-/tmp}/quorvane-qt.XXXXXX")
+# In a process group of its own, so that an early end stops all of it.
+setsid nice -n 19 bash scripts/build-qt-windows.sh >"$qt_log" 2>&1 &
+qt_build=$!
+trap 'kill -- -"$qt_build" 2>/dev/null; rm -f "$qt_log"' EXIT
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -49,21 +58,32 @@ sanitized() {
       ctest --test-dir build-asan --output-on-failure -j"$jobs"
 }
 
+windows_gui() {
+  wait "$qt_build" || { tail -n 40 "$qt_log"; echo "Qt for Windows: not built"; return 1; }
+  bash tests/windows/gui.sh build-test
+}
+
 leg format format
 leg layers layers
 leg unit unit
 leg sanitized sanitized
 # The Windows and QEMU legs compare with, or run, the normal build's tools.
-if [[ " ${passed[*]} " == *" unit "* ]]; then
+unit_ok=$([[ " ${passed[*]} " == *" unit "* ]] && echo 1)
+if [[ -n $unit_ok ]]; then
   leg windows bash tests/windows/run.sh build-test
-  leg windows-gui bash tests/windows/gui.sh build-test
   leg vm bash tests/vm/run.sh build-test
 else
-  failed+=(windows windows-gui vm)
-  echo "== windows, windows-gui, vm: not run (the normal build failed)"
+  failed+=(windows vm)
+  echo "== windows, vm: not run (the normal build failed)"
 fi
 leg package bash scripts/package-test.sh
 leg fuzz bash scripts/fuzz.sh
+if [[ -n $unit_ok ]]; then
+  leg windows-gui windows_gui
+else
+  failed+=(windows-gui)
+  echo "== windows-gui: not run (the normal build failed)"
+fi
 
 echo "legs passed: ${passed[*]:-none}"
 ((${#failed[@]})) && echo "legs FAILED: ${failed[*]}"

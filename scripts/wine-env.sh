@@ -49,6 +49,7 @@ map_com_ports() {  # NUMBER...
 }
 
 emu_pid=
+# Fails (with the emulator stopped) when its link is not there within 5 s.
 start_emulator() {  # OPTIONS...: an emulator behind $link, its log in $e2e/emu.log
   rm -f "$link" "$e2e/emu.out" "$e2e/emu.log"
   "$emu" --link "$link" --log "$e2e/emu.log" --parent-pid $$ "$@" >"$e2e/emu.out" &
@@ -57,6 +58,11 @@ start_emulator() {  # OPTIONS...: an emulator behind $link, its log in $e2e/emu.
     [[ -L $link && -s $e2e/emu.out ]] && break
     sleep 0.05
   done
+  if [[ ! -L $link || ! -s $e2e/emu.out ]]; then
+    echo "start_emulator $*: no emulator at $link after 5 s" >&2
+    stop_emulator
+    return 1
+  fi
   # Raw before the program opens it (the emulator makes its side raw too);
   # $emu_stty then leaves settings of another program on the port, such as
   # "ixon ixoff", which the program must turn off while it runs.

@@ -413,13 +413,12 @@ TEST(CliExplains, ReadNamesTheFileItCannotWriteAndSendsNothingBeforeItIsSure) {
   }
 }
 
-// A device vanishing mid-read ends the job at once (not after 3 s), named as disconnected, no file.
+// A device vanishing mid-read ends the job as disconnected (not by the counted wait, whose line
+// would say "no answer within 3000 ms"), no file.
 TEST(CliExplains, AVanishedDeviceIsNamedAsDisconnectedAtOnce) {
   StartedEmulator emu({.modelNumber = 5, .faults = {.vanish = emu::FaultPoint::afterBlock(20)}});
   TempDir dir;
-  const auto start = std::chrono::steady_clock::now();
   const CliRun r = runCli("--quiet --device " + emu.path() + " read " + dir.file("rom.bin"));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.find(text(MessageId::ReadBlockTimedOut) + "\n" + emu.path() +
                        ": disconnected during the job (read: "),

@@ -142,16 +142,18 @@ TEST(EmulatorPacing, NeverFasterThanTheLine) {
   CommandPort port;
   ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
   const auto t0 = std::chrono::steady_clock::now();
-  for (const auto& [frame, arrived] : {std::pair{kStartReadFrame, kFrameSize + kBlockSize},
-                                       std::pair{identFrame(1), kFrameSize + 2 * kBlockSize}}) {
-    ASSERT_EQ(port.sendFrame(frame), kFrameSize);
+  for (const auto& [command, param1, arrived] :
+       {std::tuple{kCmdStartRead, std::uint8_t{0}, kFrameSize + kBlockSize},
+        std::tuple{std::uint8_t{1}, kIdentParam1, kFrameSize + 2 * kBlockSize}}) {
+    ASSERT_EQ(port.sendCommand(command, param1), kFrameSize);
     ASSERT_TRUE(test::settle(emu.emulator, port));
     EXPECT_EQ(port.bytesArrived(), arrived);
   }
   const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - t0;
   // Two frames in, the answer and two blocks out, a turnaround before each block.
-  EXPECT_GE(taken.count(),
-            0.99 * (double(3 * kFrameSize + 2 * kBlockSize) * kLineBitsPerByte / kLineSpeed + 0.2));
+  EXPECT_GE(taken.count(), 0.99 * (double(3 * kFrameSize + 2 * kBlockSize) *
+                                       std::chrono::duration<double>(lineByteTime()).count() +
+                                   0.2));
 }
 
 // Off, the boot window caught or missed, the save and the reboot, on a clock of the test's own.
@@ -218,7 +220,7 @@ TEST(EmulatorPower, TheControlFifoSwitchesAndSwapsUnits) {
   CommandPort port;
   ASSERT_EQ(port.openDevice(emu.path(), kLineSpeed), 1);
   const auto answered = [&](const FrameBytes& frame) {
-    port.sendFrame(frame);
+    port.write(frame.data(), unsigned(frame.size()));
     EXPECT_TRUE(test::settle(emu.emulator, port));
     Bytes got(port.bytesInQueue());
     port.read(got.data(), unsigned(got.size()));

@@ -90,7 +90,7 @@ struct ResourceHygiene : ::testing::Test {
       CommandPort fresh;
       ASSERT_EQ(fresh.openDevice(emulator_->devicePath(), kLineSpeed), ending != Ending::Vanish)
           << "job " << job << ": the port was kept, or the device stayed";
-      if (ending == Ending::Cancel) fresh.sendFrame(kStopFrame);
+      if (ending == Ending::Cancel) fresh.sendCommand(kCmdStop);
       ASSERT_NO_FATAL_FAILURE(ending == Ending::Vanish ? startReceiver() : settle(fresh));
     }
     emulator_.reset();

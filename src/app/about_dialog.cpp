@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "base/notice.h"
+#include "quorvane/version.h"
 #include "widgets/app_icon.h"
 #include "widgets/dialog_units.h"
 
@@ -21,7 +22,7 @@ constexpr DialogControl kOkButton = {"okButton", kOkId, "OK", 218, 25, 50, 14};
 
 constexpr const char* kTitleFormat = "About %s";
 constexpr const char* kFirstLineFormat = "%s    %s";
-constexpr const char* kVersionText = "version 1.2";
+constexpr const char* kVersionFormat = "version %s";
 constexpr const char* kSecondLineText = "Satellite receiver service tool";
 
 }  // namespace
@@ -48,7 +49,9 @@ AboutDialog::AboutDialog()
 
   setWindowIcon(appIcon());
   setWindowTitle(QString::asprintf(kTitleFormat, kAppTitle));
-  firstLine_->setText(QString::asprintf(kFirstLineFormat, kAppTitle, kVersionText));
+  firstLine_->setText(
+      QString::asprintf(kFirstLineFormat, kAppTitle,
+                        QString::asprintf(kVersionFormat, kVersion).toUtf8().constData()));
   secondLine_->setText(QString::fromUtf8(kSecondLineText));
   okButton->setFocus();
 }

@@ -1,4 +1,4 @@
-// "About Quorvane 1.2": the program's name, version and one fixed line
+// "About Quorvane <version>": the program's name, version and one fixed line
 // (template 100).
 #pragma once
 

@@ -1,5 +1,5 @@
 // The program's main window: six buttons, one per function of the tool,
-// inside the group box "Quorvane 1.2 Control Panel" (template 140).
+// inside the group box "Quorvane <version> Control Panel" (template 140).
 #pragma once
 
 #include <QDialog>

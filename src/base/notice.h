@@ -81,7 +81,10 @@ struct Notice {
   bool operator==(const Notice&) const = default;
 };
 
-inline constexpr const char* kAppTitle = "Quorvane 1.2";
+// "Quorvane <version>" (quorvane/version.h), the title of the windows and
+// message boxes; defined where the version is included, so that a new
+// version rebuilds one file.
+extern const char* const kAppTitle;
 
 // Texts that are shown outside message boxes.
 // "%d/%d blocks" of a transfer's block counter.
@@ -91,7 +94,7 @@ extern const char* const kUpgradeCompleteWarning;
 
 // The message text exactly as the user sees it (UTF-8).
 std::string noticeText(const Notice& notice);
-// The message box title: "Quorvane 1.2", or "error" for ConfigWriteFailed.
+// The message box title: kAppTitle, or "error" for ConfigWriteFailed.
 std::string noticeTitle(const Notice& notice);
 
 }  // namespace quorvane

@@ -2,8 +2,11 @@
 #include <string>
 
 #include "base/notice.h"
+#include "quorvane/version.h"
 
 namespace quorvane {
+
+const char* const kAppTitle = kVersionedName;
 
 namespace {
 

@@ -59,7 +59,7 @@ std::optional<int> ConnectHandshake::openAndRequest() {
     return std::nullopt;
   }
   port_.setBinaryMode(1);  // the line works without it; result not needed
-  send(port_, kConnectFrame);
+  send(port_, kCmdConnect);
   enter(Phase::AwaitingAnswer);
   return pollAck();
 }
@@ -78,7 +78,7 @@ std::optional<int> ConnectHandshake::pollAck() {
 }
 
 std::optional<int> ConnectHandshake::unanswered() {
-  send(port_, kStopFrame);
+  send(port_, kCmdStop);
   fail(Notice::of(MessageId::ConnectNotAcknowledged));
   return std::nullopt;
 }

@@ -111,7 +111,7 @@ unsigned LoaderProbe::drain() {
 }
 
 void LoaderProbe::request() {
-  send(port_, kConnectFrame);
+  send(port_, kCmdConnect);
   ++requests_;
 }
 

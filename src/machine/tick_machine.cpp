@@ -20,9 +20,9 @@ void TickMachine::announceFinished() const {
   notify({.kind = MachineEvent::Kind::Finished, .outcome = outcome_});
 }
 
-void TickMachine::send(CommandPort& port, const FrameBytes& frame) const {
-  port.sendFrame(frame);
-  notify({.kind = MachineEvent::Kind::FrameSent, .frame = frame});
+void TickMachine::send(CommandPort& port, std::uint8_t command, std::uint8_t param1) const {
+  port.sendCommand(command, param1);
+  notify({.kind = MachineEvent::Kind::FrameSent, .frame = makeFrame(command, param1)});
 }
 
 }  // namespace quorvane

@@ -150,8 +150,9 @@ class TickMachine {
   void notify(const MachineEvent& event) const {
     if (observer_) observer_(event);
   }
-  // Writes the frame (its result is not looked at) and reports it.
-  void send(CommandPort& port, const FrameBytes& frame) const;
+  // Sends the frame of `command` (its result is not looked at) and reports
+  // it.
+  void send(CommandPort& port, std::uint8_t command, std::uint8_t param1 = 0) const;
 
  private:
   Phase phase_ = Phase::NotStarted;

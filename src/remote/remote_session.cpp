@@ -6,7 +6,7 @@ RemoteSession::RemoteSession() : keyFrame_(quorvane::keyFrame(0x00)) {}
 
 unsigned RemoteSession::sendKey(std::uint8_t code) {
   keyFrame_[kCommandOffset] = code;
-  return port_.write(keyFrame_.data(), static_cast<unsigned>(keyFrame_.size()));
+  return port_.sendCommand(code, kKeyParam1, kKeyParam2, kKeyParam3);
 }
 
 std::optional<Notice> RemoteSession::selectPort(int portNumber, std::int32_t& portIndex) {

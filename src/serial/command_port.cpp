@@ -12,10 +12,7 @@ void sleepMilliseconds(int ms) {
 
 unsigned CommandPort::sendCommand(std::uint8_t command, std::uint8_t param1, std::uint8_t param2,
                                   std::uint8_t param3) {
-  return sendFrame(makeFrame(command, param1, param2, param3));
-}
-
-unsigned CommandPort::sendFrame(const FrameBytes& frame) {
+  const FrameBytes frame = makeFrame(command, param1, param2, param3);
   return write(frame.data(), static_cast<unsigned>(frame.size()));
 }
 
@@ -32,17 +29,6 @@ AckWait::Result AckWait::poll(SerialPort& port, FrameBytes& answer) {
   answer = {};
   const unsigned got = port.read(answer.data(), static_cast<unsigned>(answer.size()));
   return got == kFrameSize && isAcknowledgement(answer) ? Result::Acknowledged : Result::Refused;
-}
-
-bool CommandPort::waitAck(const SleepFn& sleep) {
-  AckWait wait;
-  FrameBytes answer{};
-  AckWait::Result result;
-  while ((result = wait.poll(*this, answer)) == AckWait::Result::Pending)
-    (sleep ? sleep : sleepMilliseconds)(kAckPollIntervalMs);
-  if (result == AckWait::Result::Acknowledged) return true;
-  sendFrame(kStopFrame);
-  return false;
 }
 
 }  // namespace quorvane

@@ -1,10 +1,7 @@
-// A SerialPort that speaks command frames: sendCommand and the
-// acknowledgement wait of the connect handshake. No data of its own.
-//
-// The acknowledgement wait is written once, as AckWait: one poll per call.
-// waitAck() runs it to the end, sleeping between polls; the connect
-// handshake runs it one step at a time, so that an event loop can schedule
-// the sleeps.
+// A SerialPort that speaks command frames: sendCommand, the one way a frame
+// is sent, and the acknowledgement wait of the connect handshake (AckWait,
+// one poll per call, so that the handshake's front end schedules the
+// sleeps). No data of its own.
 #pragma once
 
 #include <cstdint>
@@ -53,13 +50,6 @@ class CommandPort : public SerialPort {
   // call. Returns the bytes written: 12, or 0 on failure or when closed.
   unsigned sendCommand(std::uint8_t command, std::uint8_t param1 = 0, std::uint8_t param2 = 0,
                        std::uint8_t param3 = 0);
-
-  // Writes a ready-made frame in one call.
-  unsigned sendFrame(const FrameBytes& frame);
-
-  // Runs an AckWait to its end, with a sleep of kAckPollIntervalMs after
-  // each counted poll. On failure the stop frame is sent and false returned.
-  bool waitAck(const SleepFn& sleep = sleepMilliseconds);
 };
 
 }  // namespace quorvane

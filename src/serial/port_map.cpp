@@ -21,17 +21,20 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// "COM<n>" with n in 1..kMaxMappedPort, no sign or leading zero.
-std::optional<long long> comNumber(std::string_view name) {
+}  // namespace
+
+std::optional<long long> comNameNumber(std::string_view name, long long limit) {
   if (name.size() < 4 || name.substr(0, 3) != "COM" || name[3] == '0') return std::nullopt;
   long long n = 0;
   const char* end = name.data() + name.size();
   const auto [at, ec] = std::from_chars(name.data() + 3, end, n);
-  if (ec != std::errc() || at != end || n < 1 || n > kMaxMappedPort) return std::nullopt;
+  if (ec != std::errc() || at != end || n < 1 || n > limit) return std::nullopt;
   return n;
 }
 
-}  // namespace
+std::string_view withoutDeviceNamespace(std::string_view name) {
+  return name.starts_with("\\\\.\\") ? name.substr(4) : name;
+}
 
 std::string portOverrideVariable(long long portNumber) {
   return "QUORVANE_COM" + std::to_string(portNumber);
@@ -63,7 +66,7 @@ PortMapFile parsePortMap(std::string_view text) {
     if (line.empty() || line.front() == '#') continue;
     const std::size_t eq = line.find('=');
     const std::optional<long long> com =
-        eq == std::string_view::npos ? std::nullopt : comNumber(trimmed(line.substr(0, eq)));
+        eq == std::string_view::npos ? std::nullopt : comNameNumber(trimmed(line.substr(0, eq)));
     const std::string_view device =
         eq == std::string_view::npos ? std::string_view() : trimmed(line.substr(eq + 1));
     if (com && !device.empty() && device.find('\0') == std::string_view::npos)

@@ -52,6 +52,14 @@ constexpr long long portNumberFromIndex(std::int32_t portIndex) {
 
 inline constexpr long long kMaxMappedPort = 255;  // COM1..COM255 may be mapped
 
+// The number n of a name "COM<n>" with n in 1..limit, no sign or leading
+// zero; nothing for any other name.
+std::optional<long long> comNameNumber(std::string_view name, long long limit = kMaxMappedPort);
+
+// A Windows device name without the device namespace's "\\.\" before it
+// ("\\.\COM12" -> "COM12"); any other name as it is.
+std::string_view withoutDeviceNamespace(std::string_view name);
+
 // The map file's contents: the device of each COM number it names (a later
 // line wins over an earlier one), and each line it ignored (with its
 // 1-based line number, spaces around it dropped).

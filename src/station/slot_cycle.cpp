@@ -497,7 +497,7 @@ void SlotCycle::stop(const std::string& why) {
     const bool transfer =
         std::find(std::begin(kTransfers), std::end(kTransfers), stage_) != std::end(kTransfers);
     // The receiver's loader stops too, ready for the next job.
-    if (transfer && midExchange && port_.isOpen()) port_.sendFrame(kStopFrame);
+    if (transfer && midExchange && port_.isOpen()) port_.sendCommand(kCmdStop);
     machine_->abandon();
     retired_.push_back(std::move(machine_));
   }

@@ -19,7 +19,7 @@ void ReadTransfer::start() {
   if (phase() != Phase::NotStarted) return;
   showBlockProgress(0, 0);  // "0/0 blocks" until the first block
   if (!openPort()) return;
-  send(port_, kStartReadFrame);
+  send(port_, kCmdStartRead);
   enter(Phase::AwaitingAnswer);
   view_.startTimer(kAnswerTimerId, kTickMs);
 }
@@ -82,7 +82,7 @@ void ReadTransfer::takeBlock() {
           .bytes = static_cast<unsigned>(kBlockSize),
           .blockCount = fields_.blockCount});
 
-  send(port_, identFrameOfIndex(fields_.tagIndex));
+  send(port_, static_cast<std::uint8_t>(fields_.tagIndex + 1), kIdentParam1);  // its IdentFrame
   ++fields_.blocksReceived;
   showBlockProgress(fields_.blocksReceived, fields_.blockCount);
   if (fields_.blocksReceived < fields_.blockCount) {
@@ -107,7 +107,7 @@ bool ReadTransfer::readBlock(std::uint8_t* dest) {
 }
 
 void ReadTransfer::complete() {
-  send(port_, kReadCompleteFrame);
+  send(port_, kCmdReadComplete);
   // No tick may run while a message of the writer is on screen.
   view_.stopTimer(kBlockTimerId);
   std::optional<Notice> failure;

@@ -1,5 +1,6 @@
 #include "transfer/rom_image.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -79,8 +80,12 @@ ImageLoadResult loadImage(const std::string& path) {
     return std::move(result);
   };
 
+  errno = 0;  // a folder is not opened and leaves no reason of the system's
   FileHandle file(isOpenableFile(path) ? std::fopen(path.c_str(), "rb") : nullptr);
-  if (!file) return fail(Notice::openFile(path));
+  if (!file) {
+    result.openErrno = errno;
+    return fail(Notice::openFile(path));
+  }
 
   const long long length = fileLength(file.get());
   const unsigned sizeBlocks = blockCountOfFileLength(length);

@@ -24,6 +24,7 @@ struct ImageLoadResult {
   std::optional<LoadedImage> image;  // set on success
   std::optional<Notice> failure;     // the message to show; may be empty on
                                      // failure (no memory for the buffer)
+  int openErrno = 0;                 // the C library's reason when the file could not be opened
   bool ok() const { return image.has_value(); }
 };
 

@@ -26,7 +26,7 @@ void TransferMachine::failInTick(const Notice& notice, ShowMessage when) {
   // Ended first: ticks that a message box's own loop delivers do nothing.
   end(Outcome::Failed, notice);
   if (when == ShowMessage::BeforeStopFrame) view_.showMessage(notice);
-  send(port_, kStopFrame);
+  send(port_, kCmdStop);
   view_.cancel();
   if (when == ShowMessage::AfterCancel) view_.showMessage(notice);
   announceFinished();

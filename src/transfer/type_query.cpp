@@ -34,7 +34,7 @@ void TypeQuery::tick(int timerId) {
   // The type fits: the read is stopped before its first block is taken.
   verdict_ = TypeVerdict::Fits;
   read_.abandon();
-  send(port_, kStopFrame);
+  send(port_, kCmdStop);
   beginSettle();
 }
 

@@ -14,7 +14,7 @@ void UpgradeTransfer::start() {
   if (phase() != Phase::NotStarted) return;
   showBlockProgress(0, 0);  // "0/0 blocks" until the first block
   if (!load() || !openPort()) return;
-  send(port_, kStartUpgradeFrame);  // no acknowledgement awaited here
+  send(port_, kCmdStartUpgrade);  // no acknowledgement awaited here
   enter(Phase::AwaitingAnswer);
   view_.startTimer(kUpgradeTimerId, kTickMs);
 }
@@ -105,7 +105,7 @@ void UpgradeTransfer::complete() {
   end(Outcome::Succeeded);
   showBlockProgress(blockCount_, blockCount_);
   view_.showUpgradeComplete();
-  send(port_, kStopFrame);
+  send(port_, kCmdStop);
   view_.stopTimer(kUpgradeTimerId);
   announceFinished();
 }

@@ -31,10 +31,6 @@ class DialogTimers {
   void stopAll() {
     for (auto& entry : timers_) entry.second->stop();
   }
-  bool isActive(int id) const {
-    const auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
-  }
 
  private:
   QObject* parent_;

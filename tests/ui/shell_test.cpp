@@ -11,6 +11,7 @@
 
 #include "base/app_config.h"
 #include "app/about_dialog.h"
+#include "quorvane/version.h"
 #include "app/application.h"
 #include "app/control_panel_dialog.h"
 #include "widgets/dialog_units.h"
@@ -31,8 +32,9 @@ TEST(DialogUnits, ConvertWithTheBaseUnitsRoundingHalfAwayFromZero) {
 // The buttons' texts and places are the panel's own table (checked in the renderer's picture).
 TEST(ControlPanel, TitlesAndNoDefaultButton) {
   ControlPanelDialog panel;
-  EXPECT_EQ(panel.windowTitle(), "Quorvane 1.2");
-  EXPECT_EQ(panel.groupBox()->title(), "Quorvane 1.2 Control Panel");
+  const QString title = QStringLiteral("Quorvane ") + kVersion;
+  EXPECT_EQ(panel.windowTitle(), title);
+  EXPECT_EQ(panel.groupBox()->title(), title + " Control Panel");
   for (const QPushButton* button : panel.findChildren<QPushButton*>())
     EXPECT_FALSE(button->isDefault() || button->autoDefault())
         << button->objectName().toStdString();
@@ -64,8 +66,9 @@ TEST(ControlPanel, EnterAndF1DoNothingEscExitAndAltEEndIt) {
 
 TEST(AboutBox, TextsAndEnterOrEscClosesIt) {
   AboutDialog about;
-  EXPECT_EQ(about.windowTitle(), "About Quorvane 1.2");
-  EXPECT_EQ(about.firstLine()->text(), "Quorvane 1.2    version 1.2");
+  const QString version = kVersion;
+  EXPECT_EQ(about.windowTitle(), "About Quorvane " + version);
+  EXPECT_EQ(about.firstLine()->text(), "Quorvane " + version + "    version " + version);
   EXPECT_FALSE(about.secondLine()->text().isEmpty());
   for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
     onNextModal([key](QWidget*) { keyClick(nullptr, key); });

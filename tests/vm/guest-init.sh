@@ -39,8 +39,8 @@ plug() {
 # Runs a shell command as a user without privileges.
 as_nobody() { su -s /bin/sh -c "$1" nobody; }
 # True while some process holds the test port open.
-port_held() {
-  for fd in /proc/[0-9]*/fd/*; do [ "$(readlink "$fd" 2>/dev/null)" = "$port" ] && return 0; done
+port_held() {  # [DEVICE]: some process has DEVICE (default $port) open
+  for fd in /proc/[0-9]*/fd/*; do [ "$(readlink "$fd" 2>/dev/null)" = "${1:-$port}" ] && return 0; done
   return 1
 }
 
@@ -234,9 +234,10 @@ plug pull && usb_wait gone && plug stall && usb_wait present
 mkdir unplug
 usbtool read unplug/rom.bin >unplug.out 2>unplug.err &
 job=$!
-sleep 1
+# Pulled once the read has the adapter open, not after a guessed while.
+for _ in $(seq 100); do port_held $usb && break || sleep 0.1; done
+port_held $usb && why= || why="; the read never opened $usb"
 echo "vm-sync: unplug"
-why=
 usb_wait gone || why="; $usb never went"
 gone=$(now)
 wait $job

@@ -43,6 +43,15 @@ stop() {
   echo "windows-gui: $passed passed, $failed failed ($((SECONDS - began)) s)"
   exit $((failed > 0 ? 1 : 0))
 }
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds; fails when
+# it has not within SECONDS.
+wait_until() {
+  local end=$((SECONDS + $1))
+  until "${@:2}" 2>/dev/null; do
+    ((SECONDS < end)) || return 1
+    sleep 0.1
+  done
+}
 check() {  # NAME COMMAND...: the case passes when COMMAND succeeds
   if "${@:2}" 2>"$e2e/why"; then pass "$1"; else fail "$1" "$(tr '\n' ' ' <"$e2e/why")"; fi
 }
@@ -60,8 +69,11 @@ nice cmake --build "$linux" -j2 --target quorvane-emu quorvane-render >"$e2e/lin
   { tail -n 30 "$e2e/linux.log"; fail linux-build "quorvane-emu, quorvane-render"; stop; }
 emu=$(find "$linux" -name quorvane-emu -type f -perm -u+x | head -1)
 render=$(find "$linux" -name quorvane-render -type f -perm -u+x | head -1)
-zip=$build/package/Quorvane-1.2-windows-x64.zip
-installer=$build/package/Quorvane-1.2-windows-x64.exe
+# The version as CMake's project() sets it; the windows are titled "Quorvane <version>".
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/program/CMakeCache.txt")
+title="Quorvane $version"
+zip=$build/package/Quorvane-$version-windows-x64.zip
+installer=$build/package/Quorvane-$version-windows-x64.exe
 deployment() {  # what the folder needs, the GUI subsystem (2), the ZIP and installer
   local f
   for f in quorvane.exe quorvane-station.exe quorvane-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
@@ -147,11 +159,11 @@ keys() {  # ID KEY...: keys to the window under the pointer
   sleep 0.3
 }
 shot() { import -window "$1" "$shots/$2.png" 2>/dev/null; }
-# message TEXT [SECONDS]: the next message box ("Quorvane 1.2" over the
+# message TEXT [SECONDS]: the next message box ("Quorvane <version>" over the
 # panel) says TEXT; it is closed with Enter.
 message() {
   local id
-  id=$(new_window "Quorvane 1.2" "$panel_ids" "${2:-60}") || return 1
+  id=$(new_window "$title" "$panel_ids" "${2:-60}") || return 1
   shot "$id" "message-$(date +%s%N)"
   printf '' | xclip -selection clipboard 2>/dev/null
   keys "$id" ctrl+c
@@ -208,13 +220,14 @@ head -c 1048576 /dev/urandom >"$e2e/other.bin"
 { printf 'QX_RomFtaAMD1'; cat "$e2e/flash.bin"; } >"$work/fta.bin"
 QT_QPA_PLATFORM=offscreen "$render" "$e2e/render" control_panel >/dev/null 2>&1
 
-start_emulator --model 5 --flash "$e2e/flash.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" || { fail emulator "never came up"; stop; }
 (cd "$work" && exec wine "$deploy/quorvane.exe" >"$e2e/app.log" 2>&1) &
 app_pid=$!
-panel=$(new_window "Quorvane 1.2" "" 120) || { fail control-panel "never shown"; stop; }
+panel=$(new_window "$title" "" 120) || { fail control-panel "never shown"; stop; }
 panel_ids=$panel
-sleep 1
-shot "$panel" control_panel
+# Shot once the panel is drawn: its six buttons and frame are there.
+panel_drawn() { shot "$panel" control_panel && [[ $(rectangles "$shots/control_panel.png" | wc -l) -ge 7 ]]; }
+wait_until 30 panel_drawn
 read -r sx sy < <(identify -format '%w %h' "$shots/control_panel.png" |
   awk '{ printf "%.4f %.4f", $1 / 367, $2 / 193 }')
 control_panel() {
@@ -253,10 +266,10 @@ connect_case() {
 }
 check connect-missing connect_case 37 50 "open port3 error!"
 stop_emulator
-start_emulator --model 5 --silent-after-start
+start_emulator --model 5 --silent-after-start || { fail emulator "never came up"; stop; }
 check connect-silent connect_case 37 28 $'no answer\xEF\xBC\x81' 1.5 15
 stop_emulator
-start_emulator --model 5 --flash "$e2e/flash.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" || { fail emulator "never came up"; stop; }
 check connect connect_case 37 28 "connect ok!"
 
 # Read Software (144, 54): the save dialog, then 256 blocks into read.bin.
@@ -291,7 +304,7 @@ mismatch_case() {
   for id in $(ids "Upgrade Receiver Software"); do gone "$id" 10 || return 1; done
   ! grep -q '<- block' "$e2e/emu.log" || { echo "a block was sent" >&2 && return 1; }
 }
-start_emulator --model 5 --answer ident
+start_emulator --model 5 --answer ident || { fail emulator "never came up"; stop; }
 check upgrade-mismatch mismatch_case
 stop_emulator
 
@@ -308,7 +321,7 @@ upgrade_case() {
   xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$dialog" && keys "$dialog" Escape
   gone "$dialog" 30
 }
-start_emulator --model 5 --flash "$e2e/flash.bin" --save "$e2e/saved.bin"
+start_emulator --model 5 --flash "$e2e/flash.bin" --save "$e2e/saved.bin" || { fail emulator "never came up"; stop; }
 check upgrade upgrade_case
 stop_emulator
 
@@ -319,20 +332,20 @@ remote_case() {
   click "$panel" 87 115
   gone "$panel" 30 || return 1
   local remote
-  remote=$(new_window "Quorvane 1.2" "" 30) || return 1
+  remote=$(new_window "$title" "" 30) || return 1
   shot "$remote" remote_control
   click "$remote" 261 199
   click "$remote" 341 147
   click "$remote" 421 199
   click "$remote" 109 257
   keys "$remote" 1 2 Up
-  sleep 1
-  [[ $(grep -c ' key 0x' "$e2e/emu.log") == 6 ]] ||
+  key_frames() { [[ $(grep -c ' key 0x' "$e2e/emu.log") == "$1" ]]; }
+  wait_until 10 key_frames 6 ||
     { echo "$(grep -c ' key 0x' "$e2e/emu.log") key frames, not 6" >&2 && return 1; }
   click "$remote" 37 15  # close
-  gone "$remote" 30 && panel=$(new_window "Quorvane 1.2" "" 30) && panel_ids=$panel
+  gone "$remote" 30 && panel=$(new_window "$title" "" 30) && panel_ids=$panel
 }
-start_emulator --model 5
+start_emulator --model 5 || { fail emulator "never came up"; stop; }
 check keyboard-control remote_case
 stop_emulator
 
@@ -398,7 +411,7 @@ installer_case() {
     { echo "not listed among the installed programs" >&2 && return 1; }
   (cd "$work" && exec wine "$installed/quorvane.exe" >/dev/null 2>&1) &
   app_pid=$!
-  panel=$(new_window "Quorvane 1.2" "" 60) || return 1
+  panel=$(new_window "$title" "" 60) || return 1
   click "$panel" 271 115  # Exit
   for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
   kill "$app_pid" 2>/dev/null

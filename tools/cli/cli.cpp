@@ -139,7 +139,7 @@ std::optional<LoadedImage> imageForAll(const Options& o, Console& console,
   std::string reason;
   if (loaded.failure) {
     console.failure("", message);
-    reason = explainImageFailure(o.args[0], loaded.failure->id).line();
+    reason = explainImageFailure(o.args[0], loaded.failure->id, loaded.openErrno).line();
     console.explain("", reason);
   }
   for (const JobTarget& t : targets) reportEarlyFailure(o, t, o.args[0], message, reason);
@@ -371,7 +371,7 @@ int runInfo(const Options& o, Console& console) {
     allLoad = false;
     if (message.empty()) continue;
     console.failure(several ? path + ": " : "", message);
-    const Explanation why = explainImageFailure(path, loaded.failure->id);
+    const Explanation why = explainImageFailure(path, loaded.failure->id, loaded.openErrno);
     console.explain(several ? path + ": " : "", several ? why.text : why.line());
   }
   return allLoad ? kExitOk : kExitFailed;
@@ -379,40 +379,77 @@ int runInfo(const Options& o, Console& console) {
 
 // ---- the table -----------------------------------------------------------------
 
+// Every command, in the order --help lists them. Adding one is a row here
+// and its run function: the parser, --help, the manual page, the completion
+// and the reference in docs/cli.md follow.
 constexpr CommandSpec kCommands[] = {
     {"connect", 0, 0, false, "connect",
-     "the connection handshake; prints \"connect ok!\" on success", runConnect},
+     "the connection handshake; prints \"connect ok!\" on success", runConnect,
+     "The connection handshake of the Communication Setup dialog. Prints \"connect ok!\" on "
+     "success."},
     {"read", 1, 1, false, "read FILE",
      "Read Software: the receiver's whole flash into the ROM image FILE (written completely "
      "or not at all; before anything is sent, the tool makes sure FILE can be created). With "
      "several devices FILE may hold {n} (1, 2, ... in --device order) or {device} (the "
      "device's file name); without either, \"-<device>\" is put before the extension: "
      "rom.bin -> rom-ttyUSB0.bin",
-     runRead},
+     runRead,
+     "Read Software: reads the receiver's whole flash (1 MiB or 2 MiB) into the ROM image FILE, "
+     "written completely or not at all. Before the port is opened the tool makes sure FILE can "
+     "be created (it creates the temporary file the write would use beside FILE and removes it "
+     "again); if it can't, \"create file error!\" and the reason come at once and nothing is "
+     "sent. With several devices FILE may hold {n} (1, 2, ... in the order of the --device "
+     "options) or {device} (the device's file name); without either, \"-<device>\" is put "
+     "before the extension: rom.bin becomes rom-ttyUSB0.bin.",
+     "@image"},
     {"upgrade", 1, 1, false, "upgrade FILE",
      "Upgrade Software: write the ROM image FILE into the receiver; prints the completion "
      "warning. First the receiver is asked its type as a read starts (then told to stop): "
      "a receiver of another type (family, flash or size) gets nothing written. One that names "
      "no type is upgraded after a line that says so, and its answers are checked as the "
      "desktop program checks them. See --no-type-query, --backup, --verify",
-     runUpgrade},
+     runUpgrade,
+     "Upgrade Software: writes the ROM image FILE into the receiver and prints the completion "
+     "warning. The image is loaded and checked once, before any port is opened. Before the "
+     "start-upgrade frame the receiver is asked its type: a read is started, its type answer "
+     "taken within the read's own wait (60 ticks), the stop frame sent, and what it had already "
+     "sent of its first block dropped once the line has been quiet for 300 ms. A receiver of "
+     "another type (family, flash type or size) gets nothing written: the mismatch message, then "
+     "a line naming the device, both types, that nothing was written and the tag of the image "
+     "that fits; exit status 1. A receiver that names no type is told so on standard error "
+     "before any block is written and is upgraded as the desktop program does it. Every answer "
+     "during the upgrade is checked as the dialog checks it: one that names the receiver's type "
+     "must name the image's type. The desktop program itself does not ask first.",
+     "@image"},
     {"verify", 1, 1, false, "verify FILE",
      "read the receiver's flash and compare it with FILE: first the receiver's type against "
      "the file's tag, then every block; prints the differing block ranges (\"blocks 17-17 "
      "differ\"); writes nothing",
-     runVerify},
+     runVerify,
+     "Reads the receiver's flash and compares it with FILE: first the receiver's type against "
+     "the file's tag (the mismatch message when they differ), then every block. Prints the "
+     "differing block ranges (\"blocks 3-5, 17-17 differ\") or \"256/256 blocks identical\". "
+     "Writes nothing.",
+     "@image"},
     {"key", 1, -1, true, "key KEY...",
      "send remote keys, one per 50 ms tick. KEY is a button caption (MENU, OK, "
      "\"CH\xE2\x96\xB2\"), an ASCII alias or a code 0x00..0x1F",
-     runKey},
+     runKey,
+     "Sends remote-control keys, one key frame per 50 ms tick. A KEY is a button caption (MENU, "
+     "OK, CH\xE2\x96\xB2), an ASCII alias (CH+, VOL-, POWER; case does not matter) or a key "
+     "code 0x00 to 0x1F; see the key names. An unknown key is a usage error, and then nothing "
+     "is sent.",
+     "@keys..."},
     {"info", 1, -1, false, "info FILE...",
      "tag, model name, family, flash type, size, block count and SHA-256 (of the flash data, "
      "without the tag, as in the report) of each image, and whether it would load (with the "
      "loader's message when not); opens no port",
-     runInfo},
-    {"station", 2, 2, false, "station JOB", kStationHelp, runStation},
+     runInfo, nullptr, "@image..."},
+    {"station", 2, 2, false, "station JOB", kStationHelp, runStation, nullptr,
+     "upgrade read;@file"},
     {"ports", 0, 0, false, "ports", kPortsHelp, runPorts},
-    {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap},
+    {"map", 0, 2, false, "map [N DEVICE|N --clear]", kMapHelp, runMap, nullptr,
+     "1 2 3 4;--clear @file"},
     {"doctor", 0, 0, false, "doctor", kDoctorHelp, runDoctorChecks},
 };
 

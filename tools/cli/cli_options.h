@@ -1,11 +1,8 @@
-// The command line of quorvane-cli:
-//   quorvane-cli [--port N | --device PATH ...] [--trace] [--report FILE]
-//                [--quiet] [--dialog-timing] COMMAND [ARGS]
-//   upgrade also takes [--no-type-query] [--backup FILE] [--verify
-//   [--reboot-wait SECONDS]]; station takes those (--backup DIR) and
-//   [--max-failures N] [--units N] [--confirm], and --port more than once;
-//   doctor takes [--connect].
-// Options may also follow the command and its arguments; "--" ends them.
+// The command line of quorvane-cli: the options (a table in
+// cli_options.cpp) and the commands (a table in cli.cpp), parsed with
+// getopt_long. Options may also follow the command and its arguments; "--"
+// ends them. The same tables make --help and, through cliDoc, the manual
+// page, the bash completion and docs/cli.md's reference (tools/docgen).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +10,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "tool_doc.h"
 
 namespace quorvane::cli {
 
@@ -22,8 +21,9 @@ struct Options;
 inline constexpr int kRebootWaitDefaultSeconds = 30;
 inline constexpr int kRebootWaitLimitSeconds = 3600;
 
-// One command: its name, the arguments it takes, what --help says about it
-// and the function that runs it (returns the exit status).
+// One command: its name, the arguments it takes, what --help and the
+// documents say about it, how its arguments complete and the function that
+// runs it (returns the exit status).
 struct CommandSpec {
   const char* name;
   int minArgs;
@@ -32,6 +32,8 @@ struct CommandSpec {
   const char* synopsis;  // "read FILE"
   const char* help;      // the --help text, wrapped when printed
   int (*run)(const Options&, Console&);
+  const char* detail = nullptr;  // the manual page and docs/cli.md; null: help
+  const char* complete = "";     // tools::CompletionSpec of the arguments
 };
 
 struct Options {
@@ -77,5 +79,8 @@ std::optional<std::uint8_t> parseKeyName(const std::string& name);
 // The short usage printed with a usage error, and the whole --help text.
 std::string usageText(std::span<const CommandSpec> commands);
 std::string helpText(std::span<const CommandSpec> commands);
+
+// Everything the documents say about the command line.
+tools::ToolDoc cliDoc(std::span<const CommandSpec> commands);
 
 }  // namespace quorvane::cli

@@ -8,8 +8,13 @@
 #include "base/notice.h"
 #include "cli_platform.h"
 #include "serial/protocol.h"
+#include "text_layout.h"
 
 namespace quorvane::cli {
+
+using tools::columnsOf;
+using tools::offsetOfColumn;
+using tools::wrapText;
 
 namespace {
 constexpr std::size_t kBarWidth = 24;
@@ -24,22 +29,6 @@ std::string formatSeconds(double s) {
   char text[32];
   std::snprintf(text, sizeof text, "%lld:%02lld", t / 60, t % 60);
   return text;
-}
-
-// Characters, not bytes: a device name may hold UTF-8.
-std::size_t columnsOf(const std::string& text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
-}
-
-// The byte offset of character `n` (the size when there are fewer).
-std::size_t offsetOfColumn(const std::string& text, std::size_t n) {
-  std::size_t seen = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (seen++ == n) return i;
-  }
-  return text.size();
 }
 
 // "120/256 blocks [####....] 10240 B/s left 0:54" (no bar for width 0), or
@@ -137,7 +126,6 @@ std::size_t liveColumns() {
 Console::Console(ConsoleSettings settings) : settings_(settings) {}
 
 void Console::failure(const std::string& prefix, const std::string& text) {
-  std::lock_guard lock(mutex_);
   clearLive();
   std::fprintf(settings_.err, "%s%s\n", prefix.c_str(), text.c_str());
   std::fflush(settings_.err);
@@ -147,28 +135,13 @@ void Console::failure(const std::string& prefix, const std::string& text) {
 void Console::explain(const std::string& prefix, const std::string& text) {
   if (!settings_.terminal) return failure(prefix, text);
   // Wrapped at spaces to the terminal's width; further lines indented.
-  const std::size_t width = std::max<std::size_t>(liveColumns(), 20) - 1;
-  std::string lines, line = prefix;
-  bool empty = true;  // no word on `line` yet
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t end = std::min(text.find(' ', from), text.size());
-    const std::string word = text.substr(from, end - from);
-    if (!empty && columnsOf(line) + 1 + columnsOf(word) > width) {
-      lines += line + "\n";
-      line = "  ";
-      empty = true;
-    }
-    if (!empty) line.append(1, ' ');
-    line.append(word);
-    empty = false;
-    from = end + 1;
-  }
-  failure("", lines + line);
+  std::string lines = wrapText(prefix, text, 2, std::max<std::size_t>(liveColumns(), 20) - 1);
+  lines.pop_back();
+  failure("", lines);
 }
 
 void Console::result(const std::string& prefix, const std::string& text) {
   if (settings_.quiet) return;
-  std::lock_guard lock(mutex_);
   clearLive();
   std::fprintf(settings_.out, "%s%s\n", prefix.c_str(), text.c_str());
   std::fflush(settings_.out);
@@ -176,7 +149,6 @@ void Console::result(const std::string& prefix, const std::string& text) {
 }
 
 void Console::trace(const std::string& line) {
-  std::lock_guard lock(mutex_);
   clearLive();
   std::fprintf(settings_.out, "%s\n", line.c_str());
   std::fflush(settings_.out);
@@ -184,14 +156,12 @@ void Console::trace(const std::string& line) {
 }
 
 int Console::addProgress(const std::string& label, std::size_t keepColumns) {
-  std::lock_guard lock(mutex_);
   rows_.push_back({label, {}, false, {}, false, keepColumns});
   rows_.back().state.started = Clock::now();
   return static_cast<int>(rows_.size()) - 1;
 }
 
 void Console::updateProgress(int row, long long done, long long count, Clock::time_point now) {
-  std::lock_guard lock(mutex_);
   ProgressState& p = rows_.at(static_cast<std::size_t>(row)).state;
   p.done = done;
   p.count = count;
@@ -209,7 +179,6 @@ void Console::updateProgress(int row, long long done, long long count, Clock::ti
 
 void Console::finishProgress(int row, const std::string& outcome, Clock::time_point now,
                              long long done, long long count) {
-  std::lock_guard lock(mutex_);
   Row& r = rows_.at(static_cast<std::size_t>(row));
   if (r.finished) return;
   r.finished = true;
@@ -234,7 +203,6 @@ void Console::finishProgress(int row, const std::string& outcome, Clock::time_po
 }
 
 void Console::retireProgress(int row) {
-  std::lock_guard lock(mutex_);
   Row& r = rows_.at(static_cast<std::size_t>(row));
   if (r.retired || !r.finished) return;
   if (settings_.live && !settings_.quiet) {
@@ -250,7 +218,6 @@ void Console::retireProgress(int row) {
 }
 
 void Console::setOutcome(int row, const std::string& outcome) {
-  std::lock_guard lock(mutex_);
   Row& r = rows_.at(static_cast<std::size_t>(row));
   if (!r.finished || r.retired || r.outcome == outcome) return;
   r.outcome = outcome;

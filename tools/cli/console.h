@@ -1,10 +1,9 @@
 // Everything quorvane-cli prints: results on stdout, failures and progress
-// on stderr, trace lines on stdout. Thread-safe.
+// on stderr, trace lines on stdout.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,7 +64,6 @@ class Console {
   // (what became of its receiver since); otherwise nothing happens.
   void setOutcome(int row, const std::string& outcome);
 
-  bool quiet() const { return settings_.quiet; }
   // Rows are redrawn in place.
   bool live() const { return settings_.live && !settings_.quiet; }
 
@@ -78,11 +76,10 @@ class Console {
     bool retired = false;
     std::size_t keep = 0;
   };
-  void clearLive();   // caller holds the lock
-  void redrawLive();  // caller holds the lock
+  void clearLive();
+  void redrawLive();
 
   ConsoleSettings settings_;
-  std::mutex mutex_;
   std::vector<Row> rows_;
   int drawn_ = 0;  // live rows currently on screen
   Clock::time_point lastDraw_{};

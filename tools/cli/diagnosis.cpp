@@ -1,6 +1,5 @@
 #include "diagnosis.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -75,37 +74,45 @@ std::string portSubject(const PortNaming& port) {
   return port.device.empty() || port.device == com ? com : com + " (" + port.device + ")";
 }
 
-Explanation explainOpenFailure(const PortNaming& port, const SystemError& error) {
-  Explanation e{portSubject(port), {}};
+namespace {
+
+// Why a device could not be opened, and what to do about it.
+struct OpenFailure {
+  std::string what;
+  std::string advice;
+};
+
+OpenFailure openFailure(const PortNaming& port, const SystemError& error) {
   const std::string& device = port.device;
-  const bool unmapped = error.isNoSuchPort() || (port.comNumber && !error.failed());
-  if (unmapped) {
-    e.text = "no device for this port number; " + comMapRule() + "; " + doctorStep(port);
-    return e;
-  }
+  if (error.isNoSuchPort() || (port.comNumber && !error.failed()))
+    return {"no device for this port number", comMapRule()};
   switch (error.kind) {
-    case ErrorKind::NotFound:
-      e.text = "not present" + said(error) + "; is the adapter plugged in? " + kListPorts;
+    case ErrorKind::NotFound: {
+      OpenFailure f{"not present" + said(error),
+                    "is the adapter plugged in? " + std::string(kListPorts)};
       if (port.comNumber)
-        e.text += "; " + comOverrideExample(*port.comNumber) + " maps COM" +
-                  std::to_string(*port.comNumber) + " to another device";
-      break;
+        f.advice += "; " + comOverrideExample(*port.comNumber) + " maps COM" +
+                    std::to_string(*port.comNumber) + " to another device";
+      return f;
+    }
     case ErrorKind::PermissionDenied:
-      e.text = "permission denied" + said(error) + "; " + permissionStep(device);
-      break;
+      return {"permission denied" + said(error), permissionStep(device)};
     case ErrorKind::Busy:
-      e.text = "busy, held by another program" + said(error) + "; " + holderStep(device);
-      break;
+      return {"busy, held by another program" + said(error), holderStep(device)};
     case ErrorKind::NotATerminal:
-      e.text = "not a serial device" + said(error) + "; name a serial port: " + kListPorts;
-      break;
+      return {"not a serial device" + said(error),
+              "name a serial port: " + std::string(kListPorts)};
     default:
-      e.text = "cannot be opened" + said(error) +
-               "; is it a serial port with its hardware there? " + kListPorts;
-      break;
+      return {"cannot be opened" + said(error),
+              "is it a serial port with its hardware there? " + std::string(kListPorts)};
   }
-  e.text += "; " + doctorStep(port);
-  return e;
+}
+
+}  // namespace
+
+Explanation explainOpenFailure(const PortNaming& port, const SystemError& error) {
+  const OpenFailure f = openFailure(port, error);
+  return {portSubject(port), f.what + "; " + f.advice + "; " + doctorStep(port)};
 }
 
 Explanation explainDisconnect(const PortNaming& port, const SystemError& error) {
@@ -162,7 +169,7 @@ Explanation explainSilence(const PortNaming& port, const std::string& device, un
   return e;
 }
 
-Explanation explainImageFailure(const std::string& path, MessageId id) {
+Explanation explainImageFailure(const std::string& path, MessageId id, int openErrno) {
   Explanation e{path, {}};
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
@@ -170,12 +177,9 @@ Explanation explainImageFailure(const std::string& path, MessageId id) {
                             std::to_string(kImageFileSizeLarge) + " bytes (512 blocks)";
   switch (id) {
     case MessageId::ImageOpenFailed: {
-      std::FILE* f = std::fopen(path.c_str(), "rb");
-      const int code = errno;
-      if (f) std::fclose(f);
       const bool folder = std::filesystem::is_directory(path, ec);
       e.text = std::string(folder ? "is a folder, not a file" : "cannot be opened") +
-               (f ? "" : " (open: " + std::string(std::strerror(code)) + ")") +
+               (openErrno ? " (open: " + std::string(std::strerror(openErrno)) + ")" : "") +
                "; check the path and that this user may read it";
       break;
     }
@@ -219,9 +223,11 @@ Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& a
                                  std::optional<int> imageTag) {
   if (imageTag) {
     // Would an image of the other family have taken it?
-    const bool groupC = ackGroupOfIndex(*imageTag) == AckGroup::C;
-    const int otherFamily = groupC ? 0 : 4;  // Fta 29 1, CI 29 1
-    if (!identifyModel(answer.data()) &&
+    const AckGroup group = ackGroupOfIndex(*imageTag);
+    const bool groupC = group == AckGroup::C;
+    int otherFamily = 0;  // the first type that answers with the other group
+    while (otherFamily < kRomTypeCount && ackGroupOfIndex(otherFamily) == group) ++otherFamily;
+    if (otherFamily < kRomTypeCount && !identifyModel(answer.data()) &&
         checkUpgradeAnswer(answer.data(), otherFamily).kind == UpgradeVerdict::Kind::Accepted)
       return {subject, "the receiver answered as a receiver of the other family (" +
                            std::string(groupC ? "Fta or T" : "CI or HCI") + "): the image is for " +
@@ -236,9 +242,8 @@ Explanation explainStrangeAnswer(const std::string& subject, const FrameBytes& a
 
 std::string describeProbe(const std::string& device, const DeviceProbe& probe) {
   if (!probe.openable) {
-    const Explanation why = explainOpenFailure({std::nullopt, device}, probe.error);
     // The kind of failure and the system's words; the next step is doctor's.
-    return "can't open: " + why.text.substr(0, why.text.find(';')) + "; " +
+    return "can't open: " + openFailure({std::nullopt, device}, probe.error).what + "; " +
            doctorStep({std::nullopt, device});
   }
   std::string text = "can open, hardware flow control ";

@@ -52,8 +52,9 @@ Explanation explainSilence(const PortNaming& port, const std::string& device, un
                            const LineSettings& line, LineState clearToSend, bool writeTimedOut);
 
 // Why an image file was refused before anything was sent: what was found
-// in it against what an image must be.
-Explanation explainImageFailure(const std::string& path, MessageId id);
+// in it against what an image must be; `openErrno` is the loader's reason
+// when it could not open the file (ImageLoadResult::openErrno).
+Explanation explainImageFailure(const std::string& path, MessageId id, int openErrno = 0);
 
 // The receiver named type `receiverTag`, the image at `imagePath` is of type
 // `imageTag`: both types, the blocks written (nothing, mostly; -1: none

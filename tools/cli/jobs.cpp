@@ -59,7 +59,7 @@ class MachineJob : public ReceiverJob, protected ConnectView, protected Transfer
     const Phase phase = machine_->phase();
     const bool midExchange = phase != Phase::NotStarted && phase != Phase::Finished;
     if (stopOnInterrupt_ && midExchange && port_.isOpen()) {
-      port_.sendFrame(kStopFrame);
+      port_.sendCommand(kCmdStop);
       traceFrame(kSent, kStopFrame);
     }
     machine_->abandon();
@@ -532,7 +532,6 @@ class KeyJob final : public ReceiverJob {
     // As the on-screen remote: the write's result is not looked at.
     session_.sendKey(code);
     traceFrame(kSent, session_.keyFrame());
-    record_.blocksDone = 0;
     if (next_ >= codes_.size()) {
       stopAllTimers();
       conclude(true);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "receiver_emulator.h"
+#include "tool_doc.h"
 
 namespace quorvane::emu {
 
@@ -42,5 +43,8 @@ bool loadFlashFile(const std::string& path, CommandLine& cmd, std::string& error
 
 // The --help text, every option documented.
 std::string usageText();
+
+// Everything the documents say about the command line (tools/docgen).
+tools::ToolDoc emulatorDoc();
 
 }  // namespace quorvane::emu

@@ -38,7 +38,6 @@ class ConnectDialog : public QDialog, private ConnectView {
   QProgressBar* progressBar() const { return progress_; }
   QLabel* statusText() const { return text_; }
   const ConnectHandshake& handshake() const { return handshake_; }
-  bool timerActive() const { return timers_.isActive(kConnectTimerId); }
 
  private:
   void startTimer(int timerId, int periodMs) override;

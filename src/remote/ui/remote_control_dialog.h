@@ -43,7 +43,6 @@ class RemoteControlDialog : public QDialog {
   QRadioButton* comButton(int index) const { return comButtons_.button(index); }
   QPushButton* keyButton(std::uint8_t code) const { return keyButtons_.at(code); }
   const SerialPort& port() const { return session_.port(); }
-  const FrameBytes& keyFrame() const { return session_.keyFrame(); }
 
  private:
   void buildControls();

@@ -14,6 +14,7 @@
 #include <setupapi.h>
 
 #include "serial/device_identity.h"
+#include "serial/port_map.h"
 
 namespace quorvane {
 
@@ -62,8 +63,7 @@ std::string usbAncestorId(DEVINST device) {
 }  // namespace
 
 std::optional<DeviceIdentity> identifyDevice(const std::string& devicePath) {
-  std::string port = devicePath;
-  if (port.rfind("\\\\.\\", 0) == 0) port.erase(0, 4);
+  const std::string port(withoutDeviceNamespace(devicePath));
   const HDEVINFO set =
       ::SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return std::nullopt;

@@ -9,10 +9,10 @@
 #include <setupapi.h>
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <utility>
 
+#include "serial/port_map.h"
 #include "serial/serial_devices.h"
 
 namespace quorvane {
@@ -21,15 +21,10 @@ namespace {
 
 constexpr std::size_t kNameListLimit = 16u << 20;
 
-// "COM7" -> 7; 0 for any other name.
+// "COM7" -> 7; 0 for any other name. Any number: Windows numbers ports past
+// the map's range too.
 unsigned long comNumber(const std::string& name) {
-  if (name.size() < 4 || name.size() > 12 || name.compare(0, 3, "COM") != 0) return 0;
-  unsigned long n = 0;
-  for (std::size_t i = 3; i < name.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
-    n = n * 10 + static_cast<unsigned long>(name[i] - '0');
-  }
-  return n;
+  return static_cast<unsigned long>(comNameNumber(name, 1'000'000'000).value_or(0));
 }
 
 std::string dosDeviceTarget(const std::string& name) {
@@ -83,8 +78,7 @@ void addPortsClass(std::map<std::string, std::string>& found) {
 }  // namespace
 
 bool serialDevicePresent(const std::string& device) {
-  std::string name = device;
-  if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
+  const std::string name(withoutDeviceNamespace(device));
   char target[1024];
   return !name.empty() && ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
 }

@@ -36,7 +36,6 @@ class BlockTransferDialog : public QDialog, public TransferView {
   // The dialog's port, closed when the dialog object goes (tests wait on it
   // for the line to settle).
   CommandPort& port() { return port_; }
-  bool timerActive(int timerId) const { return timers_.isActive(timerId); }
 
   QProgressBar* progressBar() const { return progressBar_; }
   QLineEdit* blockCounter() const { return blockCounter_; }

@@ -38,7 +38,6 @@ class UpgradeSoftwareDialog : public BlockTransferDialog {
   const UpgradeTransfer* transfer() const { return transfer_.get(); }
   const QString& imagePath() const { return imagePath_; }
   QLabel* warningText() const { return warningText_; }
-  bool timerRunning() const { return timerActive(kUpgradeTimerId); }
 
   // The Cancel button becomes "Close", the warning covers the bar, all
   // repainted.

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "quorvane/version.h"
+
 namespace quorvane::test {
 
 void RecordingPresenter::present(const QString& text, const QString& title, QWidget* owner) {
@@ -91,7 +93,7 @@ std::vector<QString> tabOrder(QWidget* window) {
   if (presenter.messages.size() != 1)
     return ::testing::AssertionFailure() << presenter.messages.size() << " messages";
   const ShownMessage& m = presenter.messages[0];
-  if (m.text != text || m.title != QStringLiteral("Quorvane 1.2") || m.owner != owner)
+  if (m.text != text || m.title != QStringLiteral("Quorvane ") + kVersion || m.owner != owner)
     return ::testing::AssertionFailure()
            << "shown: '" << m.text.toStdString() << "' titled '" << m.title.toStdString()
            << "' owner " << static_cast<const void*>(m.owner);

@@ -62,7 +62,7 @@ void keyClick(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::No
 // The objectNames of the controls Tab visits in `window`, in that order.
 std::vector<QString> tabOrder(QWidget* window);
 
-// Exactly one message was shown: `text`, titled "Quorvane 1.2", owned by `owner`.
+// Exactly one message was shown: `text`, titled "Quorvane <version>", owned by `owner`.
 ::testing::AssertionResult onlyMessage(const RecordingPresenter& presenter, const QString& text,
                                        const QWidget* owner);
 
