@@ -22,4 +22,15 @@ struct SerialDeviceFound {
 // Windows the COM<n> names of the DOS device namespace.
 std::vector<SerialDeviceFound> serialDevicesPresent();
 
+// One entry of the serial device map, where every serial driver registers
+// its ports on Windows (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM): the kernel
+// device ("\Device\Serial0") and the port name it registered ("COM1").
+struct SerialMapEntry {
+  std::string kernelDevice;
+  std::string port;
+};
+
+// The serial device map's entries; POSIX keeps no such map (empty there).
+std::vector<SerialMapEntry> serialDeviceMap();
+
 }  // namespace quorvane

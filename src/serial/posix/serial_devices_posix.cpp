@@ -34,4 +34,8 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   return list;
 }
 
+std::vector<SerialMapEntry> serialDeviceMap() {
+  return {};
+}
+
 }  // namespace quorvane

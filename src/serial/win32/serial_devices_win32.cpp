@@ -37,21 +37,8 @@ std::string dosDeviceTarget(const std::string& name) {
 // The names of the serial device map, each with the kernel device it
 // stands for ("(serial device map: \Device\Serial0)").
 void addSerialMap(std::map<std::string, std::string>& found) {
-  HKEY map = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &map) !=
-      ERROR_SUCCESS)
-    return;
-  for (DWORD i = 0;; ++i) {
-    char name[256], value[64];
-    DWORD nameSize = sizeof name, valueSize = sizeof value - 1, type = 0;
-    if (::RegEnumValueA(map, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                        &valueSize) != ERROR_SUCCESS)
-      break;
-    value[valueSize] = '\0';
-    if (type == REG_SZ && comNumber(value) != 0)
-      found[value] = std::string("(serial device map: ") + name + ")";
-  }
-  ::RegCloseKey(map);
+  for (const SerialMapEntry& e : serialDeviceMap())
+    if (comNumber(e.port) != 0) found[e.port] = "(serial device map: " + e.kernelDevice + ")";
 }
 
 // The PortName of every Ports class device plugged in.
@@ -107,6 +94,25 @@ std::vector<SerialDeviceFound> serialDevicesPresent() {
   std::vector<SerialDeviceFound> sorted;
   for (auto& entry : list) sorted.push_back(std::move(entry.second));
   return sorted;
+}
+
+std::vector<SerialMapEntry> serialDeviceMap() {
+  std::vector<SerialMapEntry> entries;
+  HKEY map = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &map) !=
+      ERROR_SUCCESS)
+    return entries;
+  for (DWORD i = 0;; ++i) {
+    char name[256], value[64];
+    DWORD nameSize = sizeof name, valueSize = sizeof value - 1, type = 0;
+    if (::RegEnumValueA(map, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                        &valueSize) != ERROR_SUCCESS)
+      break;
+    value[valueSize] = '\0';
+    if (type == REG_SZ) entries.push_back({name, value});
+  }
+  ::RegCloseKey(map);
+  return entries;
 }
 
 }  // namespace quorvane

@@ -12,6 +12,7 @@
 #include <setupapi.h>
 
 #include "doctor.h"
+#include "serial/serial_devices.h"
 
 namespace quorvane::cli {
 
@@ -52,20 +53,8 @@ std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD which) {
 // The devices the serial device map lists under `port` ("\Device\Serial0").
 std::vector<std::string> serialMapEntries(const std::string& port) {
   std::vector<std::string> names;
-  HKEY map = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &map) !=
-      ERROR_SUCCESS)
-    return names;
-  for (DWORD i = 0;; ++i) {
-    char name[256], value[64];
-    DWORD nameSize = sizeof name, valueSize = sizeof value - 1, type = 0;
-    if (::RegEnumValueA(map, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(value),
-                        &valueSize) != ERROR_SUCCESS)
-      break;
-    value[valueSize] = '\0';
-    if (type == REG_SZ && ::lstrcmpiA(value, port.c_str()) == 0) names.emplace_back(name);
-  }
-  ::RegCloseKey(map);
+  for (const SerialMapEntry& e : serialDeviceMap())
+    if (::lstrcmpiA(e.port.c_str(), port.c_str()) == 0) names.push_back(e.kernelDevice);
   return names;
 }
 
