@@ -33,7 +33,7 @@ struct CommandSpec {
   const char* help;      // the --help text, wrapped when printed
   int (*run)(const Options&, Console&);
   const char* detail = nullptr;  // the manual page and docs/cli.md; null: help
-  const char* complete = "";     // tools::CompletionSpec of the arguments
+  const char* complete = "";     // tools::CompletionRule of the arguments
 };
 
 struct Options {

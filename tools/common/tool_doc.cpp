@@ -177,11 +177,11 @@ std::string quoted(std::string_view words) {
   return text.append(words).append(1, '\'');
 }
 
-// The statements that complete the current word as `spec` says.
-std::string completeWith(CompletionSpec spec, const ToolDoc& doc, const std::string& indent) {
+// The statements that complete the current word as `rule` says.
+std::string completeWith(CompletionRule rule, const ToolDoc& doc, const std::string& indent) {
   std::string words, out;
   bool file = false, image = false, device = false, keys = false;
-  for (std::string_view token : split(spec, ' ')) {
+  for (std::string_view token : split(rule, ' ')) {
     if (token.ends_with("...")) token.remove_suffix(3);
     if (token == "@file")
       file = true;

@@ -14,9 +14,9 @@ namespace quorvane::tools {
 // How a value or an argument is completed: "" nothing; "@file" any path;
 // "@image" ROM images (*.bin); "@device" the serial devices present;
 // "@keys" the remote keys' ASCII aliases; anything else the words listed.
-// One argument of a command completes as one such spec; "a;b" gives the
-// first argument a, the second b; a spec ending in "..." repeats.
-using CompletionSpec = std::string_view;
+// One argument of a command completes by one such rule; "a;b" gives the
+// first argument a, the second b; a rule ending in "..." repeats.
+using CompletionRule = std::string_view;
 
 struct OptionDoc {
   std::string_view name{};     // without the leading "--"
@@ -26,7 +26,7 @@ struct OptionDoc {
   std::string_view group{};    // the heading it is listed under; empty: none
   std::string_view brief{};    // one line of --help (wrapped)
   std::string_view detail{};   // the manual page and the reference; empty: brief
-  CompletionSpec complete{};   // its value's completion
+  CompletionRule complete{};   // its value's completion
   bool argument = false;       // kept as an argument of its command (map N --clear)
 };
 
@@ -35,7 +35,7 @@ struct CommandDoc {
   std::string_view synopsis{};  // "read FILE"
   std::string_view brief{};     // --help
   std::string_view detail{};    // the manual page and the reference; empty: brief
-  CompletionSpec complete{};    // its arguments' completion
+  CompletionRule complete{};    // its arguments' completion
 };
 
 // A term and what it means: an exit status, a variable, a file, a key.
